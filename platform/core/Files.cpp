@@ -1,0 +1,160 @@
+#include "platform/core/Files.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace plat {
+
+int FileOpenRead(const std::string& path) { return ::open(path.c_str(), O_RDONLY | O_CLOEXEC); }
+
+int FileCreate(const std::string& path) {
+  return ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+}
+
+int64_t FileRead(int fd, void* buf, int64_t n) {
+  if (fd < 0 || n <= 0) return n == 0 ? 0 : -1;
+  int64_t done = 0;
+  auto* p = static_cast<char*>(buf);
+  while (done < n) {
+    ssize_t r = ::read(fd, p + done, static_cast<size_t>(n - done));
+    if (r < 0) {
+      if (errno == EINTR) continue;
+      return done > 0 ? done : -1;
+    }
+    if (r == 0) break;
+    done += r;
+  }
+  return done;
+}
+
+int64_t FileWrite(int fd, const void* buf, int64_t n) {
+  if (fd < 0 || n < 0) return -1;
+  int64_t done = 0;
+  auto* p = static_cast<const char*>(buf);
+  while (done < n) {
+    ssize_t w = ::write(fd, p + done, static_cast<size_t>(n - done));
+    if (w < 0) {
+      if (errno == EINTR) continue;
+      break;
+    }
+    done += w;
+  }
+  return done;
+}
+
+bool FileClose(int fd) { return fd >= 0 && ::close(fd) == 0; }
+
+int64_t FileSizeOf(const std::string& path) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return -1;
+  return static_cast<int64_t>(st.st_size);
+}
+
+bool FileExists(const std::string& path) { return FileSizeOf(path) >= 0; }
+
+bool DirExists(const std::string& path) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool MakeDirs(const std::string& path) {
+  if (path.empty() || DirExists(path)) return !path.empty();
+  auto slash = path.find_last_of('/');
+  if (slash != std::string::npos && slash > 0) MakeDirs(path.substr(0, slash));
+  return ::mkdir(path.c_str(), 0755) == 0 || DirExists(path);
+}
+
+bool ReadWholeFile(const std::string& path, std::vector<uint8_t>& out) {
+  out.clear();
+  int fd = FileOpenRead(path);
+  if (fd < 0) return false;
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    FileClose(fd);
+    return false;
+  }
+  out.resize(static_cast<size_t>(st.st_size));
+  int64_t got = FileRead(fd, out.data(), static_cast<int64_t>(out.size()));
+  FileClose(fd);
+  if (got != static_cast<int64_t>(out.size())) {
+    out.clear();
+    return false;
+  }
+  return true;
+}
+
+bool TAtomicFile::Open(const std::string& path) {
+  Discard();
+  target_ = path;
+  temp_ = path + ".tmp-" + std::to_string(::getpid());
+  fd_ = ::open(temp_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  failed_ = fd_ < 0;
+  return fd_ >= 0;
+}
+
+bool TAtomicFile::Write(const void* data, size_t n) {
+  if (fd_ < 0 || failed_) return false;
+  if (FileWrite(fd_, data, static_cast<int64_t>(n)) != static_cast<int64_t>(n)) failed_ = true;
+  return !failed_;
+}
+
+bool TAtomicFile::Commit() {
+  if (fd_ < 0) return false;
+  bool ok = !failed_ && ::fsync(fd_) == 0;
+  ok = (::close(fd_) == 0) && ok;
+  fd_ = -1;
+  if (ok) ok = ::rename(temp_.c_str(), target_.c_str()) == 0;
+  if (!ok) ::unlink(temp_.c_str());
+  temp_.clear();
+  return ok;
+}
+
+void TAtomicFile::Discard() {
+  if (fd_ >= 0) {
+    ::close(fd_);
+    fd_ = -1;
+  }
+  if (!temp_.empty()) {
+    ::unlink(temp_.c_str());
+    temp_.clear();
+  }
+}
+
+bool WriteFileAtomic(const std::string& path, const void* data, size_t n) {
+  TAtomicFile f;
+  return f.Open(path) && f.Write(data, n) && f.Commit();
+}
+
+static std::string EnvOr(const char* name, const std::string& fallback) {
+  const char* v = std::getenv(name);
+  return (v && *v) ? std::string(v) : fallback;
+}
+
+static std::string Home() { return EnvOr("HOME", "/tmp"); }
+
+std::string DataDir() {
+  std::string d = EnvOr("XDG_DATA_HOME", Home() + "/.local/share") + "/vellora";
+  MakeDirs(d);
+  return d;
+}
+
+std::string RuntimeDir() {
+  std::string d = EnvOr("XDG_RUNTIME_DIR", "/tmp/vellora-" + std::to_string(::getuid()));
+  MakeDirs(d);
+  return d;
+}
+
+std::string ProgramDir() {
+  char buf[PATH_MAX + 1];
+  ssize_t n = ::readlink("/proc/self/exe", buf, PATH_MAX);
+  if (n <= 0) return "./";
+  std::string p(buf, static_cast<size_t>(n));
+  auto slash = p.find_last_of('/');
+  return slash == std::string::npos ? "./" : p.substr(0, slash + 1);
+}
+
+}  // namespace plat

@@ -1,0 +1,21 @@
+#include "platform/core/KeyState.h"
+
+#include <bitset>
+
+namespace plat {
+namespace {
+std::bitset<256>& Held() {
+  static std::bitset<256> held;
+  return held;
+}
+}  // namespace
+
+bool IsKeyDown(int vk) { return vk >= 0 && vk < 256 && Held().test(static_cast<size_t>(vk)); }
+
+void SetKeyDown(int vk, bool down) {
+  if (vk >= 0 && vk < 256) Held().set(static_cast<size_t>(vk), down);
+}
+
+void ClearKeys() { Held().reset(); }
+
+}  // namespace plat

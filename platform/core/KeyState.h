@@ -1,0 +1,20 @@
+#pragma once
+// Held-key state for IsKeyDown-style queries. The Qt layer's application-wide event filter
+// feeds it (auto-repeat releases ignored) and clears it when the application is deactivated.
+// Keys are virtual-key codes: letters and digits are their upper-case ASCII codes.
+#include <cstdint>
+
+namespace plat {
+
+enum TVirtualKey : int {
+  VK_BACK = 0x08, VK_TAB = 0x09, VK_RETURN = 0x0D, VK_SHIFT = 0x10, VK_CONTROL = 0x11,
+  VK_MENU = 0x12, VK_ESCAPE = 0x1B, VK_SPACE = 0x20, VK_PRIOR = 0x21, VK_NEXT = 0x22,
+  VK_END = 0x23, VK_HOME = 0x24, VK_LEFT = 0x25, VK_UP = 0x26, VK_RIGHT = 0x27, VK_DOWN = 0x28,
+  VK_INSERT = 0x2D, VK_DELETE = 0x2E, VK_ADD = 0x6B, VK_SUBTRACT = 0x6D, VK_F1 = 0x70,
+};
+
+bool IsKeyDown(int vk);
+void SetKeyDown(int vk, bool down);
+void ClearKeys();
+
+}  // namespace plat
