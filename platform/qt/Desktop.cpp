@@ -1,0 +1,62 @@
+#include "platform/qt/Desktop.h"
+
+#include <QApplication>
+#include <QGuiApplication>
+#include <QMimeData>
+#include <QScreen>
+#include <QUrl>
+
+namespace plat {
+
+TBusyCursor::TBusyCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
+TBusyCursor::~TBusyCursor() { QApplication::restoreOverrideCursor(); }
+
+std::vector<std::string> DroppedPaths(const QMimeData* mime) {
+  std::vector<std::string> out;
+  if (!mime || !mime->hasUrls()) return out;
+  for (const QUrl& u : mime->urls())
+    if (u.isLocalFile()) {
+      const QString p = u.toLocalFile();
+      if (!p.isEmpty()) out.push_back(p.toStdString());
+    }
+  return out;
+}
+
+bool HasDroppedPaths(const QMimeData* mime) { return !DroppedPaths(mime).empty(); }
+
+int GetSystemMetrics(int index) {
+  QScreen* s = QGuiApplication::primaryScreen();
+  if (!s) return 0;
+  switch (index) {
+    case SM_CXSCREEN: return s->geometry().width();
+    case SM_CYSCREEN: return s->geometry().height();
+    case SM_CXFULLSCREEN: return s->availableGeometry().width();
+    case SM_CYFULLSCREEN: return s->availableGeometry().height();
+    default: return 0;
+  }
+}
+
+QFont UiFont(int pixelHeight) {
+  // "Sans Serif" lets fontconfig pick the desktop's default sans family (Japanese included).
+  QFont f(QStringLiteral("Sans Serif"));
+  f.setStyleHint(QFont::SansSerif);
+  f.setPixelSize(pixelHeight);
+  return f;
+}
+
+std::string FileNameOf(const std::string& path) {
+  const auto slash = path.find_last_of('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+std::string UpperExtension(const std::string& path) {
+  const std::string name = FileNameOf(path);
+  const auto dot = name.find_last_of('.');
+  if (dot == std::string::npos) return {};
+  std::string ext = name.substr(dot);
+  for (char& c : ext)
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  return ext;
+}
+
+}  // namespace plat

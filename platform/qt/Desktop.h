@@ -1,0 +1,39 @@
+#pragma once
+// Small desktop services: the busy cursor, dropped files, screen metrics and the UI font.
+#include <QFont>
+#include <string>
+#include <vector>
+
+class QMimeData;
+
+namespace plat {
+
+// The hourglass for the lifetime of the object (nested uses stack).
+class TBusyCursor {
+ public:
+  TBusyCursor();
+  ~TBusyCursor();
+  TBusyCursor(const TBusyCursor&) = delete;
+  TBusyCursor& operator=(const TBusyCursor&) = delete;
+};
+
+// Local paths (UTF-8) of the files and folders in a drop, in the order given; URLs that are
+// not local files are left out.
+std::vector<std::string> DroppedPaths(const QMimeData* mime);
+// True when a drag carries at least one local path (a window that takes drops accepts it).
+bool HasDroppedPaths(const QMimeData* mime);
+
+enum TSystemMetric : int { SM_CXSCREEN = 0, SM_CYSCREEN = 1, SM_CXFULLSCREEN = 16, SM_CYFULLSCREEN = 17 };
+// The primary screen's size, or its usable area for the full-screen metrics.
+int GetSystemMetrics(int index);
+
+// The Japanese UI font of the forms: the system's default sans font at that pixel height.
+QFont UiFont(int pixelHeight = 12);
+
+// The extension of a path with its dot, upper-cased ASCII (".WPE"); empty without one. Only
+// the last path component counts.
+std::string UpperExtension(const std::string& path);
+// The last component of a path.
+std::string FileNameOf(const std::string& path);
+
+}  // namespace plat

@@ -1,0 +1,53 @@
+#include "platform/qt/SingleInstance.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <string>
+
+#include "platform/core/Files.h"
+
+namespace plat {
+
+std::string SafeFileName(const std::string& name) {
+  std::string out;
+  for (unsigned char c : name) {
+    const bool ok = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' || c == '_' || c == '.';
+    out += ok ? static_cast<char>(c) : '_';
+  }
+  if (out.empty() || out[0] == '.') out.insert(out.begin(), '_');
+  return out;
+}
+
+TNamedMutex::TNamedMutex(const std::string& name) {
+  path_ = RuntimeDir() + "/" + SafeFileName(name) + ".lock";
+  int fd = ::open(path_.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+  if (fd < 0) return;  // no runtime folder: run as the only instance rather than not at all
+  int rc;
+  do rc = ::flock(fd, LOCK_EX | LOCK_NB);
+  while (rc != 0 && errno == EINTR);
+  if (rc != 0) {
+    exists_ = (errno == EWOULDBLOCK);
+    ::close(fd);
+    return;
+  }
+  fd_ = fd;
+  // The holder's id, for a person looking; the lock itself is what counts.
+  const std::string pid = std::to_string(::getpid()) + "\n";
+  if (::ftruncate(fd_, 0) == 0) (void)!::write(fd_, pid.data(), pid.size());
+}
+
+TNamedMutex::~TNamedMutex() { Release(); }
+
+void TNamedMutex::Release() {
+  // The file stays: removing it could let two processes lock two different files of one name.
+  if (fd_ >= 0) {
+    ::flock(fd_, LOCK_UN);
+    ::close(fd_);
+    fd_ = -1;
+  }
+}
+
+}  // namespace plat

@@ -1,0 +1,224 @@
+#include "platform/qt/WindowMessages.h"
+
+#include <unistd.h>
+
+#include <QLocalServer>
+#include <QLocalSocket>
+#include <QTimer>
+#include <QWidget>
+#include <cstring>
+
+#include "platform/core/Files.h"
+#include "platform/qt/SingleInstance.h"
+
+namespace plat {
+namespace {
+
+constexpr char kMessageMagic[4] = {'V', 'W', 'M', 'S'};
+constexpr char kAnswerMagic[4] = {'V', 'W', 'M', 'R'};
+constexpr size_t kHeaderSize = 4 + 4 + 8 + 8 + 4;
+constexpr size_t kAnswerSize = 4 + 8;
+constexpr int kIdleConnectionMs = 10000;
+
+void PutLE(std::string& out, uint64_t v, int bytes) {
+  for (int i = 0; i < bytes; ++i) out += static_cast<char>((v >> (8 * i)) & 0xFF);
+}
+
+uint64_t GetLE(const char* p, int bytes) {
+  uint64_t v = 0;
+  for (int i = 0; i < bytes; ++i) v |= uint64_t(static_cast<unsigned char>(p[i])) << (8 * i);
+  return v;
+}
+
+uint64_t Fnv1a(const std::string& s) {
+  uint64_t h = 1469598103934665603ull;
+  for (unsigned char c : s) h = (h ^ c) * 1099511628211ull;
+  return h;
+}
+
+}  // namespace
+
+std::string EncodeWindowMessage(const TWindowMessage& m) {
+  std::string out(kMessageMagic, 4);
+  PutLE(out, m.Msg, 4);
+  PutLE(out, m.WParam, 8);
+  PutLE(out, static_cast<uint64_t>(m.LParam), 8);
+  const size_t n = std::min(m.Data.size(), kMaxWindowMessageData);
+  PutLE(out, n, 4);
+  out.append(m.Data.data(), n);
+  return out;
+}
+
+std::string EncodeWindowAnswer(int64_t result) {
+  std::string out(kAnswerMagic, 4);
+  PutLE(out, static_cast<uint64_t>(result), 8);
+  return out;
+}
+
+int64_t DecodeWindowMessage(const char* bytes, size_t n, TWindowMessage& out) {
+  if (n >= 4 && std::memcmp(bytes, kMessageMagic, 4) != 0) return -1;
+  if (n < kHeaderSize) return 0;
+  const uint64_t len = GetLE(bytes + 24, 4);
+  if (len > kMaxWindowMessageData) return -1;
+  if (n < kHeaderSize + len) return 0;
+  out.Msg = static_cast<uint32_t>(GetLE(bytes + 4, 4));
+  out.WParam = GetLE(bytes + 8, 8);
+  out.LParam = static_cast<int64_t>(GetLE(bytes + 16, 8));
+  out.Data.assign(bytes + kHeaderSize, static_cast<size_t>(len));
+  return static_cast<int64_t>(kHeaderSize + len);
+}
+
+int64_t DecodeWindowAnswer(const char* bytes, size_t n, int64_t& result) {
+  if (n >= 4 && std::memcmp(bytes, kAnswerMagic, 4) != 0) return -1;
+  if (n < kAnswerSize) return 0;
+  result = static_cast<int64_t>(GetLE(bytes + 4, 8));
+  return static_cast<int64_t>(kAnswerSize);
+}
+
+std::string WindowClassAddress(const std::string& className) {
+  std::string path = RuntimeDir() + "/wnd-" + SafeFileName(className) + ".sock";
+  // A socket address holds little more than 100 bytes; a deep runtime folder gets a short
+  // stand-in that is still per user and per folder.
+  if (path.size() > 100)
+    path = "/tmp/vellora-" + std::to_string(::getuid()) + "-" + std::to_string(Fnv1a(path) % 1000000007ull) + ".sock";
+  return path;
+}
+
+TWindowClass::TWindowClass(const std::string& className, QWidget* window, THandler handler, QObject* parent)
+    : QObject(parent), address_(WindowClassAddress(className)), window_(window), handler_(std::move(handler)) {
+  server_ = new QLocalServer(this);
+  server_->setSocketOptions(QLocalServer::UserAccessOption);
+  const QString addr = QString::fromStdString(address_);
+  // Only one window per class: a socket left by an instance that crashed, or by an older
+  // window of the class, is taken over.
+  if (!server_->listen(addr)) {
+    QLocalServer::removeServer(addr);
+    server_->listen(addr);
+  }
+  connect(server_, &QLocalServer::newConnection, this, &TWindowClass::Accept);
+}
+
+TWindowClass::~TWindowClass() {
+  if (server_->isListening()) {
+    server_->close();  // removes the socket file
+  }
+}
+
+bool TWindowClass::Listening() const { return server_->isListening(); }
+
+void TWindowClass::Accept() {
+  while (QLocalSocket* s = server_->nextPendingConnection()) {
+    auto* idle = new QTimer(s);
+    idle->setSingleShot(true);
+    idle->start(kIdleConnectionMs);
+    connect(idle, &QTimer::timeout, s, &QLocalSocket::abort);
+    connect(s, &QLocalSocket::disconnected, s, &QObject::deleteLater);
+    connect(s, &QLocalSocket::readyRead, this, [this, s, idle] {
+      idle->start(kIdleConnectionMs);
+      Serve(s);
+    });
+    if (s->bytesAvailable() > 0) Serve(s);
+  }
+}
+
+void TWindowClass::Serve(QLocalSocket* s) {
+  QPointer<QLocalSocket> guard(s);
+  // The connection's unread bytes live in the socket's own buffer until a message is whole.
+  while (guard && guard->bytesAvailable() > 0) {
+    const QByteArray pending = guard->peek(static_cast<qint64>(kHeaderSize + kMaxWindowMessageData));
+    TWindowMessage m;
+    const int64_t used = DecodeWindowMessage(pending.constData(), static_cast<size_t>(pending.size()), m);
+    if (used < 0) {
+      guard->abort();
+      return;
+    }
+    if (used == 0) return;
+    guard->read(used);
+    // The handler may run a modal dialog; the socket may be gone when it returns.
+    const int64_t result = Dispatch(m);
+    if (!guard) return;
+    const std::string answer = EncodeWindowAnswer(result);
+    guard->write(answer.data(), static_cast<qint64>(answer.size()));
+    guard->flush();
+  }
+}
+
+int64_t TWindowClass::Dispatch(const TWindowMessage& m) {
+  if (m.Msg == WM_BRINGTOFRONT) {
+    if (window_) {
+      window_->raise();
+      window_->activateWindow();
+    }
+    return 1;
+  }
+  if (m.Msg == WM_SYSCOMMAND && m.WParam == SC_RESTORE) {
+    if (window_ && window_->isMinimized()) window_->showNormal();
+    return 0;
+  }
+  return handler_ ? handler_(m) : 0;
+}
+
+bool FindWindowClass(const std::string& className, int timeoutMs) {
+  QLocalSocket s;
+  s.connectToServer(QString::fromStdString(WindowClassAddress(className)));
+  const bool found = s.waitForConnected(timeoutMs);
+  s.abort();
+  return found;
+}
+
+namespace {
+std::optional<int64_t> SendOn(QLocalSocket& s, const TWindowMessage& m, int timeoutMs) {
+  const std::string frame = EncodeWindowMessage(m);
+  s.write(frame.data(), static_cast<qint64>(frame.size()));
+  while (s.bytesToWrite() > 0)
+    if (!s.waitForBytesWritten(timeoutMs)) return std::nullopt;
+  QByteArray got;
+  for (;;) {
+    int64_t result = 0;
+    const int64_t used = DecodeWindowAnswer(got.constData(), static_cast<size_t>(got.size()), result);
+    if (used > 0) return result;
+    if (used < 0) return std::nullopt;
+    if (s.bytesAvailable() == 0 && !s.waitForReadyRead(timeoutMs)) return std::nullopt;
+    got += s.read(static_cast<qint64>(kAnswerSize) - got.size());
+  }
+}
+}  // namespace
+
+std::optional<int64_t> SendWindowMessage(const std::string& className, const TWindowMessage& m, int timeoutMs) {
+  QLocalSocket s;
+  s.connectToServer(QString::fromStdString(WindowClassAddress(className)));
+  if (!s.waitForConnected(timeoutMs)) return std::nullopt;
+  auto r = SendOn(s, m, timeoutMs);
+  s.disconnectFromServer();
+  return r;
+}
+
+void PostWindowMessage(const std::string& className, const TWindowMessage& m) {
+  auto* s = new QLocalSocket;
+  const QByteArray frame = QByteArray::fromStdString(EncodeWindowMessage(m));
+  QObject::connect(s, &QLocalSocket::connected, s, [s, frame] { s->write(frame); });
+  QObject::connect(s, &QLocalSocket::bytesWritten, s, [s] {
+    if (s->bytesToWrite() == 0) s->disconnectFromServer();
+  });
+  QObject::connect(s, &QLocalSocket::disconnected, s, &QObject::deleteLater);
+  QObject::connect(s, &QLocalSocket::errorOccurred, s, [s] { s->deleteLater(); });
+  QTimer::singleShot(kIdleConnectionMs, s, [s] { s->deleteLater(); });
+  s->connectToServer(QString::fromStdString(WindowClassAddress(className)));
+}
+
+bool HandOverToRunningInstance(const std::string& className, const std::optional<std::string>& argument) {
+  QLocalSocket s;
+  s.connectToServer(QString::fromStdString(WindowClassAddress(className)));
+  if (!s.waitForConnected(2000)) return false;
+  if (argument) {
+    TWindowMessage copy{WM_COPYDATA, 0, 0, *argument};
+    copy.Data.push_back('\0');
+    SendOn(s, copy, 5000);
+  }
+  SendOn(s, TWindowMessage{WM_BRINGTOFRONT, 0, 0, {}}, 2000);
+  SendOn(s, TWindowMessage{WM_SYSCOMMAND, SC_RESTORE, 0, {}}, 2000);
+  s.disconnectFromServer();
+  return true;
+}
+
+}  // namespace plat

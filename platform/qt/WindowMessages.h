@@ -1,0 +1,79 @@
+#pragma once
+// Messages to a window found by its class name, between processes of one user. A window
+// registers its class with TWindowClass, which listens on a per-user local socket named by
+// the class; a message to a class that nobody registered is dropped, as a posted message to
+// a missing window would be.
+#include <QObject>
+#include <QPointer>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+class QLocalServer;
+class QLocalSocket;
+class QWidget;
+
+namespace plat {
+
+constexpr uint32_t WM_COPYDATA = 0x004A;
+constexpr uint32_t WM_SYSCOMMAND = 0x0112;
+constexpr uint64_t SC_RESTORE = 0xF120;
+// Ours: bring the window to the front (what SetForegroundWindow does from outside).
+constexpr uint32_t WM_BRINGTOFRONT = 0x8F01;
+
+struct TWindowMessage {
+  uint32_t Msg = 0;
+  uint64_t WParam = 0;
+  int64_t LParam = 0;
+  std::string Data;  // WM_COPYDATA's bytes (cbData of them, the terminating zero included)
+};
+
+// The bytes of one message on the channel, and of its answer.
+std::string EncodeWindowMessage(const TWindowMessage& m);
+std::string EncodeWindowAnswer(int64_t result);
+// Reads one message from the front of `bytes`. Returns the bytes it took (0 while the message
+// is still incomplete) or -1 when the bytes are not a message (the channel is then dropped).
+int64_t DecodeWindowMessage(const char* bytes, size_t n, TWindowMessage& out);
+int64_t DecodeWindowAnswer(const char* bytes, size_t n, int64_t& result);
+constexpr size_t kMaxWindowMessageData = 1 << 20;
+
+// Where the window of a class listens.
+std::string WindowClassAddress(const std::string& className);
+
+class TWindowClass : public QObject {
+  Q_OBJECT
+ public:
+  using THandler = std::function<int64_t(const TWindowMessage&)>;
+  // Makes `window` the window of `className`. WM_BRINGTOFRONT raises and activates it and
+  // WM_SYSCOMMAND with SC_RESTORE restores it when minimised; every other message goes to
+  // `handler`, whose result is the answer.
+  TWindowClass(const std::string& className, QWidget* window, THandler handler, QObject* parent = nullptr);
+  ~TWindowClass() override;
+  bool Listening() const;
+
+ private:
+  void Accept();
+  void Serve(QLocalSocket* s);
+  int64_t Dispatch(const TWindowMessage& m);
+  std::string address_;
+  QLocalServer* server_ = nullptr;
+  QPointer<QWidget> window_;
+  THandler handler_;
+};
+
+// True when a window of the class is listening.
+bool FindWindowClass(const std::string& className, int timeoutMs = 1000);
+// Like SendMessage: waits for the answer (nothing when there is no such window or it does not
+// answer in time). Blocks the calling thread, so never send to a window of the same thread.
+std::optional<int64_t> SendWindowMessage(const std::string& className, const TWindowMessage& m, int timeoutMs = 5000);
+// Like PostMessage: never blocks; the message is delivered later or dropped.
+void PostWindowMessage(const std::string& className, const TWindowMessage& m);
+
+// What a second start of a single-instance program does: hands the argument (when there is
+// one) to the running window as WM_COPYDATA text with its terminating zero, brings that window
+// to the front and restores it if minimised. False when no such window was found.
+bool HandOverToRunningInstance(const std::string& className, const std::optional<std::string>& argument);
+
+}  // namespace plat

@@ -1,0 +1,476 @@
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <QApplication>
+#include <QKeyEvent>
+#include <QLocalSocket>
+#include <QMessageBox>
+#include <QMimeData>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+#include <QUrl>
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <future>
+#include <thread>
+
+#include "common/TempDir.h"
+#include "platform/core/KeyState.h"
+#include "platform/core/MessageBox.h"
+#include "platform/qt/BackBuffer.h"
+#include "platform/qt/Desktop.h"
+#include "platform/qt/KeyTracker.h"
+#include "platform/qt/MessageDialog.h"
+#include "platform/qt/SingleInstance.h"
+#include "platform/qt/WindowMessages.h"
+
+using namespace plat;
+
+namespace {
+
+// Points the per-user runtime folder (locks, window sockets) at a private temporary folder.
+class TTempRuntime : public TTempDir {
+ public:
+  TTempRuntime() {
+    if (const char* v = std::getenv("XDG_RUNTIME_DIR")) old_ = v, had_ = true;
+    setenv("XDG_RUNTIME_DIR", Dir().c_str(), 1);
+  }
+  ~TTempRuntime() {
+    if (had_) setenv("XDG_RUNTIME_DIR", old_.c_str(), 1);
+    else unsetenv("XDG_RUNTIME_DIR");
+  }
+
+ private:
+  std::string old_;
+  bool had_ = false;
+};
+
+uint32_t Px(const TBackBuffer& b, int x, int y) {
+  return reinterpret_cast<const uint32_t*>(b.Image().constScanLine(y))[x] & 0xFFFFFFu;
+}
+
+// A source of w x h pixels whose value is 0x00yyxx, rows top-down and padded to `stride`.
+std::vector<uint8_t> Pattern(int w, int h, int stride) {
+  std::vector<uint8_t> v(static_cast<size_t>(stride) * h, 0xEE);
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x) {
+      const uint32_t p = 0xFF000000u | (uint32_t(y) << 8) | uint32_t(x);
+      std::memcpy(&v[static_cast<size_t>(y) * stride + x * 4], &p, 4);
+    }
+  return v;
+}
+
+}  // namespace
+
+TEST(BackBuffer, BlitClipsBothSidesLikeABitBlockTransfer) {
+  const auto src = Pattern(6, 5, 6 * 4 + 8);
+  struct Case {
+    int dx, dy, w, h, sx, sy;
+    int firstX, firstY;  // first written destination pixel
+    uint32_t firstValue;
+    int lastX, lastY;  // last written destination pixel
+    uint32_t lastValue;
+  };
+  const Case cases[] = {
+      {1, 1, 3, 2, 2, 1, 1, 1, 0x0102, 3, 2, 0x0204},
+      {-2, 0, 4, 1, 0, 0, 0, 0, 0x0002, 1, 0, 0x0003},    // destination left of the buffer
+      {0, 0, 9, 9, 4, 3, 0, 0, 0x0304, 1, 1, 0x0405},     // source runs out at its edges
+      {2, 2, 3, 3, -1, -1, 3, 3, 0x0000, 4, 4, 0x0101},   // source origin outside the source
+      {6, 6, 10, 10, 0, 0, 6, 6, 0x0000, 7, 7, 0x0101},   // destination runs out
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << "blit to " << c.dx << "," << c.dy);
+    TBackBuffer b;
+    b.Resize(8, 8);
+    b.FillRect(0, 0, 8, 8, 0xABCDEF);
+    b.Blit(c.dx, c.dy, c.w, c.h, src.data(), 6, 5, 6 * 4 + 8, c.sx, c.sy);
+    EXPECT_EQ(Px(b, c.firstX, c.firstY), c.firstValue);
+    EXPECT_EQ(Px(b, c.lastX, c.lastY), c.lastValue);
+    // The pixel after the last one written is untouched, as is the one before the first.
+    if (c.lastX + 1 < 8) {
+      EXPECT_EQ(Px(b, c.lastX + 1, c.lastY), 0xABCDEFu);
+    }
+    if (c.firstX > 0) {
+      EXPECT_EQ(Px(b, c.firstX - 1, c.firstY), 0xABCDEFu);
+    }
+  }
+}
+
+TEST(BackBuffer, StretchBlitRepeatsSourcePixelsByIntegerSteps) {
+  const auto src = Pattern(4, 4, 16);
+  TBackBuffer b;
+  b.Resize(12, 12);
+  // 150%: 2 source pixels become 3, columns 0,0,1 then 2,2,3.
+  b.StretchBlit(0, 0, 6, 3, src.data(), 4, 4, 16, 0, 0, 4, 2);
+  const uint32_t row0[6] = {0x0000, 0x0000, 0x0001, 0x0002, 0x0002, 0x0003};
+  for (int x = 0; x < 6; ++x) EXPECT_EQ(Px(b, x, 0), row0[x]) << x;
+  EXPECT_EQ(Px(b, 0, 1), 0x0000u);
+  EXPECT_EQ(Px(b, 0, 2), 0x0100u);
+  // 800%, partly outside on the left and top: only the visible part is written.
+  b.StretchBlit(-4, -4, 16, 16, src.data(), 4, 4, 16, 1, 1, 2, 2);
+  EXPECT_EQ(Px(b, 0, 0), 0x0101u);
+  EXPECT_EQ(Px(b, 3, 3), 0x0101u);
+  EXPECT_EQ(Px(b, 4, 3), 0x0102u);
+  EXPECT_EQ(Px(b, 11, 11), 0x0202u);
+}
+
+TEST(BackBuffer, ResizeKeepsWhatStillFitsAndFillsTheRestBlack) {
+  TBackBuffer b;
+  EXPECT_TRUE(b.Resize(3, 3));
+  b.FillRect(-5, -5, 100, 100, 0x123456);
+  EXPECT_FALSE(b.Resize(3, 3));
+  EXPECT_TRUE(b.Resize(5, 2));
+  EXPECT_EQ(Px(b, 2, 1), 0x123456u);
+  EXPECT_EQ(Px(b, 3, 0), 0u);
+  EXPECT_TRUE(b.Resize(0, -1));  // never an empty image
+  EXPECT_EQ(b.Width(), 1);
+  EXPECT_EQ(b.Height(), 1);
+}
+
+namespace {
+class TCountingWidget : public TBufferedWidget {
+ public:
+  int Repaints = 0;
+  bool InvalidateWhilePainting = false;
+
+ protected:
+  void RepaintBuffer() override {
+    ++Repaints;
+    BackBuffer().FillRect(0, 0, BackBuffer().Width(), BackBuffer().Height(), 0x00FF00);
+    if (InvalidateWhilePainting) Invalidate();
+  }
+};
+}  // namespace
+
+TEST(BufferedWidget, RedrawsItsBufferOnlyAfterAResizeAndShowsTheBuffer) {
+  TCountingWidget w;
+  w.InvalidateWhilePainting = true;
+  w.resize(40, 30);
+  w.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
+  QApplication::processEvents();
+  EXPECT_EQ(w.Repaints, 1);
+  EXPECT_EQ(w.BackBuffer().Width(), 40);
+  EXPECT_EQ(w.BackBuffer().Height(), 30);
+  // Pixels drawn by the owner appear on screen; an update request repaints from the buffer.
+  w.BackBuffer().FillRect(10, 10, 5, 5, 0xFF0000);
+  w.Invalidate(10, 10, 5, 5);
+  const QImage shot = w.grab().toImage();
+  EXPECT_EQ(shot.pixel(12, 12) & 0xFFFFFFu, 0xFF0000u);
+  EXPECT_EQ(shot.pixel(2, 2) & 0xFFFFFFu, 0x00FF00u);
+  EXPECT_EQ(w.Repaints, 1);
+  w.resize(50, 30);
+  w.grab();
+  EXPECT_EQ(w.Repaints, 2);
+  QApplication::processEvents();
+  EXPECT_EQ(w.Repaints, 2);  // the update asked for inside the repaint was dropped
+}
+
+TEST(KeyTracker, FollowsPressesAndReleasesButNotAutoRepeatAndForgetsOnDeactivation) {
+  InstallKeyTracker();
+  InstallKeyTracker();  // a second call adds no second filter
+  ClearKeys();
+  QWidget w;
+  w.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
+  QTest::keyPress(&w, Qt::Key_Space);
+  EXPECT_TRUE(IsKeyDown(VK_SPACE));
+  QKeyEvent repeatRelease(QEvent::KeyRelease, Qt::Key_Space, Qt::NoModifier, QString(" "), true);
+  QApplication::sendEvent(&w, &repeatRelease);
+  EXPECT_TRUE(IsKeyDown(VK_SPACE));
+  QTest::keyRelease(&w, Qt::Key_Space);
+  EXPECT_FALSE(IsKeyDown(VK_SPACE));
+
+  QTest::keyPress(&w, Qt::Key_Control, Qt::ControlModifier);
+  QTest::keyPress(&w, Qt::Key_Plus, Qt::ControlModifier | Qt::KeypadModifier);
+  EXPECT_TRUE(IsKeyDown(VK_CONTROL));
+  EXPECT_TRUE(IsKeyDown(VK_ADD));
+  QEvent deactivate(QEvent::ApplicationDeactivate);
+  QApplication::sendEvent(qApp, &deactivate);
+  EXPECT_FALSE(IsKeyDown(VK_CONTROL));
+  EXPECT_FALSE(IsKeyDown(VK_ADD));
+
+  // A key that went down under one code comes up under the same code.
+  QKeyEvent down(QEvent::KeyPress, Qt::Key_Exclam, Qt::ShiftModifier, 10, 0, 0, "!");
+  QApplication::sendEvent(&w, &down);
+  EXPECT_TRUE(IsKeyDown('1'));
+  QKeyEvent up(QEvent::KeyRelease, Qt::Key_1, Qt::NoModifier, 10, 0, 0, "1");
+  QApplication::sendEvent(&w, &up);
+  EXPECT_FALSE(IsKeyDown('1'));
+}
+
+TEST(KeyTracker, VirtualKeysOfQtKeys) {
+  struct Case {
+    int key;
+    Qt::KeyboardModifiers mods;
+    int vk;
+  } cases[] = {
+      {Qt::Key_A, Qt::NoModifier, 'A'},          {Qt::Key_Z, Qt::ShiftModifier, 'Z'},
+      {Qt::Key_7, Qt::NoModifier, '7'},          {Qt::Key_Space, Qt::NoModifier, VK_SPACE},
+      {Qt::Key_Plus, Qt::KeypadModifier, VK_ADD}, {Qt::Key_Minus, Qt::KeypadModifier, VK_SUBTRACT},
+      {Qt::Key_Minus, Qt::NoModifier, 0xBD},     {Qt::Key_Alt, Qt::AltModifier, VK_MENU},
+      {Qt::Key_Shift, Qt::ShiftModifier, VK_SHIFT}, {Qt::Key_F5, Qt::NoModifier, VK_F1 + 4},
+      {Qt::Key_3, Qt::KeypadModifier, 0x63},     {Qt::Key_Escape, Qt::NoModifier, VK_ESCAPE},
+      {Qt::Key_Tab, Qt::NoModifier, VK_TAB},     {Qt::Key_Delete, Qt::NoModifier, VK_DELETE},
+      {Qt::Key_yen, Qt::NoModifier, 0},
+  };
+  for (const Case& c : cases) {
+    QKeyEvent e(QEvent::KeyPress, c.key, c.mods);
+    EXPECT_EQ(VirtualKeyOf(&e), c.vk) << std::hex << c.key;
+  }
+}
+
+namespace {
+// Presses the button of the message box that comes up next, once it is shown.
+void AnswerNextBox(QMessageBox::StandardButton button, QString* seenText, QString* seenTitle, bool* sawIcon) {
+  QTimer::singleShot(0, [=] {
+    for (QWidget* w : QApplication::topLevelWidgets())
+      if (auto* box = qobject_cast<QMessageBox*>(w); box && box->isVisible()) {
+        *seenText = box->text();
+        *seenTitle = box->windowTitle();
+        *sawIcon = box->icon() == QMessageBox::Critical;
+        box->button(button)->click();
+        return;
+      }
+    AnswerNextBox(button, seenText, seenTitle, sawIcon);
+  });
+}
+}  // namespace
+
+TEST(MessageDialog, ShowsUtf8TextsAndReturnsTheButtonPressed) {
+  InstallMessageDialog();
+  QGuiApplication::setApplicationDisplayName("[vl] Test");
+  struct Case {
+    unsigned flags;
+    QMessageBox::StandardButton press;
+    int result;
+  } cases[] = {
+      {unsigned(MB_OK) | MB_ICONERROR, QMessageBox::Ok, IDOK},
+      {unsigned(MB_YESNO) | MB_ICONQUESTION, QMessageBox::No, IDNO},
+      {MB_YESNOCANCEL, QMessageBox::Yes, IDYES},
+      {MB_YESNOCANCEL, QMessageBox::Cancel, IDCANCEL},
+      {MB_OKCANCEL, QMessageBox::Cancel, IDCANCEL},
+  };
+  for (const Case& c : cases) {
+    QString text, title;
+    bool critical = false;
+    AnswerNextBox(c.press, &text, &title, &critical);
+    EXPECT_EQ(plat::MessageBox("表示用画像ではありません", "", c.flags), c.result);
+    EXPECT_EQ(text, QString::fromUtf8("表示用画像ではありません"));
+    EXPECT_EQ(title, "[vl] Test");
+    EXPECT_EQ(critical, (c.flags & 0xF0u) == MB_ICONERROR);
+  }
+  // The recorder of the tests takes the dialog's place and gives it back.
+  {
+    TMessageRecorder rec(IDNO);
+    EXPECT_EQ(plat::MessageBox("question", "Titre", MB_YESNO), IDNO);
+    ASSERT_EQ(rec.Messages.size(), 1u);
+    EXPECT_EQ(rec.Messages[0].Caption, "Titre");
+  }
+  QString text, title;
+  bool critical = false;
+  AnswerNextBox(QMessageBox::Ok, &text, &title, &critical);
+  EXPECT_EQ(plat::MessageBox("again", "Titre"), IDOK);
+  EXPECT_EQ(title, "Titre");
+  SetMessageBoxHandler(nullptr);
+}
+
+TEST(NamedMutex, SecondHolderSeesTheFirstUntilItIsReleased) {
+  TTempRuntime rt;
+  auto first = std::make_unique<TNamedMutex>("VelloraViewer");
+  EXPECT_TRUE(first->Held());
+  EXPECT_FALSE(first->AlreadyExists());
+  {
+    TNamedMutex second("VelloraViewer");
+    EXPECT_TRUE(second.AlreadyExists());
+    EXPECT_FALSE(second.Held());
+    TNamedMutex other("VeryRareString");  // another name is another mutex
+    EXPECT_FALSE(other.AlreadyExists());
+  }
+  first.reset();
+  TNamedMutex third("VelloraViewer");
+  EXPECT_FALSE(third.AlreadyExists());
+  EXPECT_EQ(third.LockPath(), rt.Dir() + "/VelloraViewer.lock");
+  // Names that are not file names stay inside the runtime folder.
+  TNamedMutex odd("../x/y\\z");
+  EXPECT_EQ(odd.LockPath(), rt.Dir() + "/_.._x_y_z.lock");
+}
+
+TEST(NamedMutex, LockOfAHolderThatDiedIsTakenOver) {
+  TTempRuntime rt;
+  const std::string lock = rt.Dir() + "/VelloraViewer.lock";
+  {
+    std::ofstream(lock) << "99999\ngarbage left by an old holder\n";
+  }
+  // Another process holds the lock, then is killed without any chance to clean up.
+  pid_t pid = fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    execlp("flock", "flock", "--no-fork", "-n", lock.c_str(), "sleep", "30", static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  bool seen = false;
+  for (int i = 0; i < 300 && !seen; ++i) {
+    seen = TNamedMutex("VelloraViewer").AlreadyExists();
+    if (!seen) usleep(10000);
+  }
+  EXPECT_TRUE(seen) << "the other holder never took the lock (is flock(1) installed?)";
+  kill(pid, SIGKILL);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  TNamedMutex after("VelloraViewer");
+  EXPECT_FALSE(after.AlreadyExists());
+  EXPECT_TRUE(after.Held());
+}
+
+TEST(WindowMessageFrames, RoundTripAndRejectOrWaitOnBadBytes) {
+  TWindowMessage m{WM_COPYDATA, 7, -3, std::string("/home/ユーザー/a.wpe\0", 26)};
+  const std::string bytes = EncodeWindowMessage(m);
+  TWindowMessage back;
+  EXPECT_EQ(DecodeWindowMessage(bytes.data(), bytes.size(), back), int64_t(bytes.size()));
+  EXPECT_EQ(back.Msg, m.Msg);
+  EXPECT_EQ(back.WParam, 7u);
+  EXPECT_EQ(back.LParam, -3);
+  EXPECT_EQ(back.Data, m.Data);
+  // Every proper prefix is incomplete, never an error and never a message.
+  for (size_t n = 0; n < bytes.size(); ++n) EXPECT_EQ(DecodeWindowMessage(bytes.data(), n, back), 0) << n;
+  std::string bad = bytes;
+  bad[0] = 'X';
+  EXPECT_EQ(DecodeWindowMessage(bad.data(), bad.size(), back), -1);
+  std::string huge = bytes;
+  huge[24] = huge[25] = huge[26] = huge[27] = '\xFF';  // a length beyond the limit
+  EXPECT_EQ(DecodeWindowMessage(huge.data(), huge.size(), back), -1);
+  int64_t r = 0;
+  const std::string ans = EncodeWindowAnswer(-42);
+  EXPECT_EQ(DecodeWindowAnswer(ans.data(), ans.size() - 1, r), 0);
+  EXPECT_EQ(DecodeWindowAnswer(ans.data(), ans.size(), r), int64_t(ans.size()));
+  EXPECT_EQ(r, -42);
+}
+
+namespace {
+// Runs `f` on another thread while this one keeps the event loop going, as a second process
+// would talk to this one.
+template <class F>
+auto FromOtherThread(F f) {
+  auto fut = std::async(std::launch::async, f);
+  while (fut.wait_for(std::chrono::milliseconds(1)) != std::future_status::ready) QApplication::processEvents();
+  return fut.get();
+}
+}  // namespace
+
+TEST(WindowMessages, ReachTheWindowOfTheClassAndOnlyIt) {
+  TTempRuntime rt;
+  QWidget window;
+  std::vector<TWindowMessage> got;
+  TWindowClass cls("TForm1", &window, [&](const TWindowMessage& m) {
+    got.push_back(m);
+    return int64_t(1);
+  });
+  ASSERT_TRUE(cls.Listening());
+  EXPECT_TRUE(FromOtherThread([] { return FindWindowClass("TForm1"); }));
+  EXPECT_FALSE(FromOtherThread([] { return FindWindowClass("TVLMain"); }));
+
+  const std::string text = std::string("/tmp/フォルダ/x.wpe") + '\0';
+  auto answer = FromOtherThread([&] { return SendWindowMessage("TForm1", TWindowMessage{WM_COPYDATA, 0, 0, text}); });
+  ASSERT_TRUE(answer.has_value());
+  EXPECT_EQ(*answer, 1);
+  ASSERT_EQ(got.size(), 1u);
+  EXPECT_EQ(got[0].Msg, WM_COPYDATA);
+  EXPECT_EQ(got[0].Data, text);
+
+  // Nobody registered the class: the message is dropped and the sender is told.
+  EXPECT_FALSE(FromOtherThread([] { return SendWindowMessage("TRVMain", TWindowMessage{0x602, 0, 0, {}}, 500); })
+                   .has_value());
+  PostWindowMessage("TRVMain", TWindowMessage{0x602, 0, 0, {}});
+  QTest::qWait(50);
+
+  // A post arrives later without blocking the poster.
+  PostWindowMessage("TForm1", TWindowMessage{0x603, 5, 6, {}});
+  EXPECT_TRUE(QTest::qWaitFor([&] { return got.size() == 2; }, 3000));
+  EXPECT_EQ(got.back().Msg, 0x603u);
+  EXPECT_EQ(got.back().LParam, 6);
+
+  // Bytes that are not a message cost the sender its connection, not the window its channel.
+  FromOtherThread([] {
+    QLocalSocket s;
+    s.connectToServer(QString::fromStdString(WindowClassAddress("TForm1")));
+    if (s.waitForConnected(1000)) {
+      s.write("GET / HTTP/1.0\r\n\r\n");
+      s.waitForBytesWritten(1000);
+      s.waitForDisconnected(2000);
+    }
+    return 0;
+  });
+  EXPECT_TRUE(FromOtherThread([] { return SendWindowMessage("TForm1", TWindowMessage{0x604, 0, 0, {}}); })
+                  .has_value());
+  EXPECT_EQ(got.back().Msg, 0x604u);
+}
+
+TEST(WindowMessages, HandOverSendsTheTextAndRestoresAMinimisedWindow) {
+  TTempRuntime rt;
+  QWidget window;
+  window.showMinimized();
+  QApplication::processEvents();
+  std::vector<std::string> texts;
+  TWindowClass cls("TForm1", &window, [&](const TWindowMessage& m) {
+    if (m.Msg == WM_COPYDATA) texts.push_back(m.Data);
+    return int64_t(1);
+  });
+  EXPECT_TRUE(FromOtherThread([] { return HandOverToRunningInstance("TForm1", std::string("/tmp/a b.wpe")); }));
+  ASSERT_EQ(texts.size(), 1u);
+  EXPECT_EQ(texts[0], std::string("/tmp/a b.wpe\0", 13));
+  EXPECT_FALSE(window.isMinimized());
+  // Without an argument the window only comes to the front.
+  EXPECT_TRUE(FromOtherThread([] { return HandOverToRunningInstance("TForm1", std::nullopt); }));
+  EXPECT_EQ(texts.size(), 1u);
+  EXPECT_FALSE(FromOtherThread([] { return HandOverToRunningInstance("TNoSuchClass", std::string("x")); }));
+}
+
+TEST(Desktop, DroppedPathsAreTheLocalOnesInOrder) {
+  QMimeData mime;
+  EXPECT_FALSE(HasDroppedPaths(&mime));
+  mime.setUrls({QUrl::fromLocalFile("/tmp/b.wpe"), QUrl("https://example.org/a.wpe"),
+                QUrl::fromLocalFile(QString::fromUtf8("/tmp/絵/a.WPE"))});
+  EXPECT_TRUE(HasDroppedPaths(&mime));
+  EXPECT_EQ(DroppedPaths(&mime), (std::vector<std::string>{"/tmp/b.wpe", "/tmp/絵/a.WPE"}));
+  EXPECT_TRUE(DroppedPaths(nullptr).empty());
+}
+
+TEST(Desktop, ExtensionsAndNamesOfPaths) {
+  struct Case {
+    const char* path;
+    const char* ext;
+    const char* name;
+  } cases[] = {
+      {"/a/b/c.wpe", ".WPE", "c.wpe"}, {"/a/b.d/c", "", "c"},       {"x.Wpe", ".WPE", "x.Wpe"},
+      {"/a/.wpe", ".WPE", ".wpe"},     {"/a/c.wpe.bmp", ".BMP", "c.wpe.bmp"}, {"/a/dir/", "", ""},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(UpperExtension(c.path), c.ext) << c.path;
+    EXPECT_EQ(FileNameOf(c.path), c.name) << c.path;
+  }
+}
+
+TEST(Desktop, MetricsFontAndBusyCursor) {
+  EXPECT_GT(GetSystemMetrics(SM_CXFULLSCREEN), 0);
+  EXPECT_LE(GetSystemMetrics(SM_CXFULLSCREEN), GetSystemMetrics(SM_CXSCREEN));
+  EXPECT_EQ(GetSystemMetrics(12345), 0);
+  const QFont f = UiFont(12);
+  EXPECT_EQ(f.pixelSize(), 12);
+  EXPECT_EQ(f.styleHint(), QFont::SansSerif);
+  {
+    TBusyCursor outer;
+    {
+      TBusyCursor inner;
+      ASSERT_NE(QApplication::overrideCursor(), nullptr);
+      EXPECT_EQ(QApplication::overrideCursor()->shape(), Qt::WaitCursor);
+    }
+    EXPECT_NE(QApplication::overrideCursor(), nullptr);
+  }
+  EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+}
