@@ -32,40 +32,13 @@ void TBackBuffer::FillRect(int x, int y, int w, int h, uint32_t colour) {
   }
 }
 
-void TBackBuffer::Blit(int dx, int dy, int w, int h, const uint8_t* src, int srcW, int srcH, int stride, int sx,
-                       int sy) {
-  if (!src || w <= 0 || h <= 0) return;
-  // Clip against the source, then against the destination, moving both origins together.
-  auto clip = [](int& d, int& s, int& n, int srcLimit, int dstLimit) {
-    if (s < 0) { d -= s; n += s; s = 0; }
-    if (d < 0) { s -= d; n += d; d = 0; }
-    n = static_cast<int>(std::min<int64_t>({int64_t(n), int64_t(srcLimit) - s, int64_t(dstLimit) - d}));
-  };
-  clip(dx, sx, w, srcW, image_.width());
-  clip(dy, sy, h, srcH, image_.height());
-  if (w <= 0 || h <= 0) return;
-  for (int row = 0; row < h; ++row) {
-    const uint8_t* from = src + static_cast<size_t>(sy + row) * static_cast<size_t>(stride) + static_cast<size_t>(sx) * 4;
-    std::memcpy(image_.scanLine(dy + row) + static_cast<size_t>(dx) * 4, from, static_cast<size_t>(w) * 4);
-  }
-}
-
-void TBackBuffer::StretchBlit(int dx, int dy, int dw, int dh, const uint8_t* src, int srcW, int srcH, int stride,
-                              int sx, int sy, int sw, int sh) {
-  if (!src || dw <= 0 || dh <= 0 || sw <= 0 || sh <= 0 || srcW <= 0 || srcH <= 0) return;
-  const int x0 = std::max(dx, 0), y0 = std::max(dy, 0);
-  const int x1 = static_cast<int>(std::min<int64_t>(int64_t(dx) + dw, image_.width()));
-  const int y1 = static_cast<int>(std::min<int64_t>(int64_t(dy) + dh, image_.height()));
-  for (int y = y0; y < y1; ++y) {
-    const int64_t srow = sy + int64_t(y - dy) * sh / dh;
-    if (srow < 0 || srow >= srcH) continue;
-    const auto* from = reinterpret_cast<const uint32_t*>(src + static_cast<size_t>(srow) * static_cast<size_t>(stride));
-    auto* line = reinterpret_cast<uint32_t*>(image_.scanLine(y));
-    for (int x = x0; x < x1; ++x) {
-      const int64_t scol = sx + int64_t(x - dx) * sw / dw;
-      if (scol >= 0 && scol < srcW) line[x] = from[scol];
-    }
-  }
+TPixelView TBackBuffer::View() {
+  TPixelView v;
+  v.Bits = image_.bits();
+  v.Stride = image_.bytesPerLine();
+  v.Width = image_.width();
+  v.Height = image_.height();
+  return v;
 }
 
 TBufferedWidget::TBufferedWidget(QWidget* parent, Qt::WindowFlags f) : QWidget(parent, f) {
@@ -79,6 +52,34 @@ void TBufferedWidget::Invalidate() {
 
 void TBufferedWidget::Invalidate(int x, int y, int w, int h) {
   if (!painting_ && w > 0 && h > 0) update(x, y, w, h);
+}
+
+TPixelView TBufferedWidget::Surface() {
+  if (buffer_.Width() != ClientWidth() || buffer_.Height() != ClientHeight()) {
+    buffer_.Resize(ClientWidth(), ClientHeight());
+    stale_ = true;
+  }
+  return buffer_.View();
+}
+
+void TBufferedWidget::SurfaceChanged(const TRect& r) { Invalidate(r.Left, r.Top, r.Width(), r.Height()); }
+
+int32_t TBufferedWidget::ClientWidth() const { return width(); }
+
+int32_t TBufferedWidget::ClientHeight() const { return height(); }
+
+void TBufferedWidget::SetClientSize(int32_t w, int32_t h) {
+  w = std::clamp(w, 1, QWIDGETSIZE_MAX);
+  h = std::clamp(h, 1, QWIDGETSIZE_MAX);
+  // Qt takes the new size at once (and sends the resize event); the window system may
+  // still change it later, which arrives as another resize.
+  resize(w, h);
+}
+
+void TBufferedWidget::FillRect(int32_t x, int32_t y, int32_t w, int32_t h, uint32_t colour) {
+  Surface();
+  buffer_.FillRect(x, y, w, h, colour);
+  Invalidate(x, y, w, h);
 }
 
 void TBufferedWidget::resizeEvent(QResizeEvent* e) {

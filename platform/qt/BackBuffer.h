@@ -1,10 +1,14 @@
 #pragma once
 // The back buffer of a window that the engine paints into "through its device context":
 // a QImage of the client size in Format_RGB32 (the alpha byte is ignored on screen). The
-// engine draws into it at any moment and asks for an update; paintEvent only copies it out.
+// engine draws into it at any moment and reports what changed; paintEvent only copies it out.
 #include <QImage>
+#include <QSize>
 #include <QWidget>
 #include <cstdint>
+
+#include "engine/Display.h"
+#include "engine/TrueCnvs.h"
 
 namespace plat {
 
@@ -18,34 +22,38 @@ class TBackBuffer {
   int Height() const { return image_.height(); }
   QImage& Image() { return image_; }
   const QImage& Image() const { return image_; }
+  // The pixels as the engine's canvases address them (rows top first).
+  TPixelView View();
 
   // Solid fill of a rectangle (clipped); colour 0x00RRGGBB, the alpha byte is ignored.
   void FillRect(int x, int y, int w, int h, uint32_t colour);
-  // Copies a w x h block of 32-bit pixels (rows `stride` bytes apart, row 0 on top) from
-  // (sx, sy) of the source to (dx, dy); both sides are clipped, as a bit-block transfer is.
-  void Blit(int dx, int dy, int w, int h, const uint8_t* src, int srcW, int srcH, int stride, int sx, int sy);
-  // Enlarges or reduces a sw x sh source block onto dw x dh pixels at (dx, dy) by nearest
-  // neighbour in integer arithmetic: destination column i takes source column sx + i*sw/dw.
-  void StretchBlit(int dx, int dy, int dw, int dh, const uint8_t* src, int srcW, int srcH, int stride, int sx,
-                   int sy, int sw, int sh);
 
  private:
   QImage image_{1, 1, QImage::Format_RGB32};
 };
 
-// A widget whose client area shows its back buffer. The buffer follows the widget's size;
-// the owner paints into it and calls Invalidate for what changed. Updates asked for while
-// the buffer is being painted out are dropped (they would only repaint the same pixels).
-class TBufferedWidget : public QWidget {
+// A widget whose client area shows its back buffer: the surface the engine paints a view
+// into, and the form whose client size the view fits. The buffer follows the widget's size.
+// Updates asked for while the buffer is being painted out are dropped (they would only
+// repaint the same pixels).
+class TBufferedWidget : public QWidget, public TPaintTarget, public TDisplayForm {
   Q_OBJECT
  public:
   explicit TBufferedWidget(QWidget* parent = nullptr, Qt::WindowFlags f = {});
   TBackBuffer& BackBuffer() { return buffer_; }
   void Invalidate();
   void Invalidate(int x, int y, int w, int h);
-  // True from a resize until the next Repaint request has been served: the buffer's
-  // content no longer matches the window and the owner must draw it again.
+  // True from a resize until the buffer has been drawn again for the next paint.
   bool BufferStale() const { return stale_; }
+
+  // TPaintTarget
+  TPixelView Surface() override;
+  void SurfaceChanged(const TRect& r) override;
+  // TDisplayForm
+  int32_t ClientWidth() const override;
+  int32_t ClientHeight() const override;
+  void SetClientSize(int32_t width, int32_t height) override;
+  void FillRect(int32_t x, int32_t y, int32_t width, int32_t height, uint32_t colour) override;
 
  protected:
   // Called from paintEvent while the buffer is stale, before it is copied to the screen.

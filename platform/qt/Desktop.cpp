@@ -6,7 +6,17 @@
 #include <QScreen>
 #include <QUrl>
 
+#include "platform/core/Screen.h"
+#include "platform/qt/KeyTracker.h"
+#include "platform/qt/MessageDialog.h"
+
 namespace plat {
+
+void InstallQtPlatform() {
+  InstallKeyTracker();
+  InstallMessageDialog();
+  SetFullScreenWidth(GetSystemMetrics(SM_CXFULLSCREEN));
+}
 
 TBusyCursor::TBusyCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
 TBusyCursor::~TBusyCursor() { QApplication::restoreOverrideCursor(); }

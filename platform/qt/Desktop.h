@@ -8,6 +8,10 @@ class QMimeData;
 
 namespace plat {
 
+// Sets up the Qt side of the platform for a program, once its QApplication exists: the key
+// tracker, the message dialog and the screen width that the view's scroll range uses.
+void InstallQtPlatform();
+
 // The hourglass for the lifetime of the object (nested uses stack).
 class TBusyCursor {
  public:

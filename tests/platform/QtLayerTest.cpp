@@ -26,6 +26,7 @@
 #include "platform/qt/Desktop.h"
 #include "platform/qt/KeyTracker.h"
 #include "platform/qt/MessageDialog.h"
+#include "platform/qt/ScrollBar.h"
 #include "platform/qt/SingleInstance.h"
 #include "platform/qt/WindowMessages.h"
 
@@ -54,70 +55,7 @@ uint32_t Px(const TBackBuffer& b, int x, int y) {
   return reinterpret_cast<const uint32_t*>(b.Image().constScanLine(y))[x] & 0xFFFFFFu;
 }
 
-// A source of w x h pixels whose value is 0x00yyxx, rows top-down and padded to `stride`.
-std::vector<uint8_t> Pattern(int w, int h, int stride) {
-  std::vector<uint8_t> v(static_cast<size_t>(stride) * h, 0xEE);
-  for (int y = 0; y < h; ++y)
-    for (int x = 0; x < w; ++x) {
-      const uint32_t p = 0xFF000000u | (uint32_t(y) << 8) | uint32_t(x);
-      std::memcpy(&v[static_cast<size_t>(y) * stride + x * 4], &p, 4);
-    }
-  return v;
-}
-
 }  // namespace
-
-TEST(BackBuffer, BlitClipsBothSidesLikeABitBlockTransfer) {
-  const auto src = Pattern(6, 5, 6 * 4 + 8);
-  struct Case {
-    int dx, dy, w, h, sx, sy;
-    int firstX, firstY;  // first written destination pixel
-    uint32_t firstValue;
-    int lastX, lastY;  // last written destination pixel
-    uint32_t lastValue;
-  };
-  const Case cases[] = {
-      {1, 1, 3, 2, 2, 1, 1, 1, 0x0102, 3, 2, 0x0204},
-      {-2, 0, 4, 1, 0, 0, 0, 0, 0x0002, 1, 0, 0x0003},    // destination left of the buffer
-      {0, 0, 9, 9, 4, 3, 0, 0, 0x0304, 1, 1, 0x0405},     // source runs out at its edges
-      {2, 2, 3, 3, -1, -1, 3, 3, 0x0000, 4, 4, 0x0101},   // source origin outside the source
-      {6, 6, 10, 10, 0, 0, 6, 6, 0x0000, 7, 7, 0x0101},   // destination runs out
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(testing::Message() << "blit to " << c.dx << "," << c.dy);
-    TBackBuffer b;
-    b.Resize(8, 8);
-    b.FillRect(0, 0, 8, 8, 0xABCDEF);
-    b.Blit(c.dx, c.dy, c.w, c.h, src.data(), 6, 5, 6 * 4 + 8, c.sx, c.sy);
-    EXPECT_EQ(Px(b, c.firstX, c.firstY), c.firstValue);
-    EXPECT_EQ(Px(b, c.lastX, c.lastY), c.lastValue);
-    // The pixel after the last one written is untouched, as is the one before the first.
-    if (c.lastX + 1 < 8) {
-      EXPECT_EQ(Px(b, c.lastX + 1, c.lastY), 0xABCDEFu);
-    }
-    if (c.firstX > 0) {
-      EXPECT_EQ(Px(b, c.firstX - 1, c.firstY), 0xABCDEFu);
-    }
-  }
-}
-
-TEST(BackBuffer, StretchBlitRepeatsSourcePixelsByIntegerSteps) {
-  const auto src = Pattern(4, 4, 16);
-  TBackBuffer b;
-  b.Resize(12, 12);
-  // 150%: 2 source pixels become 3, columns 0,0,1 then 2,2,3.
-  b.StretchBlit(0, 0, 6, 3, src.data(), 4, 4, 16, 0, 0, 4, 2);
-  const uint32_t row0[6] = {0x0000, 0x0000, 0x0001, 0x0002, 0x0002, 0x0003};
-  for (int x = 0; x < 6; ++x) EXPECT_EQ(Px(b, x, 0), row0[x]) << x;
-  EXPECT_EQ(Px(b, 0, 1), 0x0000u);
-  EXPECT_EQ(Px(b, 0, 2), 0x0100u);
-  // 800%, partly outside on the left and top: only the visible part is written.
-  b.StretchBlit(-4, -4, 16, 16, src.data(), 4, 4, 16, 1, 1, 2, 2);
-  EXPECT_EQ(Px(b, 0, 0), 0x0101u);
-  EXPECT_EQ(Px(b, 3, 3), 0x0101u);
-  EXPECT_EQ(Px(b, 4, 3), 0x0102u);
-  EXPECT_EQ(Px(b, 11, 11), 0x0202u);
-}
 
 TEST(BackBuffer, ResizeKeepsWhatStillFitsAndFillsTheRestBlack) {
   TBackBuffer b;
@@ -157,18 +95,66 @@ TEST(BufferedWidget, RedrawsItsBufferOnlyAfterAResizeAndShowsTheBuffer) {
   EXPECT_EQ(w.Repaints, 1);
   EXPECT_EQ(w.BackBuffer().Width(), 40);
   EXPECT_EQ(w.BackBuffer().Height(), 30);
-  // Pixels drawn by the owner appear on screen; an update request repaints from the buffer.
-  w.BackBuffer().FillRect(10, 10, 5, 5, 0xFF0000);
-  w.Invalidate(10, 10, 5, 5);
+  // Pixels the engine draws into the surface appear on screen once it reports them; an
+  // update request repaints from the buffer, not by drawing it again.
+  TPixelView v = w.Surface();
+  ASSERT_EQ(v.Width, 40);
+  ASSERT_EQ(v.Height, 30);
+  for (int y = 10; y < 15; ++y)
+    for (int x = 10; x < 15; ++x) v.Row(y)[x] = 0xFFFF0000u;
+  w.SurfaceChanged(TRect{10, 10, 15, 15});
+  w.FillRect(0, 28, 40, 5, 0x606060);  // clipped at the bottom edge
   const QImage shot = w.grab().toImage();
   EXPECT_EQ(shot.pixel(12, 12) & 0xFFFFFFu, 0xFF0000u);
   EXPECT_EQ(shot.pixel(2, 2) & 0xFFFFFFu, 0x00FF00u);
+  EXPECT_EQ(shot.pixel(2, 29) & 0xFFFFFFu, 0x606060u);
   EXPECT_EQ(w.Repaints, 1);
-  w.resize(50, 30);
+  // The view fits the window through the form's client size.
+  w.SetClientSize(50, 30);
+  EXPECT_EQ(w.ClientWidth(), 50);
+  EXPECT_EQ(w.Surface().Width, 50);
   w.grab();
   EXPECT_EQ(w.Repaints, 2);
   QApplication::processEvents();
   EXPECT_EQ(w.Repaints, 2);  // the update asked for inside the repaint was dropped
+}
+
+TEST(ScrollBar, KeepsWindowsValuesApartFromQtsPageStep) {
+  QWidget parent;
+  TQtScrollBar bar(Qt::Horizontal, &parent);
+  int scrolls = 0;
+  bar.OnScroll = [&] { ++scrolls; };
+  bar.SetMax(1580);
+  bar.SetPage(400);
+  bar.SetLargeChange(384);
+  bar.SetPosition(600);
+  EXPECT_EQ(bar.Position(), 600);
+  EXPECT_EQ(bar.Bar()->maximum(), 1180);  // the far edge of the range shows at the window's
+  EXPECT_EQ(scrolls, 0);                  // setting is not scrolling
+  // A track click moves by the large change, not by the thumb's page.
+  bar.Bar()->triggerAction(QAbstractSlider::SliderPageStepAdd);
+  EXPECT_EQ(bar.Position(), 984);
+  EXPECT_EQ(scrolls, 1);
+  bar.Bar()->triggerAction(QAbstractSlider::SliderSingleStepSub);
+  EXPECT_EQ(bar.Position(), 983);
+  // A position beyond the user's reach is kept for the owner, as a Windows bar's is; values
+  // outside 0..Max are cut.
+  bar.SetPosition(1500);
+  EXPECT_EQ(bar.Position(), 1500);
+  bar.SetPosition(99999);
+  EXPECT_EQ(bar.Position(), 1580);
+  bar.SetPosition(-5);
+  EXPECT_EQ(bar.Position(), 0);
+  bar.SetMax(100);
+  bar.SetPosition(80);
+  bar.SetMax(50);
+  EXPECT_EQ(bar.Position(), 50);
+  // Placement follows the view's layout; the bar never takes the keyboard.
+  bar.SetTop(317);
+  bar.SetWidth(325);
+  EXPECT_EQ(bar.Bar()->geometry(), QRect(0, 317, 325, 16));
+  EXPECT_EQ(bar.Thickness(), 16);
+  EXPECT_EQ(bar.Bar()->focusPolicy(), Qt::NoFocus);
 }
 
 TEST(KeyTracker, FollowsPressesAndReleasesButNotAutoRepeatAndForgetsOnDeactivation) {
@@ -179,29 +165,29 @@ TEST(KeyTracker, FollowsPressesAndReleasesButNotAutoRepeatAndForgetsOnDeactivati
   w.show();
   ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
   QTest::keyPress(&w, Qt::Key_Space);
-  EXPECT_TRUE(IsKeyDown(VK_SPACE));
+  EXPECT_TRUE(plat::IsKeyDown(VK_SPACE));
   QKeyEvent repeatRelease(QEvent::KeyRelease, Qt::Key_Space, Qt::NoModifier, QString(" "), true);
   QApplication::sendEvent(&w, &repeatRelease);
-  EXPECT_TRUE(IsKeyDown(VK_SPACE));
+  EXPECT_TRUE(plat::IsKeyDown(VK_SPACE));
   QTest::keyRelease(&w, Qt::Key_Space);
-  EXPECT_FALSE(IsKeyDown(VK_SPACE));
+  EXPECT_FALSE(plat::IsKeyDown(VK_SPACE));
 
   QTest::keyPress(&w, Qt::Key_Control, Qt::ControlModifier);
   QTest::keyPress(&w, Qt::Key_Plus, Qt::ControlModifier | Qt::KeypadModifier);
-  EXPECT_TRUE(IsKeyDown(VK_CONTROL));
-  EXPECT_TRUE(IsKeyDown(VK_ADD));
+  EXPECT_TRUE(plat::IsKeyDown(VK_CONTROL));
+  EXPECT_TRUE(plat::IsKeyDown(VK_ADD));
   QEvent deactivate(QEvent::ApplicationDeactivate);
   QApplication::sendEvent(qApp, &deactivate);
-  EXPECT_FALSE(IsKeyDown(VK_CONTROL));
-  EXPECT_FALSE(IsKeyDown(VK_ADD));
+  EXPECT_FALSE(plat::IsKeyDown(VK_CONTROL));
+  EXPECT_FALSE(plat::IsKeyDown(VK_ADD));
 
   // A key that went down under one code comes up under the same code.
   QKeyEvent down(QEvent::KeyPress, Qt::Key_Exclam, Qt::ShiftModifier, 10, 0, 0, "!");
   QApplication::sendEvent(&w, &down);
-  EXPECT_TRUE(IsKeyDown('1'));
+  EXPECT_TRUE(plat::IsKeyDown('1'));
   QKeyEvent up(QEvent::KeyRelease, Qt::Key_1, Qt::NoModifier, 10, 0, 0, "1");
   QApplication::sendEvent(&w, &up);
-  EXPECT_FALSE(IsKeyDown('1'));
+  EXPECT_FALSE(plat::IsKeyDown('1'));
 }
 
 TEST(KeyTracker, VirtualKeysOfQtKeys) {
