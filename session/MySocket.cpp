@@ -1,0 +1,209 @@
+#include "session/MySocket.h"
+
+#include <QAbstractSocket>
+
+namespace {
+
+constexpr qint64 kReadChunk = 64 * 1024;
+
+// Remote address as dotted text (an IPv4 peer of a dual-stack socket is shown as IPv4).
+std::string PeerText(const QTcpSocket* s) {
+  QHostAddress a = s->peerAddress();
+  bool ok = false;
+  const quint32 v4 = a.toIPv4Address(&ok);
+  if (ok) a = QHostAddress(v4);
+  return a.toString().toStdString();
+}
+
+}  // namespace
+
+TMySocket::TMySocket(QObject* owner) : TSessionCore(this), Owner(owner) {}
+
+TMySocket::~TMySocket() {
+  CloseSocket();
+  Status = ssIdle;
+}
+
+void TMySocket::ForgetSocket(QTcpSocket* s) {
+  if (!s) return;
+  s->disconnect();  // no more events from it reach this object
+  s->abort();
+  s->deleteLater();
+}
+
+void TMySocket::CloseSocket() {
+  for (auto& [id, s] : conns_) ForgetSocket(s);
+  conns_.clear();
+  if (Server) {
+    Server->disconnect();
+    Server->close();
+    Server->deleteLater();
+  }
+  Server = nullptr;
+  if (Client) ForgetSocket(Client);
+  Client = nullptr;
+  clientConnected_ = false;
+  ForgetConnections();
+}
+
+uint16_t TMySocket::ServerPort() const { return Server ? Server->serverPort() : 0; }
+
+bool TMySocket::StartServer(int port, const std::string& user, const std::string& password,
+                            const QHostAddress& listenAddress) {
+  CloseSocket();
+  LastError.clear();
+  auto* server = new QTcpServer(Owner);
+  if (port < 0 || port > 65535 || !server->listen(listenAddress, static_cast<quint16>(port))) {
+    LastError = port < 0 || port > 65535 ? std::string("invalid port")
+                                         : server->errorString().toStdString();
+    delete server;
+    return false;
+  }
+  Server = server;
+  QObject::connect(server, &QTcpServer::newConnection, server, [this] { ServerClientConnect(); });
+  BeginServer(user, password);
+  return true;
+}
+
+bool TMySocket::StartClient(const std::string& address, int port, const std::string& user,
+                            const std::string& password) {
+  CloseSocket();
+  LastError.clear();
+  BeginClient(user, password);
+  QHostAddress host;
+  if (!host.setAddress(QString::fromStdString(address)) ||
+      host.protocol() != QAbstractSocket::IPv4Protocol || port < 0 || port > 65535) {
+    LastError = "invalid address or port";
+    ConnectFailed();
+    return false;
+  }
+  auto* client = new QTcpSocket(Owner);
+  Client = client;
+  QObject::connect(client, &QTcpSocket::readyRead, client, [this] { ClientRead(); });
+  QObject::connect(client, &QTcpSocket::connected, client, [this] { ClientConnect(); });
+  QObject::connect(client, &QTcpSocket::disconnected, client, [this] { ClientDisconnect(); });
+  QObject::connect(client, &QTcpSocket::errorOccurred, client,
+                   [this](QAbstractSocket::SocketError e) { SocketError(0, e); });
+  client->connectToHost(host, static_cast<quint16>(port));
+  return true;
+}
+
+QTcpSocket* TMySocket::ConnSocket(int32_t conn) const {
+  auto it = conns_.find(conn);
+  return it == conns_.end() ? nullptr : it->second.data();
+}
+
+// ---------------------------------------------------------------- host
+
+void TMySocket::ServerClientConnect() {
+  while (Server && Server->hasPendingConnections()) {
+    QTcpSocket* s = Server->nextPendingConnection();
+    if (!s) break;
+    const int32_t id = nextConn_++;
+    conns_[id] = s;
+    if (!AcceptConnection(id, PeerText(s))) {
+      conns_.erase(id);
+      ForgetSocket(s);
+      ConnectionClosed(id);  // the refused connection's close
+      continue;
+    }
+    if (!ConnSocket(id)) continue;  // dropped or closed while it was taken up
+    QObject::connect(s, &QTcpSocket::readyRead, s, [this, id] { ServerClientRead(id); });
+    QObject::connect(s, &QTcpSocket::disconnected, s, [this, id] { ServerClientDisconnect(id); });
+    QObject::connect(s, &QTcpSocket::errorOccurred, s,
+                     [this, id](QAbstractSocket::SocketError e) { SocketError(id, e); });
+    // Bytes may have come with the connection.
+    if (s->bytesAvailable() > 0) ServerClientRead(id);
+  }
+}
+
+void TMySocket::ServerClientRead(int32_t conn) {
+  char buf[kReadChunk];
+  while (QTcpSocket* s = ConnSocket(conn)) {
+    const qint64 n = s->read(buf, sizeof buf);
+    if (n <= 0) break;
+    ConnectionData(conn, reinterpret_cast<const uint8_t*>(buf), static_cast<int32_t>(n));
+  }
+}
+
+void TMySocket::ServerClientDisconnect(int32_t conn) {
+  QTcpSocket* s = ConnSocket(conn);
+  if (!s) return;
+  ServerClientRead(conn);  // what it sent before it went still counts
+  s = ConnSocket(conn);
+  if (!s) return;
+  conns_.erase(conn);
+  ForgetSocket(s);
+  ConnectionClosed(conn);
+}
+
+// ---------------------------------------------------------------- member
+
+void TMySocket::ClientConnect() {
+  clientConnected_ = true;
+  HostConnected();
+}
+
+void TMySocket::ClientDisconnect() {
+  ClientRead();
+  HostClosed();
+}
+
+void TMySocket::ClientRead() {
+  char buf[kReadChunk];
+  while (Client) {
+    const qint64 n = Client->read(buf, sizeof buf);
+    if (n <= 0) break;
+    HostData(reinterpret_cast<const uint8_t*>(buf), static_cast<int32_t>(n));
+  }
+}
+
+// ---------------------------------------------------------------- errors
+
+void TMySocket::SocketError(int32_t conn, QAbstractSocket::SocketError error) {
+  if (conn != 0) {
+    // A member's connection failed: that member leaves; the server goes on.
+    ServerClientDisconnect(conn);
+    return;
+  }
+  if (!Client) return;
+  if (!clientConnected_) {
+    LastError = Client->errorString().toStdString();
+    if (Server) {
+      Server->disconnect();
+      Server->close();
+      Server->deleteLater();
+      Server = nullptr;
+    }
+    ForgetSocket(Client);
+    Client = nullptr;
+    ConnectFailed();
+    return;
+  }
+  if (Client->state() == QAbstractSocket::UnconnectedState) ClientDisconnect();
+}
+
+// ---------------------------------------------------------------- link
+
+int32_t TMySocket::Offer(int32_t conn, const uint8_t* p, int32_t n) {
+  QTcpSocket* s = conn == 0 ? Client.data() : ConnSocket(conn);
+  if (!s || s->state() != QAbstractSocket::ConnectedState || n <= 0) return 0;
+  const qint64 w = s->write(reinterpret_cast<const char*>(p), n);
+  return w < 0 ? 0 : static_cast<int32_t>(w);
+}
+
+int64_t TMySocket::Unsent(int32_t conn) {
+  QTcpSocket* s = conn == 0 ? Client.data() : ConnSocket(conn);
+  return s ? s->bytesToWrite() : 0;
+}
+
+void TMySocket::Drop(int32_t conn) {
+  if (conn == 0) {
+    if (Client) ForgetSocket(Client);
+    Client = nullptr;
+    return;
+  }
+  QTcpSocket* s = ConnSocket(conn);
+  conns_.erase(conn);
+  ForgetSocket(s);
+}

@@ -1,0 +1,68 @@
+#pragma once
+// The connection object of one network drawing session, over Qt's non-blocking sockets on
+// the GUI thread. The protocol itself (slots, login, member lists, relay, chat, pacing) is
+// TSessionCore; this class binds it to a QTcpServer (host) or a QTcpSocket (member).
+//
+// Notifications (OnChat, OnChange) run inside socket events; a handler must not destroy
+// the object (free it from a timer or the update loop instead).
+#include <QHostAddress>
+#include <QPointer>
+#include <QTcpServer>
+#include <QTcpSocket>
+
+#include <cstdint>
+#include <string>
+#include <unordered_map>
+
+#include "session/wire/SessionCore.h"
+
+class TMySocket : private TSessionLink, public TSessionCore {
+ public:
+  // owner: the network window; it parents the socket objects that a start creates.
+  explicit TMySocket(QObject* owner);
+  ~TMySocket();
+  TMySocket(const TMySocket&) = delete;
+  TMySocket& operator=(const TMySocket&) = delete;
+
+  // Host role: listens on the port (0: one the system chooses, see ServerPort). False
+  // when it cannot listen; LastError then says why and nothing was started.
+  bool StartServer(int port, const std::string& user, const std::string& password,
+                   const QHostAddress& listenAddress = QHostAddress::AnyIPv4);
+  // Member role: connects to a dotted IPv4 address (no name look-up). False when the
+  // address is not one; the status is then ssConnectFailed, as for a failed connect.
+  bool StartClient(const std::string& address, int port, const std::string& user,
+                   const std::string& password);
+  // Closes the server with every member connection, or the member's connection.
+  void CloseSocket();
+
+  uint16_t ServerPort() const;
+
+  QObject* Owner = nullptr;
+  QPointer<QTcpServer> Server;
+  QPointer<QTcpSocket> Client;
+  // The last listen or connect failure, for the session window to show.
+  std::string LastError;
+
+ private:
+  // Host.
+  void ServerClientConnect();
+  void ServerClientDisconnect(int32_t conn);
+  void ServerClientRead(int32_t conn);
+  // Member.
+  void ClientConnect();
+  void ClientDisconnect();
+  void ClientRead();
+  // Both.
+  void SocketError(int32_t conn, QAbstractSocket::SocketError error);
+
+  QTcpSocket* ConnSocket(int32_t conn) const;
+  void ForgetSocket(QTcpSocket* s);
+
+  int32_t Offer(int32_t conn, const uint8_t* p, int32_t n) override;
+  int64_t Unsent(int32_t conn) override;
+  void Drop(int32_t conn) override;
+
+  std::unordered_map<int32_t, QPointer<QTcpSocket>> conns_;
+  int32_t nextConn_ = 1;
+  bool clientConnected_ = false;
+};

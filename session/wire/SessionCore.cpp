@@ -1,0 +1,532 @@
+#include "session/wire/SessionCore.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "platform/core/Clock.h"
+#include "session/wire/WireText.h"
+
+namespace {
+
+// Drops the read part of a buffer.
+void Compact(TMyMemory& m) {
+  const int32_t rest = m.Remaining();
+  if (m.ReadPos() == 0) return;
+  if (rest > 0) MoveBytes(m.ReadPointer(), m.Memory(), rest);
+  m.SetSize(rest);
+  m.Rewind();
+}
+
+// Compacts once the read part is worth moving.
+void CompactIfWorth(TMyMemory& m) {
+  if (m.Remaining() == 0) {
+    m.Clear();
+  } else if (m.ReadPos() >= kSessionBufferSize && m.ReadPos() >= m.Remaining()) {
+    Compact(m);
+  }
+}
+
+bool ElapsedMoreThan(uint32_t now, uint32_t then, uint32_t ms) {
+  return static_cast<uint32_t>(now - then) > ms;
+}
+
+}  // namespace
+
+TSessionCore::TSessionCore(TSessionLink* link) : link_(link) { LastKeepAlive = timeGetTime(); }
+
+TSessionCore::~TSessionCore() = default;
+
+void TSessionCore::AddCount(int32_t& counter, int64_t n) {
+  counter = static_cast<int32_t>(static_cast<uint32_t>(counter) + static_cast<uint32_t>(n));
+}
+
+void TSessionCore::Notify(const std::function<void()>& f) {
+  if (f) {
+    std::function<void()> copy = f;  // the handler may set another one
+    copy();
+  }
+}
+
+void TSessionCore::ResetBuffers() {
+  OutBuf.Clear();
+  InBuf.Clear();
+  memberSendOff_ = 0;
+  for (MemberSlot& s : Slots) {
+    s.SendPos = 0;
+    s.SendOff = 0;
+    s.RecvBuf.Clear();
+    s.Cut.Reset();
+    s.Used = false;
+    s.ChatText.clear();
+    s.Conn = 0;
+    s.LoginArrived = false;
+  }
+}
+
+void TSessionCore::ForgetConnections() {
+  for (auto& c : conns_) c->Gone = true;
+  conns_.clear();
+}
+
+void TSessionCore::BeginServer(const std::string& user, const std::string& password) {
+  ForgetConnections();
+  OnChat = nullptr;
+  OnChange = nullptr;
+  UserName = WireFieldText(user);
+  Password = WireFieldText(password);
+  Slots[0].Name = UserName;
+  Slots[0].Password = Password;
+  RejectPending = false;
+  OwnId = 0;
+  BytesSent = 0;
+  BytesReceived = 0;
+  Status = ssOnline;
+  IsServer = true;
+  MemberCount = 1;
+  JoinsPending = 0;
+  LeavesPending = 0;
+  LoggedIn = false;
+  ResetBuffers();
+  Slots[0].Used = true;
+}
+
+void TSessionCore::BeginClient(const std::string& user, const std::string& password) {
+  ForgetConnections();
+  OnChat = nullptr;
+  OnChange = nullptr;
+  UserName = WireFieldText(user);
+  Password = WireFieldText(password);
+  BytesSent = 0;
+  BytesReceived = 0;
+  Status = ssConnecting;
+  IsServer = false;
+  LoggedIn = false;
+  ResetBuffers();
+}
+
+// ---------------------------------------------------------------- queueing
+
+int32_t TSessionCore::Send(int32_t kind, int32_t dest, const void* data, int32_t length) {
+  const int32_t len = std::clamp(length, 0, kMaxPayload);
+  uint8_t header[kFrameHeaderSize];
+  EncodeHeader(SessionMessage{kind, OwnId, dest, len}, header);
+  OutBuf.WriteBuffer(header, kFrameHeaderSize);
+  if (len > 0) OutBuf.WriteBuffer(data, len);
+  return len;
+}
+
+void TSessionCore::SendMemberList() {
+  if (!IsServer) return;
+  TMemberListText list[kMemberSlots];
+  for (int32_t s = 0; s < kMemberSlots; ++s) {
+    list[s].Used = Slots[s].Used;
+    list[s].Name = Slots[s].Name;
+    list[s].Address = s == 0 ? std::string() : Slots[s].Address;
+  }
+  uint8_t area[kMemberListSize];
+  EncodeMemberList(list, area);
+  Send(mkMemberList, mdAll, area, kMemberListSize);
+}
+
+void TSessionCore::SendChat(const std::string& text) {
+  const std::string wire = EncodeWireText(text, kMaxChatBytes);
+  Send(mkChat, mdAll, wire.data(), static_cast<int32_t>(wire.size()));
+}
+
+// ---------------------------------------------------------------- accessors
+
+bool TSessionCore::ReadMemberData(int32_t slot, void* dst, int32_t length) {
+  if (!ValidSlot(slot) || length < 0) return false;
+  TMyMemory& buf = Slots[slot].RecvBuf;
+  if (!buf.ReadBuffer(dst, length)) return false;
+  CompactIfWorth(buf);
+  return true;
+}
+
+int32_t TSessionCore::MemberDataSize(int32_t slot) const {
+  return ValidSlot(slot) ? Slots[slot].RecvBuf.Remaining() : 0;
+}
+
+bool TSessionCore::MemberUsed(int32_t slot) const { return ValidSlot(slot) && Slots[slot].Used; }
+
+std::string TSessionCore::MemberAddress(int32_t slot) const {
+  return ValidSlot(slot) ? Slots[slot].Address : std::string();
+}
+
+std::string TSessionCore::MemberName(int32_t slot) const {
+  return ValidSlot(slot) ? Slots[slot].Name : std::string();
+}
+
+std::string TSessionCore::MemberPassword(int32_t slot) const {
+  return ValidSlot(slot) ? Slots[slot].Password : std::string();
+}
+
+bool TSessionCore::MemberLoginArrived(int32_t slot) const {
+  return ValidSlot(slot) && Slots[slot].LoginArrived;
+}
+
+std::string TSessionCore::TakeChatText(int32_t slot) {
+  if (!ValidSlot(slot)) return std::string();
+  std::string t;
+  t.swap(Slots[slot].ChatText);
+  return t;
+}
+
+// ---------------------------------------------------------------- host connections
+
+std::shared_ptr<TSessionCore::TConn> TSessionCore::FindConn(int32_t conn) const {
+  for (const auto& c : conns_) {
+    if (c->Id == conn) return c;
+  }
+  return nullptr;
+}
+
+bool TSessionCore::AcceptConnection(int32_t conn, const std::string& address) {
+  const uint32_t now = timeGetTime();
+  if (JoinLock && ElapsedMoreThan(now, JoinLockTime, kJoinLockMs)) JoinLock = false;
+  int32_t slot = 0;
+  for (int32_t s = 1; s < kMemberSlots; ++s) {
+    if (!Slots[s].Used) {
+      slot = s;
+      break;
+    }
+  }
+  if (!IsServer || MemberCount >= kMemberSlots || JoinLock || slot == 0 || FindConn(conn)) {
+    RejectPending = true;
+    return false;
+  }
+  JoinLockTime = now;
+  Status = ssConnecting;
+  JoinLock = true;
+
+  auto c = std::make_shared<TConn>();
+  c->Id = conn;
+  c->Slot = slot;
+  conns_.push_back(c);
+
+  MemberSlot& m = Slots[slot];
+  CutToWholeEvents(slot);  // nothing of a former member's half event stays
+  m.Used = true;
+  m.Address = address;
+  m.ConnIndex = static_cast<int32_t>(conns_.size()) - 1;
+  m.Conn = conn;
+  m.SendPos = OutBuf.Size();
+  m.SendOff = 0;
+  m.LoginArrived = false;
+  m.ChatText.clear();
+
+  uint8_t id[4];
+  PutInt32LE(id, slot);
+  Send(mkAssignId, slot, id, 4);
+  Flush();
+
+  ++MemberCount;
+  ++JoinsPending;
+  LastJoinedSlot = slot;
+  SendMemberList();
+  Notify(OnChange);
+  return true;
+}
+
+void TSessionCore::Leave(int32_t conn) {
+  auto it = std::find_if(conns_.begin(), conns_.end(),
+                         [conn](const std::shared_ptr<TConn>& c) { return c->Id == conn; });
+  if (it == conns_.end()) {
+    RejectPending = false;  // the refused connection, or one already taken up
+    return;
+  }
+  const std::shared_ptr<TConn> c = *it;
+  c->Gone = true;
+  conns_.erase(it);
+
+  const int32_t slot = c->Slot;
+  MemberSlot& m = Slots[slot];
+  const int32_t freedIndex = m.ConnIndex;
+  m.Used = false;
+  m.Conn = 0;
+  CutToWholeEvents(slot);  // its whole events stay for the session layer
+  for (int32_t s = 1; s < kMemberSlots; ++s) {
+    if (Slots[s].Used && Slots[s].ConnIndex > freedIndex) --Slots[s].ConnIndex;
+  }
+  --MemberCount;
+  ++LeavesPending;
+  LastLeftAddress = m.Address;
+  LastLeftSlot = slot;
+  SendMemberList();
+  Notify(OnChange);
+}
+
+void TSessionCore::ConnectionClosed(int32_t conn) { Leave(conn); }
+
+void TSessionCore::DropConnection(int32_t conn) {
+  if (!FindConn(conn)) return;
+  Leave(conn);
+  if (link_) link_->Drop(conn);
+}
+
+void TSessionCore::ConnectionData(int32_t conn, const uint8_t* p, int32_t n) {
+  std::shared_ptr<TConn> c = FindConn(conn);
+  if (!c || n <= 0) return;
+  Status = ssOnline;
+  OwnId = 0;
+  AddCount(BytesReceived, n);
+  c->In.WriteBuffer(p, n);
+  if (!ParseHost(*c)) {
+    DropConnection(conn);
+    return;
+  }
+  if (!c->Gone) CompactIfWorth(c->In);
+}
+
+bool TSessionCore::ParseHost(TConn& c) {
+  while (!c.Gone) {
+    SessionMessage m;
+    const TFrameScan r =
+        ScanFrame(c.In.ReadPointer(), static_cast<size_t>(c.In.Remaining()), m);
+    if (r == TFrameScan::Violation) return false;
+    if (r == TFrameScan::NeedMore) return true;
+    // Copy the frame out: a handler may queue, drop or accept while it runs.
+    uint8_t frame[kMaxFrameSize];
+    const int32_t size = kFrameHeaderSize + m.Len;
+    std::memcpy(frame, c.In.ReadPointer(), static_cast<size_t>(size));
+    c.In.Skip(size);
+    HandleHostFrame(c.Slot, m, frame + kFrameHeaderSize);
+  }
+  return true;
+}
+
+void TSessionCore::HandleHostFrame(int32_t slot, const SessionMessage& m,
+                                   const uint8_t* payload) {
+  if (m.Sender != slot) return;  // only a member's own frames, never another's
+  const bool relay = (m.Dest == mdAll || (m.Dest >= 1 && m.Dest < kMemberSlots)) &&
+                     m.Dest != slot;
+  switch (m.Kind) {
+    case mkData: {
+      if (relay) {
+        uint8_t header[kFrameHeaderSize];
+        EncodeHeader(m, header);
+        OutBuf.WriteBuffer(header, kFrameHeaderSize);
+        if (m.Len > 0) OutBuf.WriteBuffer(payload, m.Len);
+      }
+      AppendMemberData(slot, payload, m.Len);
+      break;
+    }
+    case mkLogin: {
+      if (m.Len != kLoginRecordSize || m.Dest != mdHost) return;
+      MemberSlot& s = Slots[slot];
+      DecodeLoginRecord(payload, s.Name, s.Password);
+      s.LoginArrived = true;
+      LoggedIn = true;
+      Status = ssOnline;
+      SendMemberList();
+      Notify(OnChange);
+      break;
+    }
+    case mkChat: {
+      if (relay) {
+        // Relayed as a peer can take it: up to the first zero, at most 1023 bytes.
+        const void* zero = std::memchr(payload, 0, static_cast<size_t>(m.Len));
+        const size_t textLen =
+            zero ? static_cast<size_t>(static_cast<const uint8_t*>(zero) - payload)
+                 : static_cast<size_t>(m.Len);
+        const size_t cut = WireTextCut(payload, textLen, kMaxChatBytes);
+        SessionMessage r = m;
+        r.Len = static_cast<int32_t>(cut);
+        uint8_t header[kFrameHeaderSize];
+        EncodeHeader(r, header);
+        OutBuf.WriteBuffer(header, kFrameHeaderSize);
+        if (cut > 0) OutBuf.WriteBuffer(payload, r.Len);
+      }
+      TakeChat(slot, payload, m.Len);
+      break;
+    }
+    default:
+      break;  // host-only kinds and unknown kinds are neither handled nor relayed
+  }
+}
+
+// ---------------------------------------------------------------- member connection
+
+void TSessionCore::HostData(const uint8_t* p, int32_t n) {
+  if (n <= 0) return;
+  AddCount(BytesReceived, n);
+  InBuf.WriteBuffer(p, n);
+  if (!ParseMember()) {
+    // The host's byte stream cannot be followed any more: the session is lost.
+    InBuf.Clear();
+    Status = ssDisconnected;
+    if (link_) link_->Drop(0);
+    return;
+  }
+  CompactIfWorth(InBuf);
+}
+
+bool TSessionCore::ParseMember() {
+  while (true) {
+    SessionMessage m;
+    const TFrameScan r = ScanFrame(InBuf.ReadPointer(), static_cast<size_t>(InBuf.Remaining()), m);
+    if (r == TFrameScan::Violation) return false;
+    if (r == TFrameScan::NeedMore) return true;
+    uint8_t frame[kMaxFrameSize];
+    const int32_t size = kFrameHeaderSize + m.Len;
+    std::memcpy(frame, InBuf.ReadPointer(), static_cast<size_t>(size));
+    InBuf.Skip(size);
+    HandleMemberFrame(m, frame + kFrameHeaderSize);
+  }
+}
+
+void TSessionCore::HandleMemberFrame(const SessionMessage& m, const uint8_t* payload) {
+  if (!ValidSlot(m.Sender)) return;
+  const bool fromHost = m.Sender == 0;
+  switch (m.Kind) {
+    case mkData:
+      AppendMemberData(m.Sender, payload, m.Len);
+      break;
+    case mkAssignId: {
+      if (!fromHost || m.Len != 4) return;
+      const int32_t slot = GetInt32LE(payload);
+      if (slot < 1 || slot >= kMemberSlots) return;
+      OwnId = slot;
+      uint8_t login[kLoginRecordSize];
+      EncodeLoginRecord(UserName, Password, login);
+      Send(mkLogin, mdHost, login, kLoginRecordSize);
+      LoggedIn = true;
+      Status = ssOnline;
+      break;
+    }
+    case mkKeepAlive:
+      break;  // consumed, whoever sent it
+    case mkMemberList: {
+      if (!fromHost || m.Len != kMemberListSize) return;
+      MemberCount = 0;
+      for (int32_t s = 0; s < kMemberSlots; ++s) {
+        MemberSlot& slot = Slots[s];
+        const bool wasUsed = slot.Used;
+        DecodeMemberListEntry(payload + s * kMemberListEntrySize, slot.Name, slot.Address);
+        slot.Used = !slot.Name.empty();
+        if (slot.Used) ++MemberCount;
+        if (wasUsed != slot.Used) CutToWholeEvents(s);  // a leave, or a new occupant
+        if (!wasUsed && slot.Used) slot.ChatText.clear();
+      }
+      Notify(OnChange);
+      break;
+    }
+    case mkChat:
+      TakeChat(m.Sender, payload, m.Len);
+      break;
+    default:
+      break;  // logins go to the host only; unknown kinds are skipped
+  }
+}
+
+// ---------------------------------------------------------------- received data
+
+void TSessionCore::AppendMemberData(int32_t slot, const uint8_t* p, int32_t n) {
+  if (n <= 0) return;
+  MemberSlot& s = Slots[slot];
+  CompactIfWorth(s.RecvBuf);
+  s.RecvBuf.WriteBuffer(p, n);
+  s.Cut.Feed(p, static_cast<size_t>(n));
+}
+
+void TSessionCore::CutToWholeEvents(int32_t slot) {
+  MemberSlot& s = Slots[slot];
+  TMyMemory& buf = s.RecvBuf;
+  const uint64_t half = s.Cut.Fed() - s.Cut.WholeEnd();  // bytes of an unfinished event
+  const uint64_t unread = static_cast<uint64_t>(buf.Remaining());
+  if (half <= unread) {
+    buf.SetSize(buf.Size() - static_cast<int32_t>(half));
+  } else {
+    buf.SetSize(buf.ReadPos());  // the session layer already took its start
+  }
+  s.Cut.Reset();
+  if (buf.Remaining() == 0) buf.Clear();
+}
+
+void TSessionCore::TakeChat(int32_t slot, const uint8_t* p, int32_t n) {
+  const void* zero = std::memchr(p, 0, static_cast<size_t>(n));
+  const size_t textLen =
+      zero ? static_cast<size_t>(static_cast<const uint8_t*>(zero) - p) : static_cast<size_t>(n);
+  const size_t cut = WireTextCut(p, textLen, kMaxChatBytes);
+  Slots[slot].ChatText = DecodeWireText(p, cut);
+  Notify(OnChat);
+}
+
+// ---------------------------------------------------------------- sending
+
+void TSessionCore::Flush() {
+  const uint32_t now = timeGetTime();
+  if (IsServer && LoggedIn && ElapsedMoreThan(now, LastKeepAlive, kKeepAliveMs)) {
+    uint8_t zero[4] = {0, 0, 0, 0};
+    Send(mkKeepAlive, mdAll, zero, 4);
+    LastKeepAlive = now;
+  }
+  if (IsServer) {
+    FlushHost();
+  } else {
+    FlushMember();
+  }
+}
+
+void TSessionCore::FlushMember() {
+  if (OutBuf.Remaining() < kFrameHeaderSize) return;
+  const SessionMessage m = DecodeHeader(OutBuf.ReadPointer());
+  const int32_t size = kFrameHeaderSize + m.Len;
+  if (link_ && link_->Unsent(0) < kMaxUnsentBytes) {
+    const int32_t n =
+        link_->Offer(0, OutBuf.ReadPointer() + memberSendOff_, size - memberSendOff_);
+    if (n > 0) {
+      AddCount(BytesSent, n);
+      memberSendOff_ += std::min(n, size - memberSendOff_);
+    }
+  }
+  if (memberSendOff_ == size) {
+    OutBuf.Skip(size);
+    memberSendOff_ = 0;
+    CompactIfWorth(OutBuf);
+  }
+}
+
+void TSessionCore::FlushHost() {
+  for (int32_t s = 1; s < kMemberSlots; ++s) {
+    MemberSlot& m = Slots[s];
+    if (!m.Used || m.SendPos >= OutBuf.Size()) continue;
+    if (OutBuf.Size() - m.SendPos > kMaxMemberLag) {
+      DropConnection(m.Conn);  // it takes nothing: holding its frames would grow forever
+      continue;
+    }
+    const SessionMessage f = DecodeHeader(OutBuf.Memory() + m.SendPos);
+    const int32_t size = kFrameHeaderSize + f.Len;
+    if ((f.Dest == mdAll || f.Dest == s) && f.Sender != s) {
+      if (!link_ || link_->Unsent(m.Conn) >= kMaxUnsentBytes) continue;
+      const int32_t n =
+          link_->Offer(m.Conn, OutBuf.Memory() + m.SendPos + m.SendOff, size - m.SendOff);
+      if (n > 0) {
+        AddCount(BytesSent, n);
+        m.SendOff += std::min(n, size - m.SendOff);
+      }
+      if (m.SendOff == size) {
+        m.SendPos += size;
+        m.SendOff = 0;
+      }
+    } else {
+      m.SendPos += size;
+    }
+  }
+  CompactOut();
+}
+
+void TSessionCore::CompactOut() {
+  int32_t low = OutBuf.Size();
+  for (int32_t s = 1; s < kMemberSlots; ++s) {
+    if (Slots[s].Used) low = std::min(low, Slots[s].SendPos);
+  }
+  if (low <= 0) return;
+  if (low < OutBuf.Size() && low < kSessionBufferSize) return;  // not worth moving yet
+  const int32_t rest = OutBuf.Size() - low;
+  if (rest > 0) MoveBytes(OutBuf.Memory() + low, OutBuf.Memory(), rest);
+  OutBuf.SetSize(rest);
+  for (int32_t s = 1; s < kMemberSlots; ++s) {
+    Slots[s].SendPos = Slots[s].Used ? Slots[s].SendPos - low : 0;
+  }
+}

@@ -1,0 +1,180 @@
+#pragma once
+// The session protocol of one host or member, without sockets: member slots, login,
+// member lists, keepalive, relay, chat and send pacing. TMySocket (session/MySocket.h)
+// drives it from Qt's sockets; tests and the fuzz target drive it through a fake link.
+//
+// Connections are named by an id that the socket layer gives each accepted connection and
+// never reuses; several members may share one remote address. Each host connection has
+// its own input buffer, so frames of different members never interleave.
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "engine/MyStream.h"
+#include "session/wire/EventCut.h"
+#include "session/wire/SessionFrame.h"
+
+// Status.
+enum : uint8_t {
+  ssIdle = 0,
+  ssOnline = 1,
+  ssConnecting = 2,
+  ssDisconnected = 3,
+  ssConnectFailed = 4,
+};
+
+constexpr int32_t kSessionBufferSize = 65536;  // initial capacity and growth step
+constexpr uint32_t kJoinLockMs = 30000;
+constexpr uint32_t kKeepAliveMs = 30000;
+// No frame is offered to a connection that still holds this many unsent bytes.
+constexpr int64_t kMaxUnsentBytes = 256 * 1024;
+// A member this far behind the host's outgoing frames is dropped (a leave).
+constexpr int32_t kMaxMemberLag = 8 * 1024 * 1024;
+
+// What the session needs of its connections.
+class TSessionLink {
+ public:
+  // Hands n bytes to a connection (a member's id on the host; 0 for a member's host) and
+  // returns how many it took: 0 when it would block, fewer than n when it took a part.
+  virtual int32_t Offer(int32_t conn, const uint8_t* p, int32_t n) = 0;
+  // Bytes handed to the connection that it has not sent yet.
+  virtual int64_t Unsent(int32_t conn) = 0;
+  // Closes a connection of the session's own accord. The session has already taken the
+  // close up; the link reports nothing more for that connection.
+  virtual void Drop(int32_t conn) = 0;
+
+ protected:
+  ~TSessionLink() = default;
+};
+
+struct MemberSlot {
+  int32_t SendPos = 0;  // host: position in OutBuf of the next frame for this member
+  TMyMemory RecvBuf{kSessionBufferSize};
+  bool Used = false;
+  int32_t ConnIndex = 0;  // host: position of its connection among the open ones
+  std::string Address;
+  std::string Name;
+  std::string Password;
+  std::string ChatText;
+
+  int32_t Conn = 0;           // host: id of this member's connection while Used
+  int32_t SendOff = 0;        // host: bytes of the frame at SendPos the connection took
+  bool LoginArrived = false;  // host: this occupant's login came in
+  TEventCut Cut;              // where the whole events end in RecvBuf
+};
+
+class TSessionCore {
+ public:
+  explicit TSessionCore(TSessionLink* link);
+  ~TSessionCore();
+  TSessionCore(const TSessionCore&) = delete;
+  TSessionCore& operator=(const TSessionCore&) = delete;
+
+  // --- What the session window, the chat window and the update loop call. ---
+
+  // Caps length at 0..4080, queues the frame (Kind, OwnId, Dest, length) and returns the
+  // length taken.
+  int32_t Send(int32_t kind, int32_t dest, const void* data, int32_t length);
+  int32_t SendData(int32_t dest, const void* data, int32_t length) {
+    return Send(mkData, dest, data, length);
+  }
+  // Reads exactly length bytes of the slot's received data if they are there.
+  bool ReadMemberData(int32_t slot, void* dst, int32_t length);
+  int32_t MemberDataSize(int32_t slot) const;
+  bool MemberUsed(int32_t slot) const;
+  std::string MemberAddress(int32_t slot) const;
+  std::string MemberName(int32_t slot) const;
+  std::string MemberPassword(int32_t slot) const;
+  // Host: the slot's present occupant has logged in (false again at the next accept).
+  bool MemberLoginArrived(int32_t slot) const;
+  std::string TakeChatText(int32_t slot);
+  void AckJoin() { --JoinsPending; }
+  void AckLeave() { --LeavesPending; }
+  void SetJoinLock(bool on) { JoinLock = on; }
+  void SendMemberList();
+  void SendChat(const std::string& text);
+  void SetOnChat(std::function<void()> f) { OnChat = std::move(f); }
+  void SetOnChange(std::function<void()> f) { OnChange = std::move(f); }
+  void Flush();
+
+  // --- What the socket layer calls. ---
+
+  // Host start after the server listens; member start after the connect began. Both reset
+  // the counters, the buffers and the slots and clear the notifications. The user name and
+  // password are kept as the wire can carry them (15 bytes of CP932).
+  void BeginServer(const std::string& user, const std::string& password);
+  void BeginClient(const std::string& user, const std::string& password);
+  // Host: a new connection. False when it is refused: the caller closes it and it never
+  // enters the slot table.
+  bool AcceptConnection(int32_t conn, const std::string& address);
+  // Host: a connection closed (or failed). A connection that is no member changes nothing.
+  void ConnectionClosed(int32_t conn);
+  // Host: bytes that arrived on a connection.
+  void ConnectionData(int32_t conn, const uint8_t* p, int32_t n);
+  // Member: the connection to the host.
+  void HostConnected() { Status = ssConnecting; }
+  void HostClosed() { Status = ssDisconnected; }
+  void HostData(const uint8_t* p, int32_t n);
+  void ConnectFailed() { Status = ssConnectFailed; }
+  // Forgets every connection (the socket layer closes them).
+  void ForgetConnections();
+
+  // --- State (fields in the order of the protocol's description). ---
+  int32_t OwnId = 0;
+  uint8_t Status = ssIdle;
+  bool IsServer = false;
+  bool LoggedIn = false;
+  bool RejectPending = false;
+  uint32_t LastKeepAlive = 0;
+  bool JoinLock = false;
+  uint32_t JoinLockTime = 0;
+  std::string Password;
+  std::string UserName;
+  int32_t MemberCount = 0;
+  int32_t JoinsPending = 0;
+  int32_t LeavesPending = 0;
+  std::string LastLeftAddress;
+  int32_t LastJoinedSlot = 0;
+  int32_t LastLeftSlot = 0;
+  MemberSlot Slots[kMemberSlots];
+  int32_t BytesSent = 0;
+  int32_t BytesReceived = 0;
+  TMyMemory OutBuf{kSessionBufferSize};
+  TMyMemory InBuf{kSessionBufferSize};
+  std::function<void()> OnChat;
+  std::function<void()> OnChange;
+
+ private:
+  struct TConn {
+    int32_t Id = 0;
+    int32_t Slot = 0;
+    TMyMemory In{kSessionBufferSize};
+    bool Gone = false;
+  };
+
+  void ResetBuffers();
+  std::shared_ptr<TConn> FindConn(int32_t conn) const;
+  // Host: a member's leave (its close, an error, a violation or a stall).
+  void Leave(int32_t conn);
+  void DropConnection(int32_t conn);
+  // Frames of one input buffer; false on a violation.
+  bool ParseHost(TConn& c);
+  bool ParseMember();
+  void HandleHostFrame(int32_t slot, const SessionMessage& m, const uint8_t* payload);
+  void HandleMemberFrame(const SessionMessage& m, const uint8_t* payload);
+  void AppendMemberData(int32_t slot, const uint8_t* p, int32_t n);
+  void TakeChat(int32_t slot, const uint8_t* p, int32_t n);
+  // Keeps only the whole events of a slot's received data and starts its event cut anew.
+  void CutToWholeEvents(int32_t slot);
+  void FlushHost();
+  void FlushMember();
+  void CompactOut();
+  void Notify(const std::function<void()>& f);
+  static void AddCount(int32_t& counter, int64_t n);
+
+  TSessionLink* link_;
+  std::vector<std::shared_ptr<TConn>> conns_;  // open member connections, in accept order
+  int32_t memberSendOff_ = 0;  // member: bytes of the frame at OutBuf's read position sent
+};
