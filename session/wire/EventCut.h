@@ -5,8 +5,9 @@
 #include <cstddef>
 #include <cstdint>
 
-// Size of the drawing event whose first bytes are [p, p + n): the whole event with its code;
-// 0 when more bytes are needed to know it; -1 when the code is not an event.
+// Size of the drawing event whose first bytes are [p, p + n), by the engine's one sizing
+// rule: the whole event with its code; 0 when more bytes are needed to know it (at most
+// 27 are); -1 when the code is not an event.
 int32_t EventSizeFromPrefix(const uint8_t* p, size_t n);
 
 // Follows one stream, fed piece by piece, without keeping it.

@@ -154,31 +154,36 @@ TEST(WireText, CutOfReceivedBytes) {
 
 TEST(EventCut, SizesOfEventsFromTheirFirstBytes) {
   struct Case {
-    std::vector<uint8_t> prefix;
+    std::vector<uint8_t> start;  // first bytes; the rest of the buffer is zero
+    size_t present;
     int32_t want;
   } cases[] = {
-      {{}, 0},
-      {{0x00}, 0},
-      {{0x00, 0x02, 0x80, 0x02}, 6},             // ecNewPaper
-      {{0x01, 0x01}, 3},                         // ecDeleteLayer
-      {{0x02, 0x01}, 2},                         // ecCombineVisible
-      {{0x27, 0x01}, 11},                        // ecClearRect
-      {{0x31, 0x01}, 29},                        // ecLine
-      {{0xFF, 0xFF}, 2},                         // ecEnd
-      {{0x05, 0x00}, -1},                        // not an event
-      {{0x10, 0x27}, -1},                        // 10007, a join reply word
-      {{0x29, 0x01, 0x00, 0x03, 0x00}, 17},      // ecClearPolygon N=3
-      {{0x29, 0x01, 0x00, 0x03}, 0},
-      {{0x30, 0x01, 0, 1, 2, 3, 0x00, 0x00}, 8},  // ecFillPolygon N=0
+      {{}, 0, 0},
+      {{0x00}, 1, 0},
+      {{0x00, 0x02, 0x80, 0x02}, 4, 0},        // ecNewPaper, not all there
+      {{0x00, 0x02, 0x80, 0x02}, 6, 6},
+      {{0x01, 0x01}, 3, 3},                    // ecDeleteLayer
+      {{0x02, 0x01}, 2, 2},                    // ecCombineVisible
+      {{0x27, 0x01}, 27, 11},                  // ecClearRect
+      {{0x31, 0x01}, 5, 0},                    // ecLine
+      {{0x31, 0x01}, 27, 29},                  // known before it is all there
+      {{0xFF, 0xFF}, 2, 2},                    // ecEnd
+      {{0x05, 0x00}, 2, -1},                   // not an event
+      {{0x17, 0x27}, 2, -1},                   // 10007, a join reply word
+      {{0x29, 0x01, 0x00, 0x03, 0x00}, 5, 0},  // ecClearPolygon N=3
+      {{0x29, 0x01, 0x00, 0x03, 0x00}, 27, 17},
+      {{0x30, 0x01, 0, 1, 2, 3, 0, 0}, 8, 8},  // ecFillPolygon N=0
+      {{0x02, 0x00}, 26, 0},                   // stroke: its count is bytes 25..26
   };
   for (const Case& c : cases) {
-    EXPECT_EQ(EventSizeFromPrefix(c.prefix.data(), c.prefix.size()), c.want);
+    std::vector<uint8_t> buf(40, 0);
+    std::copy(c.start.begin(), c.start.end(), buf.begin());
+    EXPECT_EQ(EventSizeFromPrefix(buf.data(), c.present), c.want) << c.present;
   }
   std::vector<uint8_t> stroke(27, 0);
   stroke[0] = 2;
   stroke[25] = 2;
   EXPECT_EQ(EventSizeFromPrefix(stroke.data(), 27), 39);
-  EXPECT_EQ(EventSizeFromPrefix(stroke.data(), 26), 0);
 }
 
 TEST(EventCut, FollowsEventsFedInAnyPieces) {
