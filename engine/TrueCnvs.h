@@ -98,6 +98,18 @@ class TTC : public TChannel {
   // rectangle is clipped against this canvas on both sides and against the mask.
   void BlendColourThroughMask(const TChannel& mask, int32_t SrcX, int32_t SrcY, int32_t W, int32_t H, int32_t DstX,
                               int32_t DstY, uint32_t colour);
+
+  // Resampling into dst's size (the object is the source, read with edge clamping; dst is
+  // written through SetPixel). Ratios are kept in 1/1024 units.
+  // Box resample: each destination pixel averages (bw + 1) x (bh + 1) source samples,
+  // bw = trunc(srcWidth / dstWidth); enlarging repeats source pixels.
+  void ShrinkTo(TTC& dst) const;
+  // Sixteen samples per destination pixel, a quarter of the ratio apart (also for enlarging).
+  void ShrinkTo4x4(TTC& dst) const;
+  // Quarter turns; dst is given the size Height x Width by the caller.
+  // Right (clockwise): dst (x, y) := src (y, Height - 1 - x). Left: dst (x, y) := src (Width - 1 - y, x).
+  void RotateRightTo(TTC& dst) const;
+  void RotateLeftTo(TTC& dst) const;
 };
 
 // A canvas that can be shown. In this build every canvas's memory is displayable as it is, so
@@ -124,6 +136,28 @@ class TTCDC : public TTC {
   // target's size, otherwise scaled onto the whole target. A null target gets nothing.
   void DrawToWindow(TPaintTarget* window, int32_t x, int32_t y, bool stretch) const;
   void DrawToPaintBox(TPaintTarget* paintBox, int32_t x, int32_t y, bool stretch) const;
+
+  // Lines walk the major axis (x when |dx| > |dy|, otherwise y) from the end with the smaller
+  // major coordinate, the minor position in 16.16 fixed point; antialiased, a pixel gets
+  // 255 - f and its minor neighbour f, f being bits 8..15 of the position.
+  void DrawLine(uint32_t colour, bool antialias, float x1, float y1, float x2, float y2);
+  // The same walk with a strength going from i1 at (x1, y1) to i2 at (x2, y2) (0..1).
+  void DrawLineFade(uint32_t colour, bool antialias, float x1, float y1, float i1, float x2, float y2, float i2);
+  // Four hard lines round the w x h rectangle at (x, y).
+  void DrawRect(int32_t x, int32_t y, int32_t w, int32_t h, uint32_t colour);
+  // A disc in quarter pixels: full pixels at the opacity, edge pixels by their 16 samples;
+  // soft (only from r = 3 on) fades from the centre to the rim.
+  void DrawDisc(uint32_t colour, bool soft, float cx, float cy, float r, float opacity);
+
+  // Box resample like ShrinkTo of the destination pixels X..X+W and Y..Y+H, both inclusive.
+  void ShrinkRectTo(TTC& dst, int32_t X, int32_t Y, int32_t W, int32_t H) const;
+  // Fills every destination pixel from the source rotated by Angle (radians) and scaled by
+  // Scale (source pixels per destination pixel) about (CentreX, CentreY), which lands on the
+  // destination's centre; nearest pixel below, no filtering; outside the source 0x00606060.
+  void RotateScaleTo(TTC& dst, int32_t CentreX, int32_t CentreY, float Angle, float Scale) const;
+  // The same mapping for the destination rectangle only; pixels outside dst are skipped.
+  void RotateScaleRectTo(TTC& dst, int32_t CentreX, int32_t CentreY, int32_t Left, int32_t Top, int32_t Width,
+                         int32_t Height, float Angle, float Scale) const;
 };
 
 // True while the key is held (virtual-key codes, platform/core/KeyState.h).
