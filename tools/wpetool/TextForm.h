@@ -1,5 +1,5 @@
 #pragma once
-// Pieces of the text form of an event stream shared by build and dump.
+// What build and dump share of the text form of an event stream.
 #include <cstdint>
 #include <string>
 
