@@ -1,0 +1,988 @@
+#include "engine/Block.h"
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+
+namespace {
+
+constexpr int32_t kSide = TBlock::kTileSide;
+
+// Direct row access inside one 64 x 64 tile (tile-local rows, top row 0).
+inline uint32_t* TileRow(TTC& t, int32_t y) { return t.Row32(y); }
+inline const uint32_t* TileRow(const TTC& t, int32_t y) { return t.Row32(y); }
+inline uint8_t* MaskRow(TChannel& t, int32_t y) { return t.Row(y); }
+inline const uint8_t* MaskRow(const TChannel& t, int32_t y) { return t.Row(y); }
+
+inline int32_t Clamp32(int64_t v) {
+  return static_cast<int32_t>(std::clamp<int64_t>(v, INT32_MIN, INT32_MAX));
+}
+
+// Floor division by 64 of a 64-bit value.
+inline int64_t TileIndex64(int64_t v) { return v >> 6; }
+
+// Dab coordinates beyond this many pixels are refused: the sub-pixel squares then stay far
+// inside 64 bits, and no sensible stroke comes near it.
+constexpr float kMaxDabCoord = 1.0e7f;
+
+bool SaneDab(float cx, float cy, float r) {
+  return std::fabs(cx) <= kMaxDabCoord && std::fabs(cy) <= kMaxDabCoord && std::fabs(r) <= kMaxDabCoord;
+}
+
+// The sub-pixel disc of the dabs: a point is inside when its squared distance from the
+// centre is below R^2.
+struct TDiscGrid {
+  int64_t K, R2, CX, CY;
+  TDiscGrid(int64_t k, float cx, float cy, float r)
+      : K(k),
+        R2(int64_t(TruncInt(static_cast<ext_t>(r) * k)) * TruncInt(static_cast<ext_t>(r) * k)),
+        CX(TruncInt(static_cast<ext_t>(cx) * k)),
+        CY(TruncInt(static_cast<ext_t>(cy) * k)) {}
+  bool Inside(int64_t dx, int64_t dy) const { return dx * dx + dy * dy < R2; }
+  int Corners(int64_t dx, int64_t dy) const {
+    return int(Inside(dx, dy)) + int(Inside(dx + K, dy)) + int(Inside(dx, dy + K)) + int(Inside(dx + K, dy + K));
+  }
+  // Samples (dx + i, dy + j), i and j in 0..K-1, that are inside.
+  int64_t Samples(int64_t dx, int64_t dy) const {
+    int64_t n = 0;
+    for (int64_t j = 0; j < K; ++j)
+      for (int64_t i = 0; i < K; ++i) n += Inside(dx + i, dy + j);
+    return n;
+  }
+  // The soft factor from the pixel's top-left corner.
+  int64_t Soft(int64_t dx, int64_t dy) const {
+    if (R2 <= 0) return 0;
+    int64_t s = 255 - (dx * dx + dy * dy) * 255 / R2;
+    return s < 0 ? 0 : s;
+  }
+};
+
+// A pixel range Trunc(lo) .. Trunc(hi) cut to 0 .. limit-1; false when empty.
+bool PixelRange(ext_t lo, ext_t hi, int32_t limit, int32_t& a, int32_t& b) {
+  int64_t l = TruncInt(lo), h = TruncInt(hi);
+  l = std::max<int64_t>(l, 0);
+  h = std::min<int64_t>(h, int64_t(limit) - 1);
+  if (h < l) return false;
+  a = int32_t(l);
+  b = int32_t(h);
+  return true;
+}
+
+}  // namespace
+
+// ---- grid -------------------------------------------------------------------------------
+
+void TBlock::SetSize(int32_t W, int32_t H) {
+  FreeAll();
+  FWidth = std::clamp(W, 0, kMaxPaperSide);
+  FHeight = std::clamp(H, 0, kMaxPaperSide);
+}
+
+void TBlock::FreeAll() {
+  for (auto& t : Tiles) t.reset();
+}
+
+bool TBlock::IsTileInGrid(int32_t tx, int32_t ty) const {
+  return tx >= 0 && ty >= 0 && tx < kGridSide && ty < kGridSide && tx <= FWidth / kSide && ty <= FHeight / kSide;
+}
+
+bool TBlock::HasTile(int32_t x, int32_t y) const {
+  if (x < 0 || y < 0) return false;
+  int32_t tx = TileIndex(x), ty = TileIndex(y);
+  return IsTileInGrid(tx, ty) && Tiles[Slot(tx, ty)] != nullptr;
+}
+
+void TBlock::TilesBounds(int32_t& X, int32_t& Y, int32_t& W, int32_t& H) const {
+  int32_t x0 = kGridSide, y0 = kGridSide, x1 = -1, y1 = -1;
+  for (int32_t ty = 0; ty < kGridSide; ++ty)
+    for (int32_t tx = 0; tx < kGridSide; ++tx)
+      if (Tiles[Slot(tx, ty)]) {
+        x0 = std::min(x0, tx);
+        x1 = std::max(x1, tx);
+        y0 = std::min(y0, ty);
+        y1 = std::max(y1, ty);
+      }
+  if (x1 < 0) {
+    X = 0, Y = 0, W = kSide, H = kSide;
+    return;
+  }
+  X = kSide * x0;
+  Y = kSide * y0;
+  W = kSide * (x1 - x0 + 1);
+  H = kSide * (y1 - y0 + 1);
+}
+
+int32_t TBlock::TileCount() const {
+  int32_t n = 0;
+  for (const auto& t : Tiles) n += t != nullptr;
+  return n;
+}
+
+int64_t TBlock::MemoryUsed() const { return int64_t(TileCount()) * kTileMemory; }
+
+int32_t TBlock::TileSpanCount(int32_t v, int32_t len) {
+  if (len <= 0) return 0;
+  return int32_t(TileIndex64(int64_t(v) + len - 1) - TileIndex64(v) + 1);
+}
+
+int64_t TBlock::RectTileCount(int32_t X, int32_t Y, int32_t W, int32_t H) {
+  return int64_t(TileSpanCount(X, W)) * TileSpanCount(Y, H);
+}
+
+namespace {
+// The part of the rectangle's span (v, len) in its column (or row) c of the walk: start, length
+// and offset from the rectangle's origin.
+void SpanPart(int32_t v, int32_t len, int64_t c, int64_t cols, int32_t& sub, int32_t& subLen, int32_t& off) {
+  int32_t first = TBlock::TileOffset(v);
+  int32_t end = TBlock::TileOffset(int32_t(int64_t(v) + len));
+  if (end == 0) end = kSide;
+  sub = c == 0 ? first : 0;
+  int32_t stop = c == cols - 1 ? end : kSide;
+  subLen = stop - sub;
+  off = c == 0 ? 0 : int32_t(kSide * c - first);
+}
+}  // namespace
+
+TBlock::TTilePart TBlock::RectTilePart(int32_t X, int32_t Y, int32_t W, int32_t H, int64_t k) {
+  TTilePart p;
+  int64_t cols = TileSpanCount(X, W), rows = TileSpanCount(Y, H);
+  if (cols <= 0 || rows <= 0 || k < 0 || k >= cols * rows) return p;
+  int64_t col = k % cols, row = k / cols;
+  p.TX = int32_t(TileIndex64(X) + col);
+  p.TY = int32_t(TileIndex64(Y) + row);
+  SpanPart(X, W, col, cols, p.SubX, p.SubW, p.OffX);
+  SpanPart(Y, H, row, rows, p.SubY, p.SubH, p.OffY);
+  return p;
+}
+
+int32_t TBlock::GridRight() const { return std::min(FWidth / kSide + 1, kGridSide) * kSide; }
+int32_t TBlock::GridBottom() const { return std::min(FHeight / kSide + 1, kGridSide) * kSide; }
+
+bool TBlock::ClipToGrid(int32_t& X, int32_t& Y, int32_t& W, int32_t& H) const {
+  if (W <= 0 || H <= 0) return false;
+  int64_t l = std::max<int64_t>(X, 0), t = std::max<int64_t>(Y, 0);
+  int64_t r = std::min<int64_t>(int64_t(X) + W, GridRight()), b = std::min<int64_t>(int64_t(Y) + H, GridBottom());
+  if (r <= l || b <= t) return false;
+  X = int32_t(l), Y = int32_t(t), W = int32_t(r - l), H = int32_t(b - t);
+  return true;
+}
+
+template <class F>
+void TBlock::WalkRect(int32_t X, int32_t Y, int32_t W, int32_t H, F f) {
+  int64_t cols = TileSpanCount(X, W), rows = TileSpanCount(Y, H);
+  for (int64_t row = 0; row < rows; ++row)
+    for (int64_t col = 0; col < cols; ++col) {
+      TTilePart p;
+      p.TX = int32_t(TileIndex64(X) + col);
+      p.TY = int32_t(TileIndex64(Y) + row);
+      SpanPart(X, W, col, cols, p.SubX, p.SubW, p.OffX);
+      SpanPart(Y, H, row, rows, p.SubY, p.SubH, p.OffY);
+      f(p);
+    }
+}
+
+namespace {
+// One piece of a destination area (AX, AY, W, H) that falls into destination tile (tx, ty):
+// the source part's local start and the destination tile's local start.
+struct TPiece {
+  int32_t TX, TY, SrcX, SrcY, DstX, DstY, W, H;
+};
+
+// Splits the destination area of a source tile part over the (up to 2 x 2) destination tiles.
+template <class F>
+void SplitArea(int64_t AX, int64_t AY, int32_t SubX, int32_t SubY, int32_t W, int32_t H, F f) {
+  for (int64_t ty = TileIndex64(AY); ty <= TileIndex64(AY + H - 1); ++ty)
+    for (int64_t tx = TileIndex64(AX); tx <= TileIndex64(AX + W - 1); ++tx) {
+      if (tx < 0 || ty < 0 || tx >= TBlock::kGridSide || ty >= TBlock::kGridSide) continue;
+      int64_t l = std::max(AX, tx * kSide), r = std::min(AX + W, tx * kSide + kSide);
+      int64_t t = std::max(AY, ty * kSide), b = std::min(AY + H, ty * kSide + kSide);
+      if (r <= l || b <= t) continue;
+      TPiece p{int32_t(tx), int32_t(ty), int32_t(SubX + (l - AX)), int32_t(SubY + (t - AY)),
+               int32_t(l - tx * kSide), int32_t(t - ty * kSide), int32_t(r - l), int32_t(b - t)};
+      f(p);
+    }
+}
+}  // namespace
+
+// ---- image tiles ------------------------------------------------------------------------
+
+TTC* TBlockImage::GetTile(int32_t tx, int32_t ty) const {
+  if (!IsTileInGrid(tx, ty)) return nullptr;
+  return static_cast<TTC*>(Tiles[Slot(tx, ty)].get());
+}
+
+TTC* TBlockImage::MakeTile(int32_t tx, int32_t ty, bool FillBack) {
+  if (!IsTileInGrid(tx, ty)) return nullptr;
+  auto& slot = Tiles[Slot(tx, ty)];
+  if (!slot) {
+    auto t = std::make_unique<TTC>();
+    t->SetSize(kSide, kSide);
+    if (t->Width() != kSide || t->Height() != kSide) throw std::bad_alloc();
+    if (FillBack) t->Fill(FBackColour);
+    slot = std::move(t);
+  }
+  return static_cast<TTC*>(slot.get());
+}
+
+void TBlockImage::AllocateAll() {
+  for (int32_t ty = 0; ty <= std::min(FHeight / kSide, kGridSide - 1); ++ty)
+    for (int32_t tx = 0; tx <= std::min(FWidth / kSide, kGridSide - 1); ++tx) MakeTile(tx, ty, true);
+}
+
+void TBlockImage::Compact() {
+  for (auto& t : Tiles)
+    if (t && static_cast<TTC*>(t.get())->IsUniform(FBackColour)) t.reset();
+}
+
+void TBlockImage::CompactRect(int32_t X, int32_t Y, int32_t W, int32_t H) {
+  if (W <= 0 || H <= 0) return;
+  int64_t tx0 = int64_t(TileIndex(X)) - 1, ty0 = int64_t(TileIndex(Y)) - 1;
+  int64_t tx1 = tx0 + W / kSide + 1, ty1 = ty0 + H / kSide + 1;
+  tx0 = std::max<int64_t>(tx0, 0), ty0 = std::max<int64_t>(ty0, 0);
+  tx1 = std::min<int64_t>(tx1, kGridSide - 1), ty1 = std::min<int64_t>(ty1, kGridSide - 1);
+  for (int64_t ty = ty0; ty <= ty1; ++ty)
+    for (int64_t tx = tx0; tx <= tx1; ++tx) {
+      TTC* t = GetTile(int32_t(tx), int32_t(ty));
+      if (t && t->IsUniform(FBackColour)) Tiles[Slot(int32_t(tx), int32_t(ty))].reset();
+    }
+}
+
+uint32_t TBlockImage::GetPixel(int32_t x, int32_t y) const {
+  if (x < 0 || y < 0) return FBackColour;
+  const TTC* t = GetTile(TileIndex(x), TileIndex(y));
+  return t ? TileRow(*t, TileOffset(y))[TileOffset(x)] : FBackColour;
+}
+
+void TBlockImage::SetPixel(int32_t x, int32_t y, uint32_t Colour) {
+  if (x < 0 || y < 0) return;
+  if (TTC* t = MakeTile(TileIndex(x), TileIndex(y), true)) TileRow(*t, TileOffset(y))[TileOffset(x)] = Colour;
+}
+
+void TBlockImage::BlendPixel(int32_t x, int32_t y, uint32_t Colour, uint8_t Alpha) {
+  if (x < 0 || y < 0) return;
+  if (TTC* t = MakeTile(TileIndex(x), TileIndex(y), true)) t->BlendPixel(TileOffset(x), TileOffset(y), Colour, Alpha);
+}
+
+namespace {
+// Clamps a read position into 0..n-1 (0 for an empty side).
+inline int32_t ClampRead(int64_t v, int32_t n) {
+  if (v > int64_t(n) - 1) v = int64_t(n) - 1;
+  if (v < 0) v = 0;
+  return int32_t(v);
+}
+}  // namespace
+
+void TBlockImage::GetPixelChannels(int32_t x, int32_t y, bool Accumulate, uint32_t& A, uint32_t& R, uint32_t& G,
+                                   uint32_t& B) const {
+  uint32_t c = GetPixel(ClampRead(x, FWidth), ClampRead(y, FHeight));
+  if (!Accumulate) A = R = G = B = 0;
+  A += c >> 24;
+  R += (c >> 16) & 0xFF;
+  G += (c >> 8) & 0xFF;
+  B += c & 0xFF;
+}
+
+void TBlockImage::FillRect(int32_t X, int32_t Y, int32_t W, int32_t H, uint32_t Colour) {
+  if (!ClipToGrid(X, Y, W, H)) return;
+  WalkRect(X, Y, W, H, [&](const TTilePart& p) {
+    bool whole = p.SubW == kSide && p.SubH == kSide;
+    if (TTC* t = MakeTile(p.TX, p.TY, !whole)) t->FillRect(p.SubX, p.SubY, p.SubW, p.SubH, Colour);
+  });
+}
+
+// ---- rendering into a canvas ------------------------------------------------------------
+
+namespace {
+// The destination of a tile part on a canvas, or false when it lies wholly off the canvas.
+bool CanvasArea(const TTC& c, int64_t ax, int64_t ay, int32_t w, int32_t h, int32_t& x, int32_t& y) {
+  if (ax + w <= 0 || ay + h <= 0 || ax >= c.Width() || ay >= c.Height()) return false;
+  x = int32_t(ax), y = int32_t(ay);
+  return true;
+}
+}  // namespace
+
+template <class Op>
+void TBlockImage::CompositeRect(TTC& Canvas, int32_t SrcX, int32_t SrcY, int32_t W, int32_t H, int32_t DstX,
+                                int32_t DstY, Op op) const {
+  int32_t x = SrcX, y = SrcY, w = W, h = H;
+  if (!ClipToGrid(x, y, w, h)) return;
+  int64_t dx0 = int64_t(DstX) + (int64_t(x) - SrcX), dy0 = int64_t(DstY) + (int64_t(y) - SrcY);
+  WalkRect(x, y, w, h, [&](const TTilePart& p) {
+    int32_t cx, cy;
+    if (!CanvasArea(Canvas, dx0 + p.OffX, dy0 + p.OffY, p.SubW, p.SubH, cx, cy)) return;
+    op(GetTile(p.TX, p.TY), p, cx, cy);
+  });
+}
+
+void TBlockImage::DrawRectTo(TTC& Canvas, int32_t SrcX, int32_t SrcY, int32_t W, int32_t H, int32_t DstX,
+                             int32_t DstY) const {
+  CompositeRect(Canvas, SrcX, SrcY, W, H, DstX, DstY, [&](const TTC* t, const TTilePart& p, int32_t cx, int32_t cy) {
+    if (t)
+      t->CopyRectTo(Canvas, p.SubX, p.SubY, p.SubW, p.SubH, cx, cy);
+    else
+      Canvas.FillRect(cx, cy, p.SubW, p.SubH, FBackColour);
+  });
+}
+
+void TBlockImage::MultiplyRectTo(TTC& Canvas, int32_t SrcX, int32_t SrcY, int32_t W, int32_t H, int32_t DstX,
+                                 int32_t DstY, uint8_t Opacity) const {
+  if (Opacity == 0) return;
+  CompositeRect(Canvas, SrcX, SrcY, W, H, DstX, DstY, [&](const TTC* t, const TTilePart& p, int32_t cx, int32_t cy) {
+    if (t) t->MultiplyRectTo(Canvas, p.SubX, p.SubY, p.SubW, p.SubH, cx, cy, Opacity);
+  });
+}
+
+void TBlockImage::AddRectTo(TTC& Canvas, int32_t SrcX, int32_t SrcY, int32_t W, int32_t H, int32_t DstX,
+                            int32_t DstY, uint8_t Opacity) const {
+  if (Opacity == 0) return;
+  CompositeRect(Canvas, SrcX, SrcY, W, H, DstX, DstY, [&](const TTC* t, const TTilePart& p, int32_t cx, int32_t cy) {
+    if (t) t->AddRectTo(Canvas, p.SubX, p.SubY, p.SubW, p.SubH, cx, cy, Opacity);
+  });
+}
+
+void TBlockImage::SubtractRectTo(TTC& Canvas, int32_t SrcX, int32_t SrcY, int32_t W, int32_t H, int32_t DstX,
+                                 int32_t DstY, uint8_t Opacity) const {
+  if (Opacity == 0) return;
+  CompositeRect(Canvas, SrcX, SrcY, W, H, DstX, DstY, [&](const TTC* t, const TTilePart& p, int32_t cx, int32_t cy) {
+    if (t) t->SubtractRectFrom(Canvas, p.SubX, p.SubY, p.SubW, p.SubH, cx, cy, Opacity);
+  });
+}
+
+void TBlockImage::StretchRectTo(TTC& Canvas, int32_t X, int32_t Y, int32_t W, int32_t H) const {
+  int32_t cw = Canvas.Width(), ch = Canvas.Height();
+  if (W <= 0 || H <= 0 || cw <= 0 || ch <= 0) return;
+  int64_t fx = TruncInt(static_cast<ext_t>(FWidth) / cw * 1024.0L);
+  int64_t fy = TruncInt(static_cast<ext_t>(FHeight) / ch * 1024.0L);
+  int32_t bx = TruncInt(static_cast<ext_t>(FWidth) / cw), by = TruncInt(static_cast<ext_t>(FHeight) / ch);
+  uint32_t n = uint32_t(bx + 1) * uint32_t(by + 1);
+  // Destination pixels off the canvas would be dropped: skip them.
+  int64_t x0 = std::max<int64_t>(X, 0), x1 = std::min<int64_t>(int64_t(X) + W, cw - 1);
+  int64_t y0 = std::max<int64_t>(Y, 0), y1 = std::min<int64_t>(int64_t(Y) + H, ch - 1);
+  for (int64_t y = y0; y <= y1; ++y)
+    for (int64_t x = x0; x <= x1; ++x) {
+      int32_t sx = int32_t((fx * x) >> 10), sy = int32_t((fy * y) >> 10);
+      uint32_t a = 0, r = 0, g = 0, b = 0;
+      for (int32_t j = 0; j <= by; ++j)
+        for (int32_t i = 0; i <= bx; ++i) GetPixelChannels(sx + i, sy + j, true, a, r, g, b);
+      a /= n, r /= n, g /= n, b /= n;
+      Canvas.SetPixel(int32_t(x), int32_t(y), (a << 24) + (r << 16) + (g << 8) + b);
+    }
+}
+
+void TBlockImage::LoadFromTTC(const TTC& Canvas) {
+  FreeAll();
+  for (int32_t ty = 0; ty <= std::min(FHeight / kSide, kGridSide - 1); ++ty)
+    for (int32_t tx = 0; tx <= std::min(FWidth / kSide, kGridSide - 1); ++tx) {
+      TTC* t = MakeTile(tx, ty, true);
+      Canvas.CopyRectTo(*t, kSide * tx, kSide * ty, kSide, kSide, 0, 0);
+    }
+}
+
+void TBlockImage::PasteFromTTC(const TTC& Canvas, int32_t SrcX, int32_t SrcY, int32_t W, int32_t H, int32_t DstX,
+                               int32_t DstY) {
+  if (W <= 0 || H <= 0) return;
+  // Only the columns and rows that land in valid tiles can change anything.
+  int64_t i0 = std::max<int64_t>(0, -int64_t(DstX)), i1 = std::min<int64_t>(W, int64_t(GridRight()) - DstX);
+  int64_t j0 = std::max<int64_t>(0, -int64_t(DstY)), j1 = std::min<int64_t>(H, int64_t(GridBottom()) - DstY);
+  for (int64_t j = j0; j < j1; ++j)
+    for (int64_t i = i0; i < i1; ++i)
+      SetPixel(int32_t(DstX + i), int32_t(DstY + j), Canvas.GetPixel(Clamp32(SrcX + i), Clamp32(SrcY + j)));
+}
+
+// ---- block to block ---------------------------------------------------------------------
+
+void TBlockImage::CopyRectToBlock(TBlockImage& Dst, int32_t SrcX, int32_t SrcY, int32_t W, int32_t H, int32_t DstX,
+                                  int32_t DstY) const {
+  int32_t x = SrcX, y = SrcY, w = W, h = H;
+  if (!ClipToGrid(x, y, w, h)) return;
+  int64_t dx0 = int64_t(DstX) + (int64_t(x) - SrcX), dy0 = int64_t(DstY) + (int64_t(y) - SrcY);
+  WalkRect(x, y, w, h, [&](const TTilePart& p) {
+    const TTC* s = GetTile(p.TX, p.TY);
+    SplitArea(dx0 + p.OffX, dy0 + p.OffY, p.SubX, p.SubY, p.SubW, p.SubH, [&](const TPiece& q) {
+      if (!Dst.IsTileInGrid(q.TX, q.TY)) return;
+      if (s) {
+        s->CopyRectTo(*Dst.MakeTile(q.TX, q.TY, true), q.SrcX, q.SrcY, q.W, q.H, q.DstX, q.DstY);
+        return;
+      }
+      // An absent source tile reads as this block's background.
+      if (!Dst.GetTile(q.TX, q.TY) && Dst.FBackColour == FBackColour) return;
+      Dst.MakeTile(q.TX, q.TY, true)->FillRect(q.DstX, q.DstY, q.W, q.H, FBackColour);
+    });
+  });
+}
+
+void TBlockImage::CloneTo(TBlockImage& Dst) const {
+  if (&Dst == this) return;
+  Dst.FreeAll();
+  Dst.FBackColour = FBackColour;
+  for (int32_t ty = 0; ty <= std::min(FHeight / kSide, kGridSide - 1); ++ty)
+    for (int32_t tx = 0; tx <= std::min(FWidth / kSide, kGridSide - 1); ++tx) {
+      const TTC* s = GetTile(tx, ty);
+      if (s && Dst.IsTileInGrid(tx, ty)) s->CopyRectTo(*Dst.MakeTile(tx, ty, false), 0, 0, kSide, kSide, 0, 0);
+    }
+}
+
+void TBlockImage::BlendColourThroughMask(const TBlockChannel& Mask, int32_t X, int32_t Y, int32_t W, int32_t H,
+                                         uint32_t Colour) {
+  if (!ClipToGrid(X, Y, W, H)) return;
+  WalkRect(X, Y, W, H, [&](const TTilePart& p) {
+    const TChannel* m = Mask.GetTile(p.TX, p.TY);
+    if (!m) return;
+    if (TTC* t = MakeTile(p.TX, p.TY, true))
+      t->BlendColourThroughMask(*m, p.SubX, p.SubY, p.SubW, p.SubH, p.SubX, p.SubY, Colour);
+  });
+}
+
+void TBlockImage::Rotate180To(TBlockImage& Dst) const {
+  for (int32_t y = 0; y < Dst.Height(); ++y)
+    for (int32_t x = 0; x < Dst.Width(); ++x) Dst.SetPixel(x, y, GetPixel(Dst.Width() - 1 - x, Dst.Height() - 1 - y));
+}
+
+void TBlockImage::FlipVertical() {
+  std::vector<uint32_t> col(size_t(std::max(FHeight, 0)));
+  for (int32_t x = 0; x < FWidth; ++x) {
+    for (int32_t y = 0; y < FHeight; ++y) col[size_t(y)] = GetPixel(x, y);
+    for (int32_t y = 0; y < FHeight; ++y) SetPixel(x, y, col[size_t(FHeight - 1 - y)]);
+  }
+}
+
+void TBlockImage::FlipHorizontal() {
+  std::vector<uint32_t> row(size_t(std::max(FWidth, 0)));
+  for (int32_t y = 0; y < FHeight; ++y) {
+    for (int32_t x = 0; x < FWidth; ++x) row[size_t(x)] = GetPixel(x, y);
+    for (int32_t x = 0; x < FWidth; ++x) SetPixel(x, y, row[size_t(FWidth - 1 - x)]);
+  }
+}
+
+void TBlockImage::Invert() {
+  for (int32_t y = 0; y < FHeight; ++y)
+    for (int32_t x = 0; x < FWidth; ++x) SetPixel(x, y, ~GetPixel(x, y));
+}
+
+// ---- mask tiles -------------------------------------------------------------------------
+
+TChannel* TBlockChannel::GetTile(int32_t tx, int32_t ty) const {
+  if (!IsTileInGrid(tx, ty)) return nullptr;
+  return Tiles[Slot(tx, ty)].get();
+}
+
+TChannel* TBlockChannel::MakeTile(int32_t tx, int32_t ty) {
+  if (!IsTileInGrid(tx, ty)) return nullptr;
+  auto& slot = Tiles[Slot(tx, ty)];
+  if (!slot) {
+    auto t = std::make_unique<TChannel>();
+    t->SetSize(kSide, kSide);
+    if (t->Width() != kSide || t->Height() != kSide) throw std::bad_alloc();
+    t->Fill(0);
+    slot = std::move(t);
+  }
+  return slot.get();
+}
+
+uint8_t TBlockChannel::ChannelGetPixel(int32_t x, int32_t y) const {
+  if (x < 0 || y < 0) return 0;
+  const TChannel* t = GetTile(TileIndex(x), TileIndex(y));
+  return t ? MaskRow(*t, TileOffset(y))[TileOffset(x)] : 0;
+}
+
+void TBlockChannel::ChannelBlendPixel(int32_t x, int32_t y, uint8_t Value, uint8_t Alpha) {
+  if (x < 0 || y < 0) return;
+  if (TChannel* t = MakeTile(TileIndex(x), TileIndex(y))) t->BlendPixel(TileOffset(x), TileOffset(y), Value, Alpha);
+}
+
+void TBlockChannel::StoreMax(int32_t x, int32_t y, uint8_t c, bool Max) {
+  if (Max && ChannelGetPixel(x, y) >= c) return;
+  ChannelBlendPixel(x, y, c, 255);
+}
+
+void TBlockChannel::ChannelFillRect(int32_t X, int32_t Y, int32_t W, int32_t H, uint8_t Value) {
+  if (!ClipToGrid(X, Y, W, H)) return;
+  WalkRect(X, Y, W, H, [&](const TTilePart& p) {
+    if (TChannel* t = MakeTile(p.TX, p.TY)) t->FillRect(p.SubX, p.SubY, p.SubW, p.SubH, Value);
+  });
+}
+
+void TBlockChannel::CombineChannelRect(TBlockChannel& Dst, int32_t SrcX, int32_t SrcY, int32_t W, int32_t H,
+                                       int32_t DstX, int32_t DstY, uint8_t Mode) const {
+  if (Mode > cmSubtract) return;
+  int32_t x = SrcX, y = SrcY, w = W, h = H;
+  if (!ClipToGrid(x, y, w, h)) return;
+  int64_t dx0 = int64_t(DstX) + (int64_t(x) - SrcX), dy0 = int64_t(DstY) + (int64_t(y) - SrcY);
+  WalkRect(x, y, w, h, [&](const TTilePart& p) {
+    const TChannel* s = GetTile(p.TX, p.TY);
+    SplitArea(dx0 + p.OffX, dy0 + p.OffY, p.SubX, p.SubY, p.SubW, p.SubH, [&](const TPiece& q) {
+      if (!Dst.IsTileInGrid(q.TX, q.TY)) return;
+      if (!s) {
+        // An absent source tile is zeros: copy and and clear what exists, add and subtract keep it.
+        if (Mode == cmCopy || Mode == cmAnd)
+          if (TChannel* d = Dst.GetTile(q.TX, q.TY)) d->FillRect(q.DstX, q.DstY, q.W, q.H, 0);
+        return;
+      }
+      TChannel& d = *Dst.MakeTile(q.TX, q.TY);
+      switch (Mode) {
+        case cmCopy: s->CopyRectTo(d, q.SrcX, q.SrcY, q.W, q.H, q.DstX, q.DstY); break;
+        case cmAdd: s->AddRectTo(d, q.SrcX, q.SrcY, q.W, q.H, q.DstX, q.DstY, 255); break;
+        case cmAnd: s->AndRectTo(d, q.SrcX, q.SrcY, q.W, q.H, q.DstX, q.DstY); break;
+        case cmSubtract: s->SubtractRectFrom(d, q.SrcX, q.SrcY, q.W, q.H, q.DstX, q.DstY, 255); break;
+      }
+    });
+  });
+}
+
+// ---- image dabs -------------------------------------------------------------------------
+
+void TBlockImage::DrawDisc(uint32_t Colour, bool Soft, float cx, float cy, float r, float Opacity) {
+  if (!SaneDab(cx, cy, r)) return;
+  if (r < 3) Soft = false;
+  const int64_t A = TruncInt(static_cast<ext_t>(Opacity) * 255.0L);
+  const TDiscGrid g(4, cx, cy, r);
+  int32_t x0, x1, y0, y1;
+  if (!PixelRange(static_cast<ext_t>(cx) - r, static_cast<ext_t>(cx) + r, GridRight(), x0, x1)) return;
+  if (!PixelRange(static_cast<ext_t>(cy) - r, static_cast<ext_t>(cy) + r, GridBottom(), y0, y1)) return;
+  const uint32_t c = Colour | 0xFF000000u;
+  for (int32_t y = y0; y <= y1; ++y)
+    for (int32_t x = x0; x <= x1; ++x) {
+      int64_t dx = 4 * int64_t(x) - g.CX, dy = 4 * int64_t(y) - g.CY;
+      int n = g.Corners(dx, dy);
+      if (n == 0) continue;
+      int64_t alpha;
+      if (n == 4) {
+        alpha = Soft ? (A * g.Soft(dx, dy)) >> 8 : A;
+      } else {
+        int64_t P = g.Samples(dx, dy);
+        alpha = Soft ? (((A * P) * g.Soft(dx, dy)) >> 8) / 16 : (A * P) / 16;
+      }
+      BlendPixel(x, y, c, static_cast<uint8_t>(alpha));
+    }
+}
+
+namespace {
+inline uint32_t OpaqueBGR(uint32_t r, uint32_t g, uint32_t b) {
+  return 0xFF000000u | ((r & 0xFF) << 16) | ((g & 0xFF) << 8) | (b & 0xFF);
+}
+
+// Number of positions of [lo, hi] below 0 and above n-1 (they read the edge pixels).
+inline int64_t CountBelow(int64_t lo, int64_t hi) { return lo < 0 ? std::min<int64_t>(hi, -1) - lo + 1 : 0; }
+inline int64_t CountAbove(int64_t lo, int64_t hi, int64_t n) {
+  return hi > n - 1 ? hi - std::max<int64_t>(lo, n) + 1 : 0;
+}
+}  // namespace
+
+// The plain box sum, used when source and destination are the same block (the pixels
+// then change while they are read).
+void TBlockImage::BlurDiscPlain(const TBlockImage& Src, int32_t a, float cx, float cy, float r) {
+  const TDiscGrid g(4, cx, cy, r);
+  int32_t x0, x1, y0, y1;
+  if (!PixelRange(static_cast<ext_t>(cx) - r, static_cast<ext_t>(cx) + r + 1, GridRight(), x0, x1)) return;
+  if (!PixelRange(static_cast<ext_t>(cy) - r, static_cast<ext_t>(cy) + r + 1, GridBottom(), y0, y1)) return;
+  const uint32_t div = uint32_t(uint64_t(2 * int64_t(a) + 1) * uint64_t(2 * int64_t(a) + 1));
+  for (int32_t y = y0; y <= y1; ++y)
+    for (int32_t x = x0; x <= x1; ++x) {
+      int64_t dx = 4 * int64_t(x) - g.CX, dy = 4 * int64_t(y) - g.CY;
+      if (g.Corners(dx, dy) != 4) continue;
+      uint32_t sa = 0, sr = 0, sg = 0, sb = 0;
+      for (int64_t j = int64_t(y) - a; j <= int64_t(y) + a; ++j)
+        for (int64_t i = int64_t(x) - a; i <= int64_t(x) + a; ++i)
+          Src.GetPixelChannels(Clamp32(i), Clamp32(j), true, sa, sr, sg, sb);
+      BlendPixel(x, y, OpaqueBGR(sr / div, sg / div, sb / div), static_cast<uint8_t>(g.Soft(dx, dy)));
+    }
+}
+
+void TBlockImage::BlurDisc(const TBlockImage& Src, int32_t a, float cx, float cy, float r) {
+  if (!SaneDab(cx, cy, r)) return;
+  if (a <= 0) a = 1;
+  if (&Src == this) return BlurDiscPlain(Src, a, cx, cy, r);
+  const TDiscGrid g(4, cx, cy, r);
+  if (g.R2 <= 0) return;  // no pixel has all four corners inside
+  int32_t x0, x1, y0, y1;
+  if (!PixelRange(static_cast<ext_t>(cx) - r, static_cast<ext_t>(cx) + r + 1, GridRight(), x0, x1)) return;
+  if (!PixelRange(static_cast<ext_t>(cy) - r, static_cast<ext_t>(cy) + r + 1, GridBottom(), y0, y1)) return;
+
+  // Box sums by running column sums: the result equals the plain sum over (2a+1)^2 clamped
+  // reads, modulo 2^32 as the plain 32-bit sums are.
+  const int64_t A = a;
+  const int32_t sw = std::max(Src.Width(), 1), sh = std::max(Src.Height(), 1);
+  const int32_t cL = ClampRead(int64_t(x0) - A, sw), cR = ClampRead(int64_t(x1) + A, sw);
+  const size_t n = size_t(cR - cL + 1);
+  std::vector<uint32_t> vb(n), vg(n), vr(n), row(n);
+  auto addRow = [&](int64_t q, uint32_t times, bool subtract) {
+    Src.ReadRow(ClampRead(q, sh), cL, int32_t(n), row.data());
+    for (size_t i = 0; i < n; ++i) {
+      uint32_t c = row[i];
+      uint32_t b = (c & 0xFF) * times, gg = ((c >> 8) & 0xFF) * times, rr = ((c >> 16) & 0xFF) * times;
+      if (subtract)
+        vb[i] -= b, vg[i] -= gg, vr[i] -= rr;
+      else
+        vb[i] += b, vg[i] += gg, vr[i] += rr;
+    }
+  };
+  {
+    const int64_t lo = int64_t(y0) - A, hi = int64_t(y0) + A;
+    if (int64_t k = CountBelow(lo, hi)) addRow(0, uint32_t(k), false);
+    if (int64_t k = CountAbove(lo, hi, sh)) addRow(sh - 1, uint32_t(k), false);
+    for (int64_t q = std::max<int64_t>(lo, 0); q <= std::min<int64_t>(hi, sh - 1); ++q) addRow(q, 1, false);
+  }
+  const uint32_t div = uint32_t(uint64_t(2 * A + 1) * uint64_t(2 * A + 1));
+  std::vector<uint32_t> pb(n + 1), pg(n + 1), pr(n + 1);
+  for (int32_t y = y0; y <= y1; ++y) {
+    if (y > y0) {
+      addRow(int64_t(y) - 1 - A, 1, true);
+      addRow(int64_t(y) + A, 1, false);
+    }
+    bool prefixed = false;
+    for (int32_t x = x0; x <= x1; ++x) {
+      int64_t dx = 4 * int64_t(x) - g.CX, dy = 4 * int64_t(y) - g.CY;
+      if (g.Corners(dx, dy) != 4) continue;
+      if (!prefixed) {
+        for (size_t i = 0; i < n; ++i)
+          pb[i + 1] = pb[i] + vb[i], pg[i + 1] = pg[i] + vg[i], pr[i + 1] = pr[i] + vr[i];
+        prefixed = true;
+      }
+      const int64_t lo = int64_t(x) - A, hi = int64_t(x) + A;
+      const int64_t l = std::max<int64_t>(lo, 0), h = std::min<int64_t>(hi, sw - 1);
+      uint32_t sb = 0, sg = 0, sr = 0;
+      if (l <= h) {
+        size_t il = size_t(l - cL), ih = size_t(h - cL + 1);
+        sb = pb[ih] - pb[il], sg = pg[ih] - pg[il], sr = pr[ih] - pr[il];
+      }
+      if (int64_t k = CountBelow(lo, hi)) {
+        size_t i0 = size_t(0 - cL);
+        sb += uint32_t(k) * vb[i0], sg += uint32_t(k) * vg[i0], sr += uint32_t(k) * vr[i0];
+      }
+      if (int64_t k = CountAbove(lo, hi, sw)) {
+        size_t i1 = size_t(sw - 1 - cL);
+        sb += uint32_t(k) * vb[i1], sg += uint32_t(k) * vg[i1], sr += uint32_t(k) * vr[i1];
+      }
+      BlendPixel(x, y, OpaqueBGR(sr / div, sg / div, sb / div), static_cast<uint8_t>(g.Soft(dx, dy)));
+    }
+  }
+}
+
+void TBlockImage::ReadRow(int32_t y, int32_t x0, int32_t n, uint32_t* out) const {
+  int32_t x = x0, end = x0 + n;
+  while (x < end) {
+    int32_t stop = std::min(end, (TileIndex(x) + 1) * kSide);
+    const TTC* t = x >= 0 && y >= 0 ? GetTile(TileIndex(x), TileIndex(y)) : nullptr;
+    if (t)
+      std::memcpy(out, TileRow(*t, TileOffset(y)) + TileOffset(x), size_t(stop - x) * 4);
+    else
+      std::fill(out, out + (stop - x), FBackColour);
+    out += stop - x;
+    x = stop;
+  }
+}
+
+void TBlockImage::MaskedSmooth(TBlockImage& Dst, const TBlockChannel& Mask, int32_t X, int32_t Y, int32_t W,
+                               int32_t H) const {
+  if (!Dst.ClipToGrid(X, Y, W, H)) return;
+  for (int32_t y = Y; y < Y + H; ++y)
+    for (int32_t x = X; x < X + W; ++x) {
+      uint32_t m = Mask.ChannelGetPixel(x, y);
+      if (m <= 1) {
+        Dst.SetPixel(x, y, GetPixel(x, y));
+        continue;
+      }
+      const uint32_t wc = 32 - std::min<uint32_t>(m, 31);
+      uint32_t sb = 0, sg = 0, sr = 0;
+      for (int32_t j = -1; j <= 1; ++j)
+        for (int32_t i = -1; i <= 1; ++i) {
+          uint32_t a, r, g, b;
+          GetPixelChannels(Clamp32(int64_t(x) + i), Clamp32(int64_t(y) + j), false, a, r, g, b);
+          uint32_t w = (i == 0 && j == 0) ? wc : 1;
+          sb += w * b, sg += w * g, sr += w * r;
+        }
+      // sum(w*c*255) div sum(w*255) is sum(w*c) div sum(w): the factor cancels exactly.
+      const uint32_t sw = wc + 8;
+      Dst.SetPixel(x, y, OpaqueBGR(sr / sw, sg / sw, sb / sw));
+    }
+}
+
+// ---- mask dabs and spans ----------------------------------------------------------------
+
+void TBlockChannel::ChannelDisc(uint8_t Value, bool Max, float cx, float cy, float r, float Opacity, bool Soft) {
+  if (!(r > 0) || !SaneDab(cx, cy, r)) return;
+  const int64_t V = TruncInt(static_cast<ext_t>(Value) * Opacity);
+  const TDiscGrid g(5, cx, cy, r);
+  int32_t x0, x1, y0, y1;
+  if (!PixelRange(static_cast<ext_t>(cx) - r, static_cast<ext_t>(cx) + r, GridRight(), x0, x1)) return;
+  if (!PixelRange(static_cast<ext_t>(cy) - r, static_cast<ext_t>(cy) + r, GridBottom(), y0, y1)) return;
+  const bool alwaysSample = r <= 3;
+  for (int32_t y = y0; y <= y1; ++y)
+    for (int32_t x = x0; x <= x1; ++x) {
+      int64_t dx = 5 * int64_t(x) - g.CX, dy = 5 * int64_t(y) - g.CY;
+      if (!alwaysSample) {
+        int n = g.Corners(dx, dy);
+        if (n == 0) continue;
+        if (n == 4) {
+          int64_t c = Soft ? (V * g.Soft(dx, dy)) >> 8 : V;
+          StoreMax(x, y, static_cast<uint8_t>(c), Max);
+          continue;
+        }
+      }
+      int64_t P = g.Samples(dx, dy);
+      int64_t c = Soft ? (((V * P) * g.Soft(dx, dy)) >> 8) / 25 : (V * P) / 25;
+      if (Max)
+        StoreMax(x, y, static_cast<uint8_t>(c), true);
+      else
+        ChannelBlendPixel(x, y, Value, static_cast<uint8_t>(c));
+    }
+}
+
+namespace {
+// Coverage of pixel p (1/64 pixel steps) by the segment centred on mid with half-length half.
+inline int64_t SpanCoverage(int64_t p, int64_t mid, int64_t half, int64_t t) {
+  int64_t u = mid - 64 * p;
+  if ((u < 0 ? -u : u) + 64 < half) return t;
+  // i in 0..63 with |64p + i - mid| < half
+  int64_t base = 64 * p - mid;
+  int64_t lo = std::max<int64_t>(0, -half - base + 1), hi = std::min<int64_t>(63, half - base - 1);
+  int64_t n = hi >= lo ? hi - lo + 1 : 0;
+  return n * t / 64;
+}
+}  // namespace
+
+void TBlockChannel::ChannelHSpan(int32_t y, uint8_t Value, float x1, float x2, float Opacity, bool Max) {
+  if (y < 0 || y >= GridBottom()) return;
+  const int64_t t = static_cast<uint8_t>(TruncInt(static_cast<ext_t>(Value) * Opacity));
+  const int64_t half = TruncInt((static_cast<ext_t>(x2) - x1) / 2 * 64);
+  const int64_t mid = TruncInt((static_cast<ext_t>(x1) + x2) / 2 * 64);
+  int32_t a, b;
+  if (!PixelRange(static_cast<ext_t>(x1) - 1, static_cast<ext_t>(x2) + 1, GridRight(), a, b)) return;
+  for (int32_t x = a; x <= b; ++x) StoreMax(x, y, static_cast<uint8_t>(SpanCoverage(x, mid, half, t)), Max);
+}
+
+void TBlockChannel::ChannelVSpan(int32_t x, uint8_t Value, float y1, float y2, float Opacity, bool Max) {
+  if (x < 0 || x >= GridRight()) return;
+  const int64_t t = static_cast<uint8_t>(TruncInt(static_cast<ext_t>(Value) * Opacity));
+  const int64_t half = TruncInt((static_cast<ext_t>(y2) - y1) / 2 * 64);
+  const int64_t mid = TruncInt((static_cast<ext_t>(y1) + y2) / 2 * 64);
+  int32_t a, b;
+  if (!PixelRange(static_cast<ext_t>(y1) - 1, static_cast<ext_t>(y2) + 1, GridBottom(), a, b)) return;
+  for (int32_t y = a; y <= b; ++y) StoreMax(x, y, static_cast<uint8_t>(SpanCoverage(y, mid, half, t)), Max);
+}
+
+// ---- polygon fill -----------------------------------------------------------------------
+
+namespace {
+// One edge seen by one pass: u is the axis the pass steps along (y for rows, x for columns),
+// v the axis of the spans. The larger u end is lowered by 0.01 so that a shared vertex is
+// counted once and a local extreme not at all; ends are ordered by u.
+struct TPassEdge {
+  float U1, V1, U2, V2;  // U1 < U2 after ordering
+  bool Flat;             // |dx| >= |dy| of the lowered edge
+  float Run;             // |dv / du|
+  int64_t First, Last;   // the rows (columns) whose sub-lines may meet the edge
+  int32_t Index;
+};
+
+struct TCrossing {
+  float Pos;
+  bool Flat;
+  float Run;
+  int32_t Index;
+};
+
+// Builds the pass edges; rows = true for the row pass (u = y).
+std::vector<TPassEdge> PassEdges(const std::vector<TPoint>& p, bool rows) {
+  std::vector<TPassEdge> edges;
+  for (size_t i = 0; i + 1 < p.size(); ++i) {
+    float x1 = float(p[i].X), y1 = float(p[i].Y), x2 = float(p[i + 1].X), y2 = float(p[i + 1].Y);
+    float u1 = rows ? y1 : x1, u2 = rows ? y2 : x2, v1 = rows ? x1 : y1, v2 = rows ? x2 : y2;
+    if (u1 == u2) continue;  // parallel to the sub-lines: no crossing
+    if (u1 > u2)
+      u1 = float(static_cast<ext_t>(u1) - 0.01L);
+    else
+      u2 = float(static_cast<ext_t>(u2) - 0.01L);
+    float ex1 = rows ? v1 : u1, ey1 = rows ? u1 : v1, ex2 = rows ? v2 : u2, ey2 = rows ? u2 : v2;
+    TPassEdge e;
+    e.Flat = std::fabs(static_cast<ext_t>(ex2) - ex1) >= std::fabs(static_cast<ext_t>(ey2) - ey1);
+    e.Run = float(std::fabs((static_cast<ext_t>(v2) - v1) / (static_cast<ext_t>(u2) - u1)));
+    if (u1 > u2) std::swap(u1, u2), std::swap(v1, v2);
+    e.U1 = u1, e.V1 = v1, e.U2 = u2, e.V2 = v2;
+    if (u1 == u2) continue;  // the lowering met float resolution: treat as parallel
+    // Sub-lines of row n lie in [n, n + 0.75]; one row of margin either side.
+    e.First = int64_t(std::floor(static_cast<ext_t>(u1))) - 1;
+    e.Last = int64_t(std::floor(static_cast<ext_t>(u2))) + 1;
+    e.Index = int32_t(i);
+    edges.push_back(e);
+  }
+  return edges;
+}
+
+// The mean crossing of the edge with the sub-lines n + 0, 0.25, 0.5, 0.75; false when none meets it.
+bool MeanCrossing(const TPassEdge& e, int64_t n, float& pos) {
+  float sum = 0;
+  int count = 0;
+  for (int k = 0; k < 4; ++k) {
+    ext_t s = static_cast<ext_t>(n) + 0.25L * k;
+    if (s < e.U1 || s > e.U2) continue;
+    float c = float(static_cast<ext_t>(e.V1) + (s - e.U1) * (static_cast<ext_t>(e.V2) - e.V1) /
+                                                   (static_cast<ext_t>(e.U2) - e.U1));
+    sum = float(static_cast<ext_t>(sum) + c);
+    ++count;
+  }
+  if (count == 0) return false;
+  pos = float(static_cast<ext_t>(sum) / count);
+  return true;
+}
+
+// One pass over lines n = from .. to; span(n, a, b) draws a pair. Pulled-in ends follow the
+// edge's flat flag (row pass) or its negation (column pass).
+template <class Span>
+void PolygonPass(std::vector<TPassEdge> edges, int64_t from, int64_t to, float limit, bool pullWhenFlat,
+                 Span span) {
+  std::stable_sort(edges.begin(), edges.end(), [](const TPassEdge& a, const TPassEdge& b) { return a.First < b.First; });
+  std::vector<const TPassEdge*> active;
+  std::vector<TCrossing> cross;
+  size_t next = 0;
+  for (int64_t n = from; n <= to; ++n) {
+    while (next < edges.size() && edges[next].First <= n) active.push_back(&edges[next++]);
+    std::erase_if(active, [n](const TPassEdge* e) { return e->Last < n; });
+    cross.clear();
+    for (const TPassEdge* e : active) {
+      float pos;
+      if (MeanCrossing(*e, n, pos)) cross.push_back(TCrossing{pos, e->Flat, e->Run, e->Index});
+    }
+    // Ascending by position; equal positions keep the order of the edges (a stable sort).
+    std::sort(cross.begin(), cross.end(),
+              [](const TCrossing& a, const TCrossing& b) { return a.Pos < b.Pos || (a.Pos == b.Pos && a.Index < b.Index); });
+    for (size_t k = 0; k + 1 < cross.size(); k += 2) {
+      const TCrossing &l = cross[k], &r = cross[k + 1];
+      float a = std::max(l.Pos, 0.0f), b = std::min(r.Pos, limit);
+      if (l.Flat == pullWhenFlat) a = float(static_cast<ext_t>(a) + static_cast<ext_t>(l.Run) / 2);
+      if (r.Flat == pullWhenFlat) b = float(static_cast<ext_t>(b) - static_cast<ext_t>(r.Run) / 2);
+      if (b > a) span(int32_t(n), a, b);
+    }
+  }
+}
+}  // namespace
+
+void TBlockChannel::FillPolygon(const TPoint* Points, int32_t N) {
+  if (!Points || N <= 0) return;
+  std::vector<TPoint> p(Points, Points + N);
+  p.push_back(p.front());  // close the outline
+  p.erase(std::unique(p.begin(), p.end()), p.end());
+  if (p.size() < 4) return;  // fewer than three corners
+  int64_t xmin = 10000, xmax = 0, ymin = 10000, ymax = 0;
+  for (const TPoint& q : p) {
+    xmin = std::min<int64_t>(xmin, q.X), xmax = std::max<int64_t>(xmax, q.X);
+    ymin = std::min<int64_t>(ymin, q.Y), ymax = std::max<int64_t>(ymax, q.Y);
+  }
+  xmin = std::max<int64_t>(xmin, 0), ymin = std::max<int64_t>(ymin, 0);
+  xmax = std::min<int64_t>(xmax, FWidth), ymax = std::min<int64_t>(ymax, FHeight);
+  PolygonPass(PassEdges(p, true), ymin, ymax, float(FWidth), true,
+              [this](int32_t y, float a, float b) { ChannelHSpan(y, 255, a, b, 1.0f, true); });
+  PolygonPass(PassEdges(p, false), xmin, xmax, float(FHeight), false,
+              [this](int32_t x, float a, float b) { ChannelVSpan(x, 255, a, b, 1.0f, true); });
+}
+
+// ---- mask morphology --------------------------------------------------------------------
+
+void TBlockChannel::Morph(TBlockChannel& Dst, bool AnySet) const {
+  for (int32_t y = 0; y < FHeight; ++y)
+    for (int32_t x = 0; x < FWidth; ++x) {
+      int set = 0;
+      for (int32_t j = -1; j <= 1; ++j)
+        for (int32_t i = -1; i <= 1; ++i) set += ChannelGetPixel(x + i, y + j) == 255;
+      bool on = AnySet ? set > 0 : set == 9;
+      Dst.ChannelBlendPixel(x, y, on ? 255 : 0, 255);
+    }
+}
+
+void TBlockChannel::Dilate(TBlockChannel& Dst) const { Morph(Dst, true); }
+void TBlockChannel::Erode(TBlockChannel& Dst) const { Morph(Dst, false); }
+
+void TBlockChannel::SmoothSteps(TBlockChannel& Dst) const {
+  CombineChannel(Dst, 0, 0, cmCopy);
+  int32_t xmin = INT32_MAX, xmax = -1, ymin = INT32_MAX, ymax = -1;
+  for (int32_t y = 0; y < FHeight; ++y)
+    for (int32_t x = 0; x < FWidth; ++x)
+      if (ChannelGetPixel(x, y)) xmin = std::min(xmin, x), xmax = std::max(xmax, x), ymin = std::min(ymin, y), ymax = std::max(ymax, y);
+  if (xmax < 0) return;
+  auto G = [this](int32_t x, int32_t y) { return ChannelGetPixel(x, y); };
+  // The ramp into the line holding the 0: 255 - step, 255 - 2 step, ... at positions
+  // first, first +- 1, ..., last. It never lowers a pixel the source holds at 255 and stays
+  // inside the image.
+  auto ramp = [&](bool alongX, int32_t line, int32_t first, int32_t last) {
+    int32_t dir = last >= first ? 1 : -1;
+    int32_t L = (last - first) * dir + 1;
+    int32_t step = 255 / L;
+    for (int32_t k = 0; k < L; ++k) {
+      int32_t p = first + k * dir;
+      int32_t x = alongX ? p : line, y = alongX ? line : p;
+      if (x < 0 || y < 0 || x >= FWidth || y >= FHeight || G(x, y) == 255) continue;
+      Dst.ChannelBlendPixel(x, y, uint8_t(255 - (k + 1) * step), 255);
+    }
+  };
+  auto stair = [](uint8_t full0, uint8_t full1, uint8_t s0, uint8_t s1) {
+    return full0 == 255 && full1 == 255 && ((s0 == 255 && s1 == 0) || (s0 == 0 && s1 == 255));
+  };
+  for (int32_t y = ymin; y <= ymax; ++y) {
+    for (int32_t x = 0; x < FWidth;) {
+      uint8_t r0 = G(x, y), r1 = G(x, y + 1);
+      if (!stair(G(x - 1, y), G(x - 1, y + 1), r0, r1)) {
+        ++x;
+        continue;
+      }
+      int32_t e = x;
+      while (e < FWidth && G(e, y) == r0 && G(e, y + 1) == r1) ++e;
+      ramp(true, r0 == 0 ? y : y + 1, x, e);
+      x = e;
+    }
+    for (int32_t x = FWidth - 2; x > 0;) {
+      uint8_t l0 = G(x, y), l1 = G(x, y + 1);
+      if (!stair(G(x + 1, y), G(x + 1, y + 1), l0, l1)) {
+        --x;
+        continue;
+      }
+      int32_t e = x;
+      while (e > 0 && G(e, y) == l0 && G(e, y + 1) == l1) --e;
+      ramp(true, l0 == 0 ? y : y + 1, x, e);
+      x = e;
+    }
+  }
+  for (int32_t x = xmin; x <= xmax; ++x) {
+    for (int32_t y = 0; y < FHeight;) {
+      uint8_t c0 = G(x, y), c1 = G(x + 1, y);
+      if (!stair(G(x, y - 1), G(x + 1, y - 1), c0, c1)) {
+        ++y;
+        continue;
+      }
+      int32_t e = y;
+      while (e < FHeight && G(x, e) == c0 && G(x + 1, e) == c1) ++e;
+      ramp(false, c0 == 0 ? x : x + 1, y, e);
+      y = e;
+    }
+    for (int32_t y = FHeight - 2; y > 0;) {
+      uint8_t c0 = G(x, y), c1 = G(x + 1, y);
+      if (!stair(G(x, y + 1), G(x + 1, y + 1), c0, c1)) {
+        --y;
+        continue;
+      }
+      int32_t e = y;
+      while (e > 0 && G(x, e) == c0 && G(x + 1, e) == c1) --e;
+      ramp(false, c0 == 0 ? x : x + 1, y, e);
+      y = e;
+    }
+  }
+}
+
+void TBlockChannel::ChannelToGrey(TTC& Canvas, int32_t X, int32_t Y, int32_t W, int32_t H) const {
+  int32_t cw = Canvas.Width(), ch = Canvas.Height();
+  if (W <= 0 || H <= 0 || cw <= 0 || ch <= 0) return;
+  int64_t fx = TruncInt(static_cast<ext_t>(FWidth) / cw * 1024.0L);
+  int64_t fy = TruncInt(static_cast<ext_t>(FHeight) / ch * 1024.0L);
+  int32_t bx = TruncInt(static_cast<ext_t>(FWidth) / cw), by = TruncInt(static_cast<ext_t>(FHeight) / ch);
+  uint32_t n = uint32_t(bx + 1) * uint32_t(by + 1);
+  int64_t x0 = std::max<int64_t>(X, 0), x1 = std::min<int64_t>(int64_t(X) + W, cw - 1);
+  int64_t y0 = std::max<int64_t>(Y, 0), y1 = std::min<int64_t>(int64_t(Y) + H, ch - 1);
+  for (int64_t y = y0; y <= y1; ++y)
+    for (int64_t x = x0; x <= x1; ++x) {
+      int32_t sx = int32_t((fx * x) >> 10), sy = int32_t((fy * y) >> 10);
+      uint32_t sum = 0;
+      for (int32_t j = 0; j <= by; ++j)
+        for (int32_t i = 0; i <= bx; ++i) sum += ChannelGetPixel(sx + i, sy + j);
+      uint32_t m = sum / n;
+      Canvas.SetPixel(int32_t(x), int32_t(y), 0xFF000000u | (m << 16) | (m << 8) | m);
+    }
+}
