@@ -80,7 +80,10 @@ bool TMySocket::StartClient(const std::string& address, int port, const std::str
   auto* client = new QTcpSocket(Owner);
   Client = client;
   QObject::connect(client, &QTcpSocket::readyRead, client, [this] { ClientRead(); });
-  QObject::connect(client, &QTcpSocket::connected, client, [this] { ClientConnect(); });
+  QObject::connect(client, &QTcpSocket::connected, client, [this] {
+    Client->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    ClientConnect();
+  });
   QObject::connect(client, &QTcpSocket::disconnected, client, [this] { ClientDisconnect(); });
   QObject::connect(client, &QTcpSocket::errorOccurred, client,
                    [this](QAbstractSocket::SocketError e) { SocketError(0, e); });
@@ -108,6 +111,7 @@ void TMySocket::ServerClientConnect() {
       continue;
     }
     if (!ConnSocket(id)) continue;  // dropped or closed while it was taken up
+    s->setSocketOption(QAbstractSocket::LowDelayOption, 1);
     QObject::connect(s, &QTcpSocket::readyRead, s, [this, id] { ServerClientRead(id); });
     QObject::connect(s, &QTcpSocket::disconnected, s, [this, id] { ServerClientDisconnect(id); });
     QObject::connect(s, &QTcpSocket::errorOccurred, s,

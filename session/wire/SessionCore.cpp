@@ -405,7 +405,9 @@ void TSessionCore::HandleMemberFrame(const SessionMessage& m, const uint8_t* pay
         DecodeMemberListEntry(payload + s * kMemberListEntrySize, slot.Name, slot.Address);
         slot.Used = !slot.Name.empty();
         if (slot.Used) ++MemberCount;
-        if (wasUsed != slot.Used) CutToWholeEvents(s);  // a leave, or a new occupant
+        // A leave, or a new occupant. The host's own stream starts with the join reply
+        // words and the host never leaves a running session, so slot 0 is left alone.
+        if (wasUsed != slot.Used && s != 0) CutToWholeEvents(s);
         if (!wasUsed && slot.Used) slot.ChatText.clear();
       }
       Notify(OnChange);

@@ -246,3 +246,34 @@ TEST_F(SessionCoreTest, MemberSendsOneFramePerFlushAndFinishesPartlySentOnes) {
   EXPECT_EQ(frames[1].H.Kind, mkChat);
   EXPECT_EQ(member.BytesSent, 32 + 18);
 }
+
+TEST_F(SessionCoreTest, MemberCutsAFormerMembersHalfEventWhenTheListFreesItsSlot) {
+  TSessionCore member(&link);
+  member.BeginClient("CLIENT", "pw");
+  member.HostConnected();
+  auto feed = [&](const std::vector<uint8_t>& f) {
+    member.HostData(f.data(), static_cast<int32_t>(f.size()));
+  };
+  auto list = [&](bool slot2) {
+    std::vector<uint8_t> l(kMemberListSize, 0);
+    std::memcpy(l.data(), "HOTE", 4);
+    std::memcpy(l.data() + 32, "CLIENT", 6);
+    if (slot2) std::memcpy(l.data() + 64, "B", 1);
+    return MakeFrame(mkMemberList, 0, mdAll, l);
+  };
+  feed(MakeFrame(mkAssignId, 0, 1, Int32Payload(1)));
+  feed(list(true));
+  const std::vector<uint8_t> paper = Event(512, 6, 0x44), clear = Event(292, 3, 0x55);
+  std::vector<uint8_t> data = paper;
+  data.push_back(clear[0]);
+  feed(MakeFrame(mkData, 2, mdAll, data));
+  feed(list(false));
+  EXPECT_EQ(member.MemberCount, 2);
+  EXPECT_EQ(member.MemberDataSize(2), 6);
+  feed(list(true));
+  feed(MakeFrame(mkData, 2, mdAll, clear));
+  std::vector<uint8_t> got(9), want = paper;
+  want.insert(want.end(), clear.begin(), clear.end());
+  ASSERT_TRUE(member.ReadMemberData(2, got.data(), 9));
+  EXPECT_EQ(got, want);
+}
