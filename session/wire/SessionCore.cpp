@@ -107,7 +107,7 @@ void TSessionCore::BeginClient(const std::string& user, const std::string& passw
 // ---------------------------------------------------------------- queueing
 
 int32_t TSessionCore::Send(int32_t kind, int32_t dest, const void* data, int32_t length) {
-  const int32_t len = std::clamp(length, 0, kMaxPayload);
+  const int32_t len = data ? std::clamp(length, 0, kMaxPayload) : 0;
   uint8_t header[kFrameHeaderSize];
   EncodeHeader(SessionMessage{kind, OwnId, dest, len}, header);
   OutBuf.WriteBuffer(header, kFrameHeaderSize);

@@ -167,3 +167,18 @@ TEST(HostileHost, BadLengthFromTheHostEndsTheMembersSession) {
     EXPECT_EQ(m.MemberDataSize(0), 0);
   }
 }
+
+TEST_F(HostileSession, AnAbortedMemberConnectionIsALeaveAndTheServerGoesOn) {
+  raw.Send(MakeFrame(mkData, 2, mdAll, Event(258, 2)));  // a whole event, then gone
+  ASSERT_TRUE(PumpUntil([&] { return good.MemberDataSize(2) == 2; }, All()));
+  raw.Socket().abort();
+  ASSERT_TRUE(PumpUntil([&] { return host.MemberCount == 2; }, All()));
+  EXPECT_EQ(host.LastLeftSlot, 2);
+  EXPECT_EQ(host.MemberDataSize(2), 2);  // its whole events are still there to be played
+  ExpectHostServesTheGoodMember("abort");
+  host.SetJoinLock(false);  // as the end of the hostile peer's handshake would
+  TRawPeer next;  // the freed slot is given again
+  ASSERT_TRUE(next.Connect(host.ServerPort()));
+  ASSERT_TRUE(PumpUntil([&] { return host.MemberCount == 3; }, All()));
+  EXPECT_EQ(host.LastJoinedSlot, 2);
+}
