@@ -1,0 +1,3 @@
+#include "engine/Ants.h"
+
+void TAnts::Update(const TBlockChannel&) {}

@@ -1,0 +1,293 @@
+#include "engine/Layer.h"
+
+#include <algorithm>
+
+#include "engine/SelectMng.h"
+
+namespace {
+
+constexpr int32_t kEmptySlotSide = 4;
+
+// The rectangle (X, Y, W, H) cut to 0..Width x 0..Height, in 64 bits so that no sum overflows.
+// An empty result has W = H = 0 and its origin inside the layer.
+void IntersectWithImage(int32_t Width, int32_t Height, int32_t& X, int32_t& Y, int32_t& W, int32_t& H) {
+  int64_t l = std::max<int64_t>(X, 0), t = std::max<int64_t>(Y, 0);
+  int64_t r = std::min<int64_t>(int64_t(X) + std::max<int32_t>(W, 0), Width);
+  int64_t b = std::min<int64_t>(int64_t(Y) + std::max<int32_t>(H, 0), Height);
+  if (r <= l || b <= t) {
+    X = static_cast<int32_t>(std::min<int64_t>(l, Width));
+    Y = static_cast<int32_t>(std::min<int64_t>(t, Height));
+    W = H = 0;
+    return;
+  }
+  X = static_cast<int32_t>(l);
+  Y = static_cast<int32_t>(t);
+  W = static_cast<int32_t>(r - l);
+  H = static_cast<int32_t>(b - t);
+}
+
+bool TileIsExactly(const TTC& tile, uint32_t colour) {
+  for (int32_t y = 0; y < tile.Height(); ++y) {
+    const uint32_t* row = tile.Row32(y);
+    for (int32_t x = 0; x < tile.Width(); ++x)
+      if (row[x] != colour) return false;
+  }
+  return true;
+}
+
+// Frees the tiles of tx0..tx1 x ty0..ty1 whose every pixel equals the background in all 32
+// bits. The plain compaction does just that unless some tile there matches the background in
+// R, G and B only; then the image is rebuilt without the exactly-blank tiles.
+template <class Plain>
+void CompactExactTiles(TBlockImage& image, int32_t tx0, int32_t ty0, int32_t tx1, int32_t ty1, Plain plain) {
+  const uint32_t back = image.BackColour;
+  constexpr int32_t kSide = TBlock::kTileSide;
+  auto inRange = [&](int32_t tx, int32_t ty) { return tx >= tx0 && tx <= tx1 && ty >= ty0 && ty <= ty1; };
+  bool anyBlank = false, anyAlpha = false;
+  for (int32_t ty = std::max(ty0, 0); ty <= std::min(ty1, TBlock::kGridSide - 1); ++ty)
+    for (int32_t tx = std::max(tx0, 0); tx <= std::min(tx1, TBlock::kGridSide - 1); ++tx) {
+      const TTC* tile = image.GetTile(tx, ty);
+      if (!tile || !tile->IsUniform(back)) continue;
+      if (TileIsExactly(*tile, back))
+        anyBlank = true;
+      else
+        anyAlpha = true;
+    }
+  if (!anyBlank) return;
+  if (!anyAlpha) {
+    plain();
+    return;
+  }
+  TBlockImage kept;
+  kept.SetSize(image.Width, image.Height);
+  kept.SetBackColour(back);
+  for (int32_t ty = 0; ty < TBlock::kGridSide; ++ty)
+    for (int32_t tx = 0; tx < TBlock::kGridSide; ++tx) {
+      const TTC* tile = image.GetTile(tx, ty);
+      if (!tile || (inRange(tx, ty) && TileIsExactly(*tile, back))) continue;
+      image.CopyRectToBlock(kept, tx * kSide, ty * kSide, kSide, kSide, tx * kSide, ty * kSide);
+    }
+  kept.CloneTo(image);
+}
+
+}  // namespace
+
+void ThumbnailSize(int32_t side, int32_t W, int32_t H, int32_t& tw, int32_t& th) {
+  if (W <= 0 || H <= 0) {
+    tw = th = side;
+    return;
+  }
+  // The ratio is a single; the product is not rounded before its truncation.
+  if (H < W) {
+    const float ratio = static_cast<float>(static_cast<ext_t>(side) / static_cast<ext_t>(W));
+    tw = side;
+    th = TruncInt(static_cast<ext_t>(H) * static_cast<ext_t>(ratio)) + 1;
+  } else {
+    const float ratio = static_cast<float>(static_cast<ext_t>(side) / static_cast<ext_t>(H));
+    tw = TruncInt(static_cast<ext_t>(W) * static_cast<ext_t>(ratio)) + 1;
+    th = side;
+  }
+}
+
+void CompactLayerImage(TBlockImage& image, TLayerKind kind) {
+  if (kind != lkArgb) {
+    image.Compact();
+    return;
+  }
+  CompactExactTiles(image, 0, 0, TBlock::kGridSide - 1, TBlock::kGridSide - 1, [&] { image.Compact(); });
+}
+
+void CompactLayerImageRect(TBlockImage& image, TLayerKind kind, int32_t X, int32_t Y, int32_t W, int32_t H) {
+  if (kind != lkArgb) {
+    image.CompactRect(X, Y, W, H);
+    return;
+  }
+  // The same tiles as the plain rule visits.
+  const int32_t tx0 = TBlock::TileIndex(X) - 1, ty0 = TBlock::TileIndex(Y) - 1;
+  CompactExactTiles(image, tx0, ty0, tx0 + W / 64 + 1, ty0 + H / 64 + 1, [&] { image.CompactRect(X, Y, W, H); });
+}
+
+TLayer::TLayer(TLayerKind kind) : kind_(SanitizeLayerKind(kind)) {
+  image_ = std::make_unique<TBlockImage>();
+  image_->SetSize(0, 0);
+  image_->SetBackColour(ClearColor());
+  thumbnail_ = std::make_unique<TTC>();  // 4 x 4
+  for (auto& slot : undo_) {
+    slot = std::make_unique<TBlockImage>();
+    slot->SetBackColour(ClearColor());
+  }
+  ClearUndo();
+}
+
+TLayer::~TLayer() = default;
+
+void TLayer::SetKind(TLayerKind kind) {
+  image_->AllocateAll();
+  kind_ = SanitizeLayerKind(kind);
+  image_->SetBackColour(ClearColor());
+  Compact();
+}
+
+bool TLayer::SetSize(int32_t W, int32_t H) {
+  if (W < 0 || H < 0 || W > kMaxPaperSide || H > kMaxPaperSide) return false;
+  image_->SetSize(W, H);
+  ResizeThumbnail();
+  ClearUndo();
+  return true;
+}
+
+void TLayer::ResizeThumbnail() {
+  int32_t tw, th;
+  ThumbnailSize(kLayerThumbSide, image_->Width, image_->Height, tw, th);
+  thumbnail_->SetSize(tw, th);
+  thumbnail_->Fill(0xFFFFFFFFu);
+}
+
+void TLayer::UpdateThumbnail() { UpdateThumbnailRect(0, 0, image_->Width, image_->Height); }
+
+void TLayer::UpdateThumbnailRect(int32_t X, int32_t Y, int32_t W, int32_t H) {
+  const int32_t iw = image_->Width, ih = image_->Height;
+  if (iw <= 0 || ih <= 0) return;
+  const int32_t tw = thumbnail_->Width(), th = thumbnail_->Height();
+  const int32_t tx = TruncInt(static_cast<ext_t>(int64_t(X) * tw) / static_cast<ext_t>(iw));
+  const int32_t ty = TruncInt(static_cast<ext_t>(int64_t(Y) * th) / static_cast<ext_t>(ih));
+  const float rx = static_cast<float>(static_cast<ext_t>(tw) / static_cast<ext_t>(iw));
+  const float ry = static_cast<float>(static_cast<ext_t>(th) / static_cast<ext_t>(ih));
+  const int32_t tW = TruncInt(static_cast<ext_t>(W) * static_cast<ext_t>(rx)) + 1;
+  const int32_t tH = TruncInt(static_cast<ext_t>(H) * static_cast<ext_t>(ry)) + 1;
+  image_->StretchRectTo(*thumbnail_, tx, ty, tW, tH);
+}
+
+int64_t TLayer::MemorySize() const {
+  return image_->MemoryUsed() + int64_t(thumbnail_->Width()) * thumbnail_->Height() * 4;
+}
+
+int64_t TLayer::UndoMemorySize() const {
+  int64_t sum = 0;
+  for (const auto& slot : undo_) sum += slot->MemoryUsed();
+  return sum;
+}
+
+void TLayer::ClearUndo() {
+  for (auto& slot : undo_) slot->SetSize(kEmptySlotSide, kEmptySlotSide);
+  undo_steps_ = 0;
+  undo_top_ = 0;
+}
+
+TBlockImage& TLayer::NextUndoSlot(int32_t X, int32_t Y, int32_t W, int32_t H) {
+  undo_steps_ = std::min(undo_steps_ + 1, kUndoSlots);
+  undo_top_ = (undo_top_ + 1) % kUndoSlots;
+  TBlockImage& slot = *undo_[undo_top_];
+  slot.SetSize(W, H);
+  slot.SetBackColour(ClearColor());
+  undo_origin_[undo_top_] = TPoint{X, Y};
+  return slot;
+}
+
+void TLayer::PushUndo() {
+  TBlockImage& slot = NextUndoSlot(0, 0, image_->Width, image_->Height);
+  image_->CopyToBlock(slot, 0, 0);
+}
+
+void TLayer::PushUndoRect(int32_t X, int32_t Y, int32_t W, int32_t H) {
+  IntersectWithImage(image_->Width, image_->Height, X, Y, W, H);
+  TBlockImage& slot = NextUndoSlot(X, Y, W, H);
+  if (W > 0 && H > 0) image_->CopyRectToBlock(slot, X, Y, W, H, 0, 0);
+}
+
+bool TLayer::PopUndo(TBlockImage* work, int32_t& X, int32_t& Y, int32_t& W, int32_t& H) {
+  X = Y = W = H = 0;
+  if (undo_steps_ <= 0) return false;
+  undo_steps_ -= 1;
+  TBlockImage& slot = *undo_[undo_top_];
+  const TPoint origin = undo_origin_[undo_top_];
+  slot.CopyToBlock(*image_, origin.X, origin.Y);
+  if (work) slot.CopyToBlock(*work, origin.X, origin.Y);
+  X = origin.X;
+  Y = origin.Y;
+  W = slot.Width;
+  H = slot.Height;
+  CompactLayerImageRect(*image_, kind_, X, Y, W, H);
+  if (work) CompactLayerImageRect(*work, kind_, X, Y, W, H);
+  slot.SetSize(kEmptySlotSide, kEmptySlotSide);
+  undo_top_ = undo_top_ == 0 ? kUndoSlots - 1 : undo_top_ - 1;
+  return true;
+}
+
+void TLayer::Assign(TLayer& dest) const {
+  image_->CloneTo(*dest.image_);
+  thumbnail_->CopyTo(*dest.thumbnail_, 0, 0);
+  dest.SetOpacity(opacity_);
+  dest.SetVisible(visible_);
+  dest.SetKind(kind_);
+  for (int32_t i = 0; i < kUndoSlots; ++i) {
+    dest.undo_[i]->SetSize(undo_[i]->Width, undo_[i]->Height);
+    undo_[i]->CloneTo(*dest.undo_[i]);
+    dest.SetUndoOrigin(i, undo_origin_[i].X, undo_origin_[i].Y);
+  }
+  dest.SetUndoTop(undo_top_);
+  dest.SetUndoSteps(undo_steps_);
+}
+
+void TLayer::Clear() {
+  image_->FreeAll();
+  thumbnail_->Fill(ClearColor());
+}
+
+void TLayer::FillSelection(const TSelectSlot& slot, uint32_t colour) {
+  colour |= 0xFF000000u;
+  if (slot.Empty || !slot.Mask)
+    image_->Fill(colour);
+  else
+    image_->BlendColourThroughMask(*slot.Mask, 0, 0, image_->Width, image_->Height, colour);
+}
+
+// Pixels outside the layer belong to no picture pixel; a rectangle is cut to the layer so that
+// nothing is written or kept there.
+void TLayer::FillRect(int32_t X, int32_t Y, int32_t W, int32_t H, uint32_t colour) {
+  IntersectWithImage(image_->Width, image_->Height, X, Y, W, H);
+  if (W > 0 && H > 0) image_->FillRect(X, Y, W, H, colour | 0xFF000000u);
+}
+
+void TLayer::ClearRect(int32_t X, int32_t Y, int32_t W, int32_t H) { FillRect(X, Y, W, H, ClearColor()); }
+
+void TLayer::Offset(int32_t dx, int32_t dy) {
+  const int32_t w = image_->Width, h = image_->Height;
+  // A shift by the whole layer or more leaves only the clear colour; capping it keeps every
+  // coordinate sum in range.
+  dx = std::clamp(dx, -w, w);
+  dy = std::clamp(dy, -h, h);
+  // The copy through a block of the layer's own background gives the same pixels as one
+  // through a block filled with it, without materialising every tile.
+  TBlockImage temp;
+  temp.SetSize(w, h);
+  temp.SetBackColour(image_->BackColour);
+  image_->CopyToBlock(temp, 0, 0);
+  image_->FreeAll();
+  temp.CopyToBlock(*image_, dx, dy);
+  Compact();
+}
+
+void TLayer::Mirror() {
+  image_->FlipHorizontal();
+  Compact();
+}
+
+void TLayer::UpsideDown() {
+  image_->FlipVertical();
+  Compact();
+}
+
+void TLayer::Rotate180() {
+  TBlockImage temp;
+  temp.SetSize(image_->Width, image_->Height);
+  temp.SetBackColour(image_->BackColour);
+  image_->CopyToBlock(temp, 0, 0);
+  temp.Rotate180To(*image_);
+  Compact();
+}
+
+void TLayer::NegaPosi() {
+  image_->Invert();
+  Compact();
+}

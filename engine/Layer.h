@@ -1,0 +1,118 @@
+#pragma once
+// One layer of a paper: a tiled image of the paper's size, visibility, opacity, blending kind,
+// a small thumbnail and an undo history of 8 steps held in a ring of image blocks.
+// No operation here records events or pushes undo steps by itself: the layer manager pushes
+// first, then applies.
+#include <array>
+#include <cstdint>
+#include <memory>
+
+#include "engine/Block.h"
+#include "engine/TrueCnvs.h"
+#include "engine/Types.h"
+
+struct TSelectSlot;
+
+// The kind byte, also stored in events and in the picture file.
+using TLayerKind = uint8_t;
+constexpr TLayerKind lkMultiply = 0;  // cleared white, composited by multiplication
+constexpr TLayerKind lkAdd = 1;       // cleared black, saturating add
+constexpr TLayerKind lkSubtract = 2;  // cleared black, saturating subtract
+constexpr TLayerKind lkArgb = 3;      // cleared black, never composited, kept with its alpha
+
+// A kind byte that no writer makes (above 3) comes only from a crafted stream; it is taken as
+// lkArgb, which every part of the program can hold and store.
+inline TLayerKind SanitizeLayerKind(uint32_t kind) { return kind <= lkArgb ? static_cast<TLayerKind>(kind) : lkArgb; }
+
+// The neutral colour of a kind (alpha 0): white for multiply, black for every other kind.
+inline uint32_t LayerClearColor(TLayerKind kind) { return kind == lkMultiply ? 0xFFFFFFu : 0u; }
+
+// Thumbnail size for an image of W x H whose longer side becomes `side`: the short side is
+// Trunc(short * (side / long)) + 1 with the ratio in single precision.
+void ThumbnailSize(int32_t side, int32_t W, int32_t H, int32_t& tw, int32_t& th);
+
+// Frees the tiles that equal the background. lkArgb layers keep their alpha, so for them a tile
+// goes only when all 32 bits of every pixel equal the background; other kinds compare R, G, B.
+void CompactLayerImage(TBlockImage& image, TLayerKind kind);
+void CompactLayerImageRect(TBlockImage& image, TLayerKind kind, int32_t X, int32_t Y, int32_t W, int32_t H);
+
+constexpr int32_t kUndoSlots = 8;
+constexpr int32_t kLayerThumbSide = 46;
+
+class TLayer {
+ public:
+  explicit TLayer(TLayerKind kind);
+  ~TLayer();
+  TLayer(const TLayer&) = delete;
+  TLayer& operator=(const TLayer&) = delete;
+
+  TBlockImage& Image() { return *image_; }
+  const TBlockImage& Image() const { return *image_; }
+  TTC& Thumbnail() { return *thumbnail_; }
+  const TTC& Thumbnail() const { return *thumbnail_; }
+  uint8_t Visible() const { return visible_; }
+  uint8_t Opacity() const { return opacity_; }
+  TLayerKind Kind() const { return kind_; }
+  int32_t UndoTop() const { return undo_top_; }
+  int32_t UndoSteps() const { return undo_steps_; }
+  const TBlockImage& Undo(int32_t slot) const { return *undo_[slot & 7]; }
+  TPoint UndoOrigin(int32_t slot) const { return undo_origin_[slot & 7]; }
+
+  uint32_t ClearColor() const { return LayerClearColor(kind_); }
+  void SetVisible(uint8_t v) { visible_ = v; }
+  void SetOpacity(uint8_t v) { opacity_ = v; }
+  // Keeps the visible pixels: the old background becomes real tiles, the new one is freed.
+  void SetKind(TLayerKind kind);
+  // Image resized (tiles freed), thumbnail resized, undo history cleared. Sides outside
+  // 0..kMaxPaperSide are refused (false, nothing changed).
+  bool SetSize(int32_t W, int32_t H);
+  void ResizeThumbnail();
+  void UpdateThumbnail();
+  void UpdateThumbnailRect(int32_t X, int32_t Y, int32_t W, int32_t H);
+  int64_t MemorySize() const;
+  int64_t UndoMemorySize() const;
+
+  void ClearUndo();
+  void PushUndo();
+  // The rectangle is first intersected with the layer; an empty intersection still takes a
+  // step (holding nothing), so the order of the ring's steps is the order of the pushes.
+  void PushUndoRect(int32_t X, int32_t Y, int32_t W, int32_t H);
+  // Restores the newest step into the layer and into the working image (when there is one)
+  // and gives its rectangle. With no step held nothing happens and the result is false.
+  bool PopUndo(TBlockImage* work, int32_t& X, int32_t& Y, int32_t& W, int32_t& H);
+
+  // Copies this layer completely into dest (same size).
+  void Assign(TLayer& dest) const;
+  void SetUndoOrigin(int32_t slot, int32_t X, int32_t Y) { undo_origin_[slot & 7] = TPoint{X, Y}; }
+  void SetUndoTop(int32_t v) { undo_top_ = v & 7; }
+  void SetUndoSteps(int32_t v) { undo_steps_ = v < 0 ? 0 : (v > kUndoSlots ? kUndoSlots : v); }
+
+  // The four below neither compact nor touch the thumbnail (except Clear); the manager does.
+  void Clear();
+  void FillSelection(const TSelectSlot& slot, uint32_t colour);
+  void FillRect(int32_t X, int32_t Y, int32_t W, int32_t H, uint32_t colour);
+  void ClearRect(int32_t X, int32_t Y, int32_t W, int32_t H);
+
+  void Offset(int32_t dx, int32_t dy);
+  void Mirror();
+  void UpsideDown();
+  void Rotate180();
+  void NegaPosi();
+
+  // Compaction by the rule of this layer's kind.
+  void Compact() { CompactLayerImage(*image_, kind_); }
+
+ private:
+  // The next ring slot, emptied and set up for a step of W x H at (X, Y).
+  TBlockImage& NextUndoSlot(int32_t X, int32_t Y, int32_t W, int32_t H);
+
+  std::unique_ptr<TBlockImage> image_;
+  uint8_t visible_ = 1;
+  uint8_t opacity_ = 255;
+  TLayerKind kind_ = lkMultiply;
+  std::unique_ptr<TTC> thumbnail_;
+  int32_t undo_top_ = 0;
+  int32_t undo_steps_ = 0;
+  std::array<std::unique_ptr<TBlockImage>, kUndoSlots> undo_;
+  std::array<TPoint, kUndoSlots> undo_origin_{};
+};
