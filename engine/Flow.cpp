@@ -39,9 +39,9 @@ void TFlowImage::Acquire(int32_t layer, const TBlockImage* image) {
   if (pick < 0) return;
   TBlockImage& work = *image_[pick];
   TBlockChannel& mask = *mask_[pick];
-  if (work.Width != image->Width || work.Height != image->Height) {
-    work.SetSize(image->Width, image->Height);
-    mask.SetSize(image->Width, image->Height);
+  if (work.Width() != image->Width() || work.Height() != image->Height()) {
+    work.SetSize(image->Width(), image->Height());
+    mask.SetSize(image->Width(), image->Height());
   }
   image->CloneTo(work);
   mask.ChannelFill(0);
@@ -75,9 +75,9 @@ void TFlowImage::CopyTo(int32_t layer, const TBlockImage& block) {
   const int32_t slot = SlotOf(layer);
   if (slot < 0) return;
   TBlockImage& work = *image_[slot];
-  if (work.Width != block.Width || work.Height != block.Height) {
-    work.SetSize(block.Width, block.Height);
-    mask_[slot]->SetSize(block.Width, block.Height);
+  if (work.Width() != block.Width() || work.Height() != block.Height()) {
+    work.SetSize(block.Width(), block.Height());
+    mask_[slot]->SetSize(block.Width(), block.Height());
     mask_[slot]->ChannelFill(0);
   }
   block.CloneTo(work);

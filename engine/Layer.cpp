@@ -8,7 +8,7 @@ namespace {
 
 constexpr int32_t kEmptySlotSide = 4;
 
-// The rectangle (X, Y, W, H) cut to 0..Width x 0..Height, in 64 bits so that no sum overflows.
+// The rectangle (X, Y, W, H) cut to 0..Width() x 0..Height(), in 64 bits so that no sum overflows.
 // An empty result has W = H = 0 and its origin inside the layer.
 void IntersectWithImage(int32_t Width, int32_t Height, int32_t& X, int32_t& Y, int32_t& W, int32_t& H) {
   int64_t l = std::max<int64_t>(X, 0), t = std::max<int64_t>(Y, 0);
@@ -40,7 +40,7 @@ bool TileIsExactly(const TTC& tile, uint32_t colour) {
 // R, G and B only; then the image is rebuilt without the exactly-blank tiles.
 template <class Plain>
 void CompactExactTiles(TBlockImage& image, int32_t tx0, int32_t ty0, int32_t tx1, int32_t ty1, Plain plain) {
-  const uint32_t back = image.BackColour;
+  const uint32_t back = image.BackColour();
   constexpr int32_t kSide = TBlock::kTileSide;
   auto inRange = [&](int32_t tx, int32_t ty) { return tx >= tx0 && tx <= tx1 && ty >= ty0 && ty <= ty1; };
   bool anyBlank = false, anyAlpha = false;
@@ -59,7 +59,7 @@ void CompactExactTiles(TBlockImage& image, int32_t tx0, int32_t ty0, int32_t tx1
     return;
   }
   TBlockImage kept;
-  kept.SetSize(image.Width, image.Height);
+  kept.SetSize(image.Width(), image.Height());
   kept.SetBackColour(back);
   for (int32_t ty = 0; ty < TBlock::kGridSide; ++ty)
     for (int32_t tx = 0; tx < TBlock::kGridSide; ++tx) {
@@ -138,15 +138,15 @@ bool TLayer::SetSize(int32_t W, int32_t H) {
 
 void TLayer::ResizeThumbnail() {
   int32_t tw, th;
-  ThumbnailSize(kLayerThumbSide, image_->Width, image_->Height, tw, th);
+  ThumbnailSize(kLayerThumbSide, image_->Width(), image_->Height(), tw, th);
   thumbnail_->SetSize(tw, th);
   thumbnail_->Fill(0xFFFFFFFFu);
 }
 
-void TLayer::UpdateThumbnail() { UpdateThumbnailRect(0, 0, image_->Width, image_->Height); }
+void TLayer::UpdateThumbnail() { UpdateThumbnailRect(0, 0, image_->Width(), image_->Height()); }
 
 void TLayer::UpdateThumbnailRect(int32_t X, int32_t Y, int32_t W, int32_t H) {
-  const int32_t iw = image_->Width, ih = image_->Height;
+  const int32_t iw = image_->Width(), ih = image_->Height();
   if (iw <= 0 || ih <= 0) return;
   const int32_t tw = thumbnail_->Width(), th = thumbnail_->Height();
   const int32_t tx = TruncInt(static_cast<ext_t>(int64_t(X) * tw) / static_cast<ext_t>(iw));
@@ -185,12 +185,12 @@ TBlockImage& TLayer::NextUndoSlot(int32_t X, int32_t Y, int32_t W, int32_t H) {
 }
 
 void TLayer::PushUndo() {
-  TBlockImage& slot = NextUndoSlot(0, 0, image_->Width, image_->Height);
+  TBlockImage& slot = NextUndoSlot(0, 0, image_->Width(), image_->Height());
   image_->CopyToBlock(slot, 0, 0);
 }
 
 void TLayer::PushUndoRect(int32_t X, int32_t Y, int32_t W, int32_t H) {
-  IntersectWithImage(image_->Width, image_->Height, X, Y, W, H);
+  IntersectWithImage(image_->Width(), image_->Height(), X, Y, W, H);
   TBlockImage& slot = NextUndoSlot(X, Y, W, H);
   if (W > 0 && H > 0) image_->CopyRectToBlock(slot, X, Y, W, H, 0, 0);
 }
@@ -205,8 +205,8 @@ bool TLayer::PopUndo(TBlockImage* work, int32_t& X, int32_t& Y, int32_t& W, int3
   if (work) slot.CopyToBlock(*work, origin.X, origin.Y);
   X = origin.X;
   Y = origin.Y;
-  W = slot.Width;
-  H = slot.Height;
+  W = slot.Width();
+  H = slot.Height();
   CompactLayerImageRect(*image_, kind_, X, Y, W, H);
   if (work) CompactLayerImageRect(*work, kind_, X, Y, W, H);
   slot.SetSize(kEmptySlotSide, kEmptySlotSide);
@@ -221,7 +221,7 @@ void TLayer::Assign(TLayer& dest) const {
   dest.SetVisible(visible_);
   dest.SetKind(kind_);
   for (int32_t i = 0; i < kUndoSlots; ++i) {
-    dest.undo_[i]->SetSize(undo_[i]->Width, undo_[i]->Height);
+    dest.undo_[i]->SetSize(undo_[i]->Width(), undo_[i]->Height());
     undo_[i]->CloneTo(*dest.undo_[i]);
     dest.SetUndoOrigin(i, undo_origin_[i].X, undo_origin_[i].Y);
   }
@@ -239,20 +239,20 @@ void TLayer::FillSelection(const TSelectSlot& slot, uint32_t colour) {
   if (slot.Empty || !slot.Mask)
     image_->Fill(colour);
   else
-    image_->BlendColourThroughMask(*slot.Mask, 0, 0, image_->Width, image_->Height, colour);
+    image_->BlendColourThroughMask(*slot.Mask, 0, 0, image_->Width(), image_->Height(), colour);
 }
 
 // Pixels outside the layer belong to no picture pixel; a rectangle is cut to the layer so that
 // nothing is written or kept there.
 void TLayer::FillRect(int32_t X, int32_t Y, int32_t W, int32_t H, uint32_t colour) {
-  IntersectWithImage(image_->Width, image_->Height, X, Y, W, H);
+  IntersectWithImage(image_->Width(), image_->Height(), X, Y, W, H);
   if (W > 0 && H > 0) image_->FillRect(X, Y, W, H, colour | 0xFF000000u);
 }
 
 void TLayer::ClearRect(int32_t X, int32_t Y, int32_t W, int32_t H) { FillRect(X, Y, W, H, ClearColor()); }
 
 void TLayer::Offset(int32_t dx, int32_t dy) {
-  const int32_t w = image_->Width, h = image_->Height;
+  const int32_t w = image_->Width(), h = image_->Height();
   // A shift by the whole layer or more leaves only the clear colour; capping it keeps every
   // coordinate sum in range.
   dx = std::clamp(dx, -w, w);
@@ -261,7 +261,7 @@ void TLayer::Offset(int32_t dx, int32_t dy) {
   // through a block filled with it, without materialising every tile.
   TBlockImage temp;
   temp.SetSize(w, h);
-  temp.SetBackColour(image_->BackColour);
+  temp.SetBackColour(image_->BackColour());
   image_->CopyToBlock(temp, 0, 0);
   image_->FreeAll();
   temp.CopyToBlock(*image_, dx, dy);
@@ -280,8 +280,8 @@ void TLayer::UpsideDown() {
 
 void TLayer::Rotate180() {
   TBlockImage temp;
-  temp.SetSize(image_->Width, image_->Height);
-  temp.SetBackColour(image_->BackColour);
+  temp.SetSize(image_->Width(), image_->Height());
+  temp.SetBackColour(image_->BackColour());
   image_->CopyToBlock(temp, 0, 0);
   temp.Rotate180To(*image_);
   Compact();

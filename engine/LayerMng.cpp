@@ -159,8 +159,8 @@ bool TLayerMng::CombineLower(int32_t i) {
   TLayer& lower = *layers_[i - 1];
   const TLayer& upper = *layers_[i];
   TTC canvas;
-  if (!canvas.SetSize(upper.Image().Width, upper.Image().Height)) return false;
-  canvas.Fill(lower.Image().BackColour);
+  if (!canvas.SetSize(upper.Image().Width(), upper.Image().Height())) return false;
+  canvas.Fill(lower.Image().BackColour());
   lower.Image().DrawTo(canvas, 0, 0);
   BlendByKind(upper, canvas);
   lower.Image().LoadFromTTC(canvas);
@@ -274,7 +274,7 @@ void TLayerMng::FillRect(int32_t i, int32_t x, int32_t y, int32_t w, int32_t h, 
 
 void TLayerMng::ClearPolygon(int32_t i, TSelectMng& selection, const TPoint* points, int32_t count) {
   if (!IsIndex(i)) return;
-  FillPolygon(i, selection, layers_[i]->Image().BackColour, points, count);
+  FillPolygon(i, selection, layers_[i]->Image().BackColour(), points, count);
 }
 
 void TLayerMng::FillPolygon(int32_t i, TSelectMng& selection, uint32_t colour, const TPoint* points, int32_t count) {
@@ -334,6 +334,7 @@ TRect TLayerMng::Undo(int32_t i) {
   flow_->Acquire(i, &layer.Image());
   int32_t x, y, w, h;
   if (!layer.PopUndo(flow_->FindImage(i), x, y, w, h)) return TRect{};
+  if (w <= 0 || h <= 0) return TRect{};
   layer.UpdateThumbnailRect(x, y, w, h);
   return Rect(x, y, x + w, y + h);
 }

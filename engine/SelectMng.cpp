@@ -64,7 +64,7 @@ void TSelectMng::CombineShape(int32_t slot, const TPoint* points, int32_t count,
   if (!Valid(slot)) return;
   Slot& s = slots_[slot];
   TBlockChannel shape;
-  shape.SetSize(slots_[0].Mask->Width, slots_[0].Mask->Height);
+  shape.SetSize(slots_[0].Mask->Width(), slots_[0].Mask->Height());
   std::vector<TPoint> own;
   if (points && count > 0) own.assign(points, points + count);
   shape.FillPolygon(own);
@@ -102,7 +102,7 @@ void TSelectMng::RefreshThumb(int32_t slot) {
   Slot& s = slots_[slot];
   s.Ants->Update(*s.Mask);
   s.Thumb->Fill(0xFF000000u);
-  const int32_t mw = s.Mask->Width, mh = s.Mask->Height;
+  const int32_t mw = s.Mask->Width(), mh = s.Mask->Height();
   if (mw <= 0 || mh <= 0) return;
   int32_t X, Y, W, H;
   s.Mask->TilesBounds(X, Y, W, H);
@@ -136,7 +136,7 @@ void TSelectMng::Morph(int32_t slot, bool grow) {
   if (!Valid(slot) || slots_[slot].Empty) return;
   Slot& s = slots_[slot];
   TBlockChannel temp;
-  temp.SetSize(s.Mask->Width, s.Mask->Height);
+  temp.SetSize(s.Mask->Width(), s.Mask->Height());
   if (grow)
     s.Mask->Dilate(temp);
   else

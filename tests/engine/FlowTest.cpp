@@ -113,8 +113,8 @@ TEST(FlowTest, ResetFreesEverySlotAndEveryLock) {
   for (int32_t s = 0; s < kFlowSlots; ++s) {
     EXPECT_EQ(flow.SlotLayer(s), -1);
     EXPECT_EQ(flow.Locked(s), 0);
-    EXPECT_EQ(flow.Image(s).Width, 4);
-    EXPECT_EQ(flow.Mask(s).Height, 4);
+    EXPECT_EQ(flow.Image(s).Width(), 4);
+    EXPECT_EQ(flow.Mask(s).Height(), 4);
   }
   EXPECT_EQ(flow.FindImage(0), nullptr);
   EXPECT_EQ(flow.MemoryUsed(), 0);
@@ -151,10 +151,10 @@ TEST(FlowTest, ASlotIsResizedOnItsNextLoad) {
   Layers small(100, 80), large(300, 200);
   TFlowImage flow;
   flow.Acquire(0, small[0]);
-  EXPECT_EQ(flow.FindImage(0)->Width, 100);
+  EXPECT_EQ(flow.FindImage(0)->Width(), 100);
   flow.Acquire(1, large[1]);
-  EXPECT_EQ(flow.FindImage(1)->Width, 300);
-  EXPECT_EQ(flow.FindMask(1)->Height, 200);
+  EXPECT_EQ(flow.FindImage(1)->Width(), 300);
+  EXPECT_EQ(flow.FindMask(1)->Height(), 200);
   EXPECT_TRUE(flow.FindMask(1)->HasTile(299, 199));
   EXPECT_EQ(flow.MemoryUsed(), large[1]->MemoryUsed());
 }

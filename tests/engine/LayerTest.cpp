@@ -16,8 +16,8 @@ uint32_t Rgb(const TBlockImage& b, int32_t x, int32_t y) { return b.GetPixel(x, 
 // Every pixel of the layer image, with alpha.
 std::vector<uint32_t> Pixels(const TBlockImage& b) {
   std::vector<uint32_t> out;
-  for (int32_t y = 0; y < b.Height; ++y)
-    for (int32_t x = 0; x < b.Width; ++x) out.push_back(b.GetPixel(x, y));
+  for (int32_t y = 0; y < b.Height(); ++y)
+    for (int32_t x = 0; x < b.Width(); ++x) out.push_back(b.GetPixel(x, y));
   return out;
 }
 
@@ -46,7 +46,7 @@ TEST(LayerTest, NewLayerReadsTheClearColourOfItsKind) {
     ASSERT_TRUE(layer.SetSize(130, 70));
     EXPECT_EQ(layer.Kind(), c.stored);
     EXPECT_EQ(layer.ClearColor(), c.clear);
-    EXPECT_EQ(layer.Image().BackColour, c.clear);
+    EXPECT_EQ(layer.Image().BackColour(), c.clear);
     EXPECT_EQ(layer.Visible(), 1);
     EXPECT_EQ(layer.Opacity(), 255);
     EXPECT_EQ(layer.UndoSteps(), 0);
@@ -64,8 +64,8 @@ TEST(LayerTest, SizesBeyondTheGridAreRefused) {
   EXPECT_FALSE(layer.SetSize(10, 6400));
   EXPECT_FALSE(layer.SetSize(-1, 10));
   EXPECT_FALSE(layer.SetSize(INT_MAX, INT_MAX));
-  EXPECT_EQ(layer.Image().Width, 100);
-  EXPECT_EQ(layer.Image().Height, 50);
+  EXPECT_EQ(layer.Image().Width(), 100);
+  EXPECT_EQ(layer.Image().Height(), 50);
   EXPECT_EQ(layer.UndoSteps(), 1);
   EXPECT_TRUE(layer.SetSize(kMaxPaperSide, kMaxPaperSide));
   EXPECT_EQ(layer.UndoSteps(), 0);
@@ -168,8 +168,8 @@ TEST(LayerTest, UndoRectanglesAreCutToTheLayer) {
     SizedLayer layer(lkAdd, 200, 150);
     layer.PushUndoRect(c.x, c.y, c.w, c.h);
     EXPECT_EQ(layer.UndoSteps(), 1);
-    EXPECT_EQ(layer.Undo(layer.UndoTop()).Width, c.ew);
-    EXPECT_EQ(layer.Undo(layer.UndoTop()).Height, c.eh);
+    EXPECT_EQ(layer.Undo(layer.UndoTop()).Width(), c.ew);
+    EXPECT_EQ(layer.Undo(layer.UndoTop()).Height(), c.eh);
     layer.FillRect(0, 0, 200, 150, 0x808080);
     int32_t x, y, w, h;
     ASSERT_TRUE(layer.PopUndo(nullptr, x, y, w, h));
@@ -222,7 +222,7 @@ TEST(LayerTest, KindChangeKeepsTheVisiblePixels) {
   SizedLayer layer(lkMultiply, 100, 80);
   layer.SetKind(lkAdd);
   EXPECT_EQ(layer.Kind(), lkAdd);
-  EXPECT_EQ(layer.Image().BackColour, 0u);
+  EXPECT_EQ(layer.Image().BackColour(), 0u);
   EXPECT_EQ(RgbPixels(layer.Image()), std::vector<uint32_t>(100 * 80, kRgb));
   EXPECT_GT(layer.Image().MemoryUsed(), 0);  // the old background became real tiles
   layer.SetKind(lkMultiply);
@@ -347,7 +347,7 @@ TEST(LayerTest, AssignCopiesEverything) {
   src.Assign(dst);
   EXPECT_EQ(Pixels(dst.Image()), Pixels(src.Image()));
   EXPECT_EQ(dst.Kind(), lkAdd);
-  EXPECT_EQ(dst.Image().BackColour, 0u);
+  EXPECT_EQ(dst.Image().BackColour(), 0u);
   EXPECT_EQ(dst.Opacity(), 77);
   EXPECT_EQ(dst.Visible(), 0);
   EXPECT_EQ(dst.UndoTop(), src.UndoTop());

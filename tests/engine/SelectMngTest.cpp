@@ -23,7 +23,7 @@ TEST(SelectMngTest, NewManagerHasOneEmptyWhiteSlot) {
   EXPECT_EQ(sel.GetThumb(0)->GetPixel(0, 0), 0xFFFFFFFFu);
   TSelectSlot slot = sel.GetCurrentSlot();
   ASSERT_NE(slot.Mask, nullptr);
-  EXPECT_EQ(slot.Mask->Width, 200);
+  EXPECT_EQ(slot.Mask->Width(), 200);
   EXPECT_EQ(slot.Mask->MemoryUsed(), 0);
   EXPECT_TRUE(slot.Empty);
   sel.SetCurrent(1);
@@ -104,7 +104,7 @@ TEST(SelectMngTest, SelectAllClearAndResize) {
   EXPECT_TRUE(sel.IsEmpty(0));
   EXPECT_EQ(sel.GetThumb(0)->Width(), 48);
   EXPECT_EQ(sel.GetThumb(0)->Height(), 16);
-  EXPECT_EQ(sel.GetSlot(0).Mask->Height, 100);
+  EXPECT_EQ(sel.GetSlot(0).Mask->Height(), 100);
   EXPECT_EQ(At(sel, 0, 10, 10), 0);
   EXPECT_FALSE(sel.Resize(6400, 10));
   EXPECT_FALSE(sel.Resize(10, -1));
