@@ -4,6 +4,7 @@
 #include <cmath>
 #include <optional>
 
+#include "engine/Block.h"
 #include "platform/core/Settings.h"
 
 namespace {
@@ -241,4 +242,259 @@ void TStroke::UseRecordedValues() {
   SetEffect(RecordedParameter(EFFECT));
   SetEnv(RecordedParameter(ENV));
   SetSpeed(RecordedParameter(SPEED));
+}
+
+// ---- Rendering -----------------------------------------------------------------------------
+
+namespace {
+
+constexpr uint8_t kLayerKindArgb = 3;  // lkArgb: its colours are laid over white when picked up
+
+// Pressures are kept in 0..1; not a number gives 0.
+float ClampUnit(float p) {
+  if (!(p > 0)) return 0.0f;
+  return p > 1 ? 1.0f : p;
+}
+
+int32_t Saturate(int64_t v) { return static_cast<int32_t>(std::clamp<int64_t>(v, INT32_MIN, INT32_MAX)); }
+
+// The pixels a block can hold: every valid tile, the last partial column and row included.
+int32_t GridExtent(int32_t side) { return std::min((std::max(side, 0) / 64 + 1) * 64, 6400); }
+
+// True when a dab of radius r at (x, y) could write a pixel of the block; every block
+// operation visits at most one pixel beyond Trunc(centre -/+ radius) on either side.
+bool DabReaches(const TBlock& b, float x, float y, float r) {
+  const int64_t left = int64_t{TruncInt(x - static_cast<ext_t>(r))} - 2;
+  const int64_t right = int64_t{TruncInt(x + static_cast<ext_t>(r))} + 2;
+  const int64_t top = int64_t{TruncInt(y - static_cast<ext_t>(r))} - 2;
+  const int64_t bottom = int64_t{TruncInt(y + static_cast<ext_t>(r))} + 2;
+  return right >= 0 && bottom >= 0 && left < GridExtent(b.Width()) && top < GridExtent(b.Height());
+}
+
+// Dirty rectangles stay within +-2^30, so that their callers' widths never overflow.
+int32_t RectBound(int64_t v) { return static_cast<int32_t>(std::clamp<int64_t>(v, -(int64_t{1} << 30), int64_t{1} << 30)); }
+
+void WidenEven(const TRectRegion& r, int32_t& Left, int32_t& Top, int32_t& Right, int32_t& Bottom) {
+  Left = RectBound(int64_t{r.Left / 2} * 2 - 2);
+  Top = RectBound(int64_t{r.Top / 2} * 2 - 2);
+  Right = RectBound(int64_t{r.Right / 2} * 2 + 2);
+  Bottom = RectBound(int64_t{r.Bottom / 2} * 2 + 2);
+}
+
+uint8_t AlphaOf(ext_t v) { return static_cast<uint8_t>(TruncInt(v)); }
+
+}  // namespace
+
+void TStroke::BeginStroke(const TBlockImage& layer, uint8_t layerKind, float x, float y, float /*pressure*/) {
+  StepCount = 0;
+  Travel = 0;
+  StrokeRect.Clear();
+  for (int i = 0; i < kHistory; ++i) {
+    HistX[i] = x;
+    HistY[i] = y;
+    HistPressure[i] = 0;
+  }
+  if (Kind != bkWatercolor) return;
+
+  uint32_t a = 0, r = 0, g = 0, b = 0;
+  const int64_t cx = TruncInt(x), cy = TruncInt(y);
+  for (int64_t row = cy - 5; row <= cy + 5; ++row)
+    for (int64_t col = cx - 5; col <= cx + 5; ++col) layer.GetPixelChannels(Saturate(col), Saturate(row), true, a, r, g, b);
+  a /= 121;
+  r /= 121;
+  g /= 121;
+  b /= 121;
+  if (layerKind == kLayerKindArgb) {
+    r += ((255 - r) * (255 - a)) >> 8;
+    g += ((255 - g) * (255 - a)) >> 8;
+    b += ((255 - b) * (255 - a)) >> 8;
+  }
+  StartColor = (a << 24) | (r << 16) | (g << 8) | b;
+  EnvR = static_cast<float>(r);
+  EnvG = static_cast<float>(g);
+  EnvB = static_cast<float>(b);
+  Paint.SetPixel(0, 0, StartColor | 0xFF000000u);
+  Paint.BlendPixel(0, 0, Color | 0xFF000000u, static_cast<uint8_t>(255 - TruncInt(EFFECT / 100.0L * 255)));
+}
+
+void TStroke::AddPoint(float x, float y, float pressure) {
+  for (int i = kHistory - 1; i > 0; --i) {
+    HistX[i] = HistX[i - 1];
+    HistY[i] = HistY[i - 1];
+    HistPressure[i] = HistPressure[i - 1];
+  }
+  HistX[0] = x;
+  HistY[0] = y;
+  HistPressure[0] = pressure;
+  HistX[1] = static_cast<float>((static_cast<ext_t>(HistX[0]) + HistX[2]) / 2);
+  HistY[1] = static_cast<float>((static_cast<ext_t>(HistY[0]) + HistY[2]) / 2);
+  HistPressure[1] = static_cast<float>((static_cast<ext_t>(HistPressure[0]) + HistPressure[2]) / 2);
+}
+
+void TStroke::DrawLastSegment(TBlockImage& flowImage, TBlockChannel& flowMask, const TBlockImage& layer) {
+  float x[4], y[4], p[4];
+  for (int i = 0; i < 4; ++i) {
+    x[i] = HistX[i];
+    y[i] = HistY[i];
+    p[i] = HistPressure[i];
+    if (p[i] != 0 && GAMMA != 0)
+      p[i] = ClampUnit(static_cast<float>(std::pow(static_cast<ext_t>(p[i]), static_cast<ext_t>(GAMMA)) /
+                                          std::pow(1.0L, static_cast<ext_t>(GAMMA))));
+  }
+  RenderSegment(flowImage, flowMask, x[2], y[2], p[2], x[1], y[1], p[1], layer);
+}
+
+void TStroke::IncludeSegmentRect(float x, float y, float r) {
+  const ext_t d = static_cast<ext_t>(r) + 2;
+  SegmentRect.Include(TruncInt(x - d), TruncInt(y - d));
+  SegmentRect.Include(TruncInt(x + d), TruncInt(y + d));
+}
+
+void TStroke::IncludeStrokeRect(float x, float y, float r) {
+  const ext_t d = static_cast<ext_t>(r) + 2;
+  StrokeRect.Include(TruncInt(x - d), TruncInt(y - d));
+  StrokeRect.Include(TruncInt(x + d), TruncInt(y + d));
+}
+
+void TStroke::GetSegmentRect(int32_t& Left, int32_t& Top, int32_t& Right, int32_t& Bottom) const {
+  WidenEven(SegmentRect, Left, Top, Right, Bottom);
+}
+
+void TStroke::GetStrokeRect(int32_t& Left, int32_t& Top, int32_t& Right, int32_t& Bottom) const {
+  WidenEven(StrokeRect, Left, Top, Right, Bottom);
+}
+
+void TStroke::RenderSegment(TBlockImage& flowImage, TBlockChannel& flowMask, float x0, float y0, float p0, float x1,
+                            float y1, float p1, const TBlockImage& layer) {
+  SegmentRect.Clear();
+  IncludeStrokeRect(x0, y0, WIDTH);
+  IncludeStrokeRect(x1, y1, WIDTH);
+  const float dx = static_cast<float>(std::fabs(static_cast<ext_t>(x1) - x0));
+  const float dy = static_cast<float>(std::fabs(static_cast<ext_t>(y1) - y0));
+
+  // Dab spacing in stepping positions; never below 1, whatever the parameters hold.
+  int32_t spacing = 1;
+  switch (Kind) {
+    case bkPen:
+      spacing = std::min(TruncInt(PressureSize(p0) / 8.0L) + 1, TruncInt(PressureSize(p1) / 8.0L) + 1);
+      break;
+    case bkWatercolor: spacing = TruncInt(WIDTH / 12.0L) + 1; break;
+    case bkBlur:
+    case bkBlur2: spacing = TruncInt(WIDTH / 4.0L) + 1; break;
+    case bkEraser:
+      spacing = std::min(TruncInt(PressureSize(p0) / 4.0L) + 1, TruncInt(PressureSize(p1) / 4.0L) + 1);
+      break;
+    default: break;
+  }
+  if (spacing < 1) spacing = 1;
+
+  // Step along the major axis; equal distances step along y.
+  const bool alongX = dx > dy;
+  const float a0 = alongX ? x0 : y0, a1 = alongX ? x1 : y1;
+  const float c0 = alongX ? y0 : x0, c1 = alongX ? y1 : x1;
+  const float dist = alongX ? dx : dy;
+  float a = a0, c = c0, p = p0;
+  float dp = dist == 0 ? 0.0f : static_cast<float>((static_cast<ext_t>(p1) - p0) / dist);
+  float k = a1 == a0 ? 0.0f : static_cast<float>((static_cast<ext_t>(c1) - c0) / (static_cast<ext_t>(a1) - a0));
+  if (a1 < a0) k = -k;
+  float dir = a1 < a0 ? -1.0f : 1.0f;
+  const int64_t positions = int64_t{TruncInt(dist)} + 1;
+  int64_t n = positions;
+
+  bool half = false;
+  if (Kind == bkPen) half = ifSIZE ? (PressureSize(p0) < 2 || PressureSize(p1) < 2) : WIDTH < 2;
+  else if (Kind == bkEraser) half = WIDTH < 3;
+  if (half) {
+    n *= 2;
+    k /= 2;
+    dp /= 2;
+    dir /= 2;
+  }
+
+  const ext_t ddx = static_cast<ext_t>(x1) - x0, ddy = static_cast<ext_t>(y1) - y0;
+  const float length = static_cast<float>(std::sqrt(ddx * ddx + ddy * ddy));
+  for (int64_t i = 0; i < n; ++i) {
+    if (StepCount % spacing == 0) {
+      p = ClampUnit(p);
+      const float am = static_cast<float>(a + 0.5L), cm = static_cast<float>(c + 0.5L);
+      const float x = alongX ? am : cm, y = alongX ? cm : am;
+      const float r = DrawDab(flowImage, flowMask, layer, x, y, p, alongX);
+      IncludeSegmentRect(x, y, r);
+    }
+    c = static_cast<float>(static_cast<ext_t>(c) + k);
+    p = static_cast<float>(static_cast<ext_t>(p) + dp);
+    a = static_cast<float>(static_cast<ext_t>(a) + dir);
+    IncStep();
+    Travel = static_cast<float>(Travel + length / static_cast<ext_t>(positions) * 4 * p);
+  }
+}
+
+float TStroke::DrawDab(TBlockImage& flowImage, TBlockChannel& flowMask, const TBlockImage& layer, float x, float y,
+                       float p, bool alongX) {
+  switch (Kind) {
+    case bkPen: {
+      const float r = PressureSize(p);
+      if (!DabReaches(flowMask, x, y, r)) return r;
+      const float o = ifTRANSPARENCY ? p : 1.0f;
+      if (r > 1) flowMask.ChannelDisc(255, true, x, y, r, o, false);
+      if (r < 8) {
+        if (alongX)
+          flowMask.ChannelVSpan(TruncInt(x), 255, static_cast<float>(y - static_cast<ext_t>(r)),
+                                static_cast<float>(y + static_cast<ext_t>(r)), o, true);
+        else
+          flowMask.ChannelHSpan(TruncInt(y), 255, static_cast<float>(x - static_cast<ext_t>(r)),
+                                static_cast<float>(x + static_cast<ext_t>(r)), o, true);
+      }
+      return r;
+    }
+    case bkWatercolor: {
+      const float r = ifSIZE ? static_cast<float>(WIDTH / 3.0L + (WIDTH / 3.0L) * 2 * p) : WIDTH;
+      WatercolourDab(flowImage, x, y, r, p, DabReaches(flowImage, x, y, r));
+      return r;
+    }
+    case bkBlur:
+      if (DabReaches(flowImage, x, y, WIDTH))
+        flowImage.BlurDisc(layer, TruncInt(static_cast<ext_t>(WIDTH) * EFFECT / 100), x, y, WIDTH);
+      return WIDTH;
+    case bkEraser:
+      if (DabReaches(flowImage, x, y, WIDTH))
+        flowImage.DrawDisc(layer.BackColour(), ifEDGE, x, y, WIDTH, ifTRANSPARENCY ? p : 1.0f);
+      return WIDTH;
+    case bkBlur2:
+      if (DabReaches(flowMask, x, y, WIDTH))
+        flowMask.ChannelDisc(static_cast<uint8_t>(TruncInt(32.0L * p)), true, x, y, WIDTH, 1.0f, true);
+      return WIDTH;
+    default: return WIDTH;  // no dab for an unknown kind
+  }
+}
+
+// The paint state moves with every dab, drawn or not, so that a dab outside the layer
+// changes nothing that follows.
+void TStroke::WatercolourDab(TBlockImage& flowImage, float x, float y, float r, float p, bool draw) {
+  const float o = ifTRANSPARENCY ? static_cast<float>(0.35L * p) : static_cast<float>(0.35L);
+  const ext_t reach = static_cast<ext_t>(SPEED) * WIDTH * 2;
+  const float f = ClampUnit(reach == 0 ? 1.0f : static_cast<float>(Travel / reach));
+  Paint.SetPixel(1, 0, Paint.GetPixel(0, 0) | 0xFF000000u);
+  Paint.BlendPixel(1, 0, Color | 0xFF000000u, AlphaOf(255 * static_cast<ext_t>(f)));
+
+  const ext_t rr = static_cast<ext_t>(r) + 1;
+  const int32_t sx[4] = {TruncInt(x), TruncInt(x), TruncInt(x + rr), TruncInt(x - rr)};
+  const int32_t sy[4] = {TruncInt(y + rr), TruncInt(y - rr), TruncInt(y), TruncInt(y)};
+  uint32_t sa = 0, sr = 0, sg = 0, sb = 0;
+  for (int i = 0; i < 4; ++i) flowImage.GetPixelChannels(sx[i], sy[i], true, sa, sr, sg, sb);
+  const uint32_t mean[3] = {sr >> 2, sg >> 2, sb >> 2};
+  float* env[3] = {&EnvR, &EnvG, &EnvB};
+  const float e = static_cast<float>(ENV / 10.0L);
+  for (int i = 0; i < 3; ++i) {
+    float& v = *env[i];
+    const ext_t m = mean[i];
+    if (std::fabs(m - v) < e) v = static_cast<float>(m);
+    else if (m > v) v = static_cast<float>(static_cast<ext_t>(v) + e);
+    else v = static_cast<float>(static_cast<ext_t>(v) - e);
+  }
+  const uint32_t envColour = (static_cast<uint32_t>(TruncInt(EnvR) & 0xFF) << 16) |
+                             (static_cast<uint32_t>(TruncInt(EnvG) & 0xFF) << 8) |
+                             static_cast<uint32_t>(TruncInt(EnvB) & 0xFF);
+  Paint.BlendPixel(1, 0, envColour | 0xFF000000u, AlphaOf(ENV / 100.0L * 255));
+  if (draw) flowImage.DrawDisc(Paint.GetPixel(1, 0) | 0xFF000000u, ifEDGE, x, y, r, o);
 }

@@ -1,12 +1,15 @@
 #pragma once
 // The brush: what a stroke is painted with (kind, colour, target layer, six parameters, three
 // switches), the recent input points and the running state of watercolour paint, its presets
-// in the settings store.
+// in the settings store, and the renderer that turns a stroke into dabs.
 #include <cstdint>
 #include <string>
 
 #include "engine/TrueCnvs.h"
 #include "engine/Types.h"
+
+class TBlockImage;
+class TBlockChannel;
 
 // Brush kinds; also the order of the preset families.
 enum : uint8_t { bkPen = 0, bkWatercolor = 1, bkBlur = 2, bkEraser = 3, bkBlur2 = 4 };
@@ -133,4 +136,34 @@ class TStroke {
   // back, through the same setters as the event reader, so that a live stroke is drawn with
   // the values its replay will have. Recording the brush afterwards gives the same bytes.
   void UseRecordedValues();
+
+  // ---- Rendering -------------------------------------------------------------------------
+  // A stroke paints into the working copy of its layer (flow image) and its coverage mask
+  // (flow mask), reading the layer image itself. Pen and new blur write coverage; the other
+  // kinds paint the working image.
+
+  // Resets the per-stroke state at the first point; the watercolour picks up the colour
+  // under it. The pressure is not used: the history starts at pressure 0.
+  void BeginStroke(const TBlockImage& layer, uint8_t layerKind, float x, float y, float pressure);
+  // Pushes an input point and smooths entry 1 halfway between entries 0 and 2.
+  void AddPoint(float x, float y, float pressure);
+  // Corrects the pressures of entries 1 and 2 by GAMMA and renders from entry 2 to entry 1.
+  void DrawLastSegment(TBlockImage& flowImage, TBlockChannel& flowMask, const TBlockImage& layer);
+  // Renders one segment as dabs spaced in whole stepping positions of the stroke.
+  void RenderSegment(TBlockImage& flowImage, TBlockChannel& flowMask, float x0, float y0, float p0, float x1, float y1,
+                     float p1, const TBlockImage& layer);
+  // The step counter wraps at the int32 range instead of overflowing.
+  void IncStep() { StepCount = static_cast<int32_t>(static_cast<uint32_t>(StepCount) + 1u); }
+  void AddTravel(float d) { Travel = static_cast<float>(static_cast<ext_t>(Travel) + d); }
+  void IncludeSegmentRect(float x, float y, float r);
+  void IncludeStrokeRect(float x, float y, float r);
+  // The rectangles widened to even coordinates, also when empty.
+  void GetSegmentRect(int32_t& Left, int32_t& Top, int32_t& Right, int32_t& Bottom) const;
+  void GetStrokeRect(int32_t& Left, int32_t& Top, int32_t& Right, int32_t& Bottom) const;
+
+ private:
+  // Draws the dab of the brush kind at (x, y) with the clamped pressure p; returns its radius.
+  float DrawDab(TBlockImage& flowImage, TBlockChannel& flowMask, const TBlockImage& layer, float x, float y, float p,
+                bool alongX);
+  void WatercolourDab(TBlockImage& flowImage, float x, float y, float r, float p, bool draw);
 };
