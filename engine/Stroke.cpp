@@ -477,9 +477,9 @@ void TStroke::WatercolourDab(TBlockImage& flowImage, float x, float y, float r, 
   Paint.SetPixel(1, 0, Paint.GetPixel(0, 0) | 0xFF000000u);
   Paint.BlendPixel(1, 0, Color | 0xFF000000u, AlphaOf(255 * static_cast<ext_t>(f)));
 
-  const ext_t rr = static_cast<ext_t>(r) + 1;
-  const int32_t sx[4] = {TruncInt(x), TruncInt(x), TruncInt(x + rr), TruncInt(x - rr)};
-  const int32_t sy[4] = {TruncInt(y + rr), TruncInt(y - rr), TruncInt(y), TruncInt(y)};
+  const ext_t ex = x, ey = y;
+  const int32_t sx[4] = {TruncInt(ex), TruncInt(ex), TruncInt(ex + r + 1), TruncInt(ex - r - 1)};
+  const int32_t sy[4] = {TruncInt(ey + r + 1), TruncInt(ey - r - 1), TruncInt(ey), TruncInt(ey)};
   uint32_t sa = 0, sr = 0, sg = 0, sb = 0;
   for (int i = 0; i < 4; ++i) flowImage.GetPixelChannels(sx[i], sy[i], true, sa, sr, sg, sb);
   const uint32_t mean[3] = {sr >> 2, sg >> 2, sb >> 2};

@@ -186,3 +186,36 @@ TEST(StrokeReplay, UnrecordedValuesWouldNotReplayTheSame) {
   Replay(play, again, [&](int i) { differing += again.Hash() != raw.Hashes[i]; });
   EXPECT_GT(differing, 0);
 }
+
+TEST(StrokeReplay, StreamValuesGoThroughTheBrushClamps) {
+  // Attribute fields at both ends of their 16-bit range, as a crafted file can hold them.
+  struct {
+    uint16_t Field;
+    float Min, Width, Gamma, Effect;
+  } cases[] = {{0xFFFF, 100, 200, 6, 100}, {0, 0, 0.1f, 0.01f, 0}, {1, 1 / 256.0f, 0.1f, 1 / 256.0f, 1 / 256.0f}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Field);
+    TEventPacket rec;
+    TStrokeAttributes a;
+    a.MIN = a.WIDTH = a.GAMMA = a.EFFECT = a.ENV = a.SPEED = c.Field / 256.0f;
+    rec.BeginStroke(a, bkWatercolor, 5, 5, 1);
+    rec.AddStrokePoint(6, 6, 0);
+    rec.EndStroke();
+    TStroke b;
+    b.SetKind(static_cast<uint8_t>(rec.ReadCode()));
+    float x, y, p;
+    ASSERT_TRUE(rec.ReadStrokeBegin(b, x, y, p));
+    EXPECT_EQ(b.MIN, c.Min);
+    EXPECT_EQ(b.WIDTH, c.Width);
+    EXPECT_EQ(b.GAMMA, c.Gamma);
+    EXPECT_EQ(b.EFFECT, c.Effect);
+    EXPECT_EQ(b.ENV, c.Effect);
+    EXPECT_EQ(b.SPEED, c.Effect);
+    // The largest values still draw: the old blur's box and the watercolour's alphas stay in range.
+    TStrokeCanvas canvas(24, 24, 0);
+    canvas.Begin(b, x, y, p);
+    canvas.Move(b, 12, 12, 1);
+    canvas.Move(b, 12, 12, 0);
+    canvas.End(b);
+  }
+}
