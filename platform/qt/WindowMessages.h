@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/qt/WindowMessageFrame.h"
+
 class QLocalServer;
 class QLocalSocket;
 class QWidget;
@@ -22,22 +24,6 @@ constexpr uint32_t WM_SYSCOMMAND = 0x0112;
 constexpr uint64_t SC_RESTORE = 0xF120;
 // Ours: bring the window to the front (what SetForegroundWindow does from outside).
 constexpr uint32_t WM_BRINGTOFRONT = 0x8F01;
-
-struct TWindowMessage {
-  uint32_t Msg = 0;
-  uint64_t WParam = 0;
-  int64_t LParam = 0;
-  std::string Data;  // WM_COPYDATA's bytes (cbData of them, the terminating zero included)
-};
-
-// The bytes of one message on the channel, and of its answer.
-std::string EncodeWindowMessage(const TWindowMessage& m);
-std::string EncodeWindowAnswer(int64_t result);
-// Reads one message from the front of `bytes`. Returns the bytes it took (0 while the message
-// is still incomplete) or -1 when the bytes are not a message (the channel is then dropped).
-int64_t DecodeWindowMessage(const char* bytes, size_t n, TWindowMessage& out);
-int64_t DecodeWindowAnswer(const char* bytes, size_t n, int64_t& result);
-constexpr size_t kMaxWindowMessageData = 1 << 20;
 
 // Where the window of a class listens.
 std::string WindowClassAddress(const std::string& className);

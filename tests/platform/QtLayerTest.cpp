@@ -328,6 +328,7 @@ TEST(WindowMessageFrames, RoundTripAndRejectOrWaitOnBadBytes) {
   std::string bad = bytes;
   bad[0] = 'X';
   EXPECT_EQ(DecodeWindowMessage(bad.data(), bad.size(), back), -1);
+  EXPECT_EQ(DecodeWindowMessage(bad.data(), 1, back), -1);  // known at the first byte
   std::string huge = bytes;
   huge[24] = huge[25] = huge[26] = huge[27] = '\xFF';  // a length beyond the limit
   EXPECT_EQ(DecodeWindowMessage(huge.data(), huge.size(), back), -1);
