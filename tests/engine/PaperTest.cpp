@@ -1,0 +1,389 @@
+// The paper: initialisation and its size limit, the title, compositing by kind and opacity,
+// painting at zoom steps and rotations, the preview, and the whole-paper changes.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <string>
+
+#include "PaperTestUtil.h"
+#include "engine/Channel.h"
+#include "engine/Layer.h"
+#include "engine/LayerMng.h"
+#include "engine/Paper.h"
+
+namespace {
+
+TEST(PaperInit, StartsOverWithOneWhiteMultiplyLayer) {
+  TPaper p;
+  EXPECT_FALSE(p.Initialised);
+  EXPECT_TRUE(p.Init("SanNom", 30, 20));
+  EXPECT_TRUE(p.Initialised);
+  EXPECT_EQ(p.Width(), 30);
+  EXPECT_EQ(p.Height(), 20);
+  EXPECT_EQ(p.Layers->LastIndex(), 0);
+  EXPECT_EQ(p.Layers->LayerKind(0), lkMultiply);
+  EXPECT_EQ(p.CompositeImage.GetPixel(29, 19), 0xFFFFFFFFu);
+  p.Layers->AddLayer(lkAdd);
+  ASSERT_TRUE(p.Init("NONAME", 8, 9));
+  EXPECT_EQ(p.Layers->LastIndex(), 0);
+  EXPECT_EQ(p.Name, "NONAME");
+  EXPECT_EQ(p.Selection->Width(), 8);
+}
+
+TEST(PaperInit, SidesAreClampedToThePaperLimitAndReported) {
+  struct Case {
+    int32_t w, h, wantW, wantH;
+    bool exact;
+  };
+  const Case cases[] = {
+      {65535, 65535, kMaxPaperSide, kMaxPaperSide, false},
+      {0, -5, 1, 1, false},
+      {kMaxPaperSide, 1, kMaxPaperSide, 1, true},
+  };
+  for (const Case& c : cases) {
+    TPaper p;
+    EXPECT_EQ(p.Init("x", c.w, c.h), c.exact) << c.w << "x" << c.h;
+    EXPECT_EQ(p.Width(), c.wantW);
+    EXPECT_EQ(p.Height(), c.wantH);
+    EXPECT_EQ(p.Layers->Width(), c.wantW);
+    EXPECT_EQ(p.Layers->LayerImage(0)->Width(), c.wantW);
+  }
+}
+
+TEST(PaperInit, GeometryChangesClampTooAndSayWhenTheyDid) {
+  TPaper p;
+  p.Init("x", 10, 10);
+  EXPECT_FALSE(p.ChangeCanvasSize(65535, 5, 0));
+  EXPECT_EQ(p.Width(), kMaxPaperSide);
+  EXPECT_EQ(p.Height(), 5);
+  EXPECT_FALSE(p.ChangeResolution(0, 65535));
+  EXPECT_EQ(p.Width(), 1);
+  EXPECT_EQ(p.Height(), kMaxPaperSide);
+  EXPECT_TRUE(p.ChangeResolution(3, 4));
+  EXPECT_EQ(p.Layers->Height(), 4);
+}
+
+TEST(PaperCaption, ModeQuotedNameSizeAndZoom) {
+  TPaper p;
+  p.Init("SanNom", 480, 320);
+  EXPECT_EQ(p.Caption(), "<OFFLINE>  \"SanNom\" 480*320 : 100%");
+  p.SetNetMode(1);
+  p.Display.ZoomIndex = -2;
+  EXPECT_EQ(p.Caption(), "<NETWORKING>  \"SanNom\" 480*320 :  25%");
+  p.SetNetMode(2);
+  p.Display.ZoomIndex = 7;
+  EXPECT_EQ(p.Caption(), " \"SanNom\" 480*320 : ");
+}
+
+// ---- Compositing ---------------------------------------------------------------------------
+
+uint8_t Mul(uint8_t d, uint8_t s, uint8_t a) { return a == 255 ? T_Mul[d][s] : T_Mul[d][T_FadeWhite[a][s]]; }
+
+TEST(PaperComposite, PaperColourUnderNoVisibleLayer) {
+  TPaper p;
+  p.Init("x", 70, 3);
+  p.Layers->FillRect(0, 0, 0, 70, 3, 0x123456);
+  p.Layers->SetVisible(0, 0);
+  p.Layers->SetPaperColor(0x0000FF);
+  p.Composite();
+  for (int32_t x : {0, 69}) EXPECT_EQ(p.CompositeImage.GetPixel(x, 2), 0xFF0000FFu);
+}
+
+TEST(PaperComposite, BlendsEachKindAtItsOpacityBottomUp) {
+  TPaper p;
+  p.Init("x", 4, 1);
+  p.Layers->SetPaperColor(0xC0C0C0);
+  p.Layers->FillRect(0, 0, 0, 4, 1, 0x806040);  // multiply at 128
+  p.Layers->SetOpacity(0, 128);
+  p.Layers->AddLayer(lkAdd);
+  p.Layers->FillRect(1, 1, 0, 3, 1, 0x102030);  // add, full
+  p.Layers->AddLayer(lkSubtract);
+  p.Layers->FillRect(2, 2, 0, 2, 1, 0x08FF00);  // subtract at 64
+  p.Layers->SetOpacity(2, 64);
+  p.Layers->AddLayer(lkArgb);  // never drawn
+  p.Layers->FillRect(3, 0, 0, 4, 1, 0x000000);
+  p.Layers->AddLayer(lkMultiply);  // opacity 0: nothing
+  p.Layers->FillRect(4, 0, 0, 4, 1, 0x000000);
+  p.Layers->SetOpacity(4, 0);
+  p.Layers->AddLayer(lkMultiply);  // hidden: nothing
+  p.Layers->FillRect(5, 0, 0, 4, 1, 0x000000);
+  p.Layers->SetVisible(5, 0);
+  p.Composite();
+
+  auto expect = [&](int32_t x) {
+    uint8_t c[3] = {0xC0, 0xC0, 0xC0};
+    const uint8_t m[3] = {0x80, 0x60, 0x40}, a[3] = {0x10, 0x20, 0x30}, s[3] = {0x08, 0xFF, 0x00};
+    for (int k = 0; k < 3; ++k) {
+      c[k] = Mul(c[k], m[k], 128);
+      if (x >= 1) c[k] = static_cast<uint8_t>(std::min(255, c[k] + a[k]));
+      if (x >= 2) c[k] = static_cast<uint8_t>(std::max(0, c[k] - T_Mul[64][s[k]]));
+    }
+    return 0xFF000000u | uint32_t{c[0]} << 16 | uint32_t{c[1]} << 8 | c[2];
+  };
+  for (int32_t x = 0; x < 4; ++x) EXPECT_EQ(p.CompositeImage.GetPixel(x, 0), expect(x)) << "x " << x;
+
+  // The rectangle form gives the same pixels, and touches only its rectangle.
+  TTC whole(4, 1);
+  p.CompositeImage.CopyTo(whole, 0, 0);
+  p.CompositeImage.Fill(0xFF000000u);
+  p.CompositeRect(1, 0, 2, 1);
+  EXPECT_EQ(p.CompositeImage.GetPixel(0, 0), 0xFF000000u);
+  EXPECT_EQ(p.CompositeImage.GetPixel(1, 0), whole.GetPixel(1, 0));
+  EXPECT_EQ(p.CompositeImage.GetPixel(2, 0), whole.GetPixel(2, 0));
+  EXPECT_EQ(p.CompositeImage.GetPixel(3, 0), 0xFF000000u);
+}
+
+TEST(PaperComposite, MovingLayerIsBlendedAtItsOffset) {
+  TPaper p;
+  p.Init("x", 6, 6);
+  p.Layers->FillRect(0, 1, 1, 1, 1, 0x000000);
+  p.CompositeMoving(0, 2, 3);
+  EXPECT_EQ(p.CompositeImage.GetPixel(3, 4), 0xFF000000u);
+  EXPECT_EQ(p.CompositeImage.GetPixel(1, 1), 0xFFFFFFFFu);
+}
+
+// ---- Painting ------------------------------------------------------------------------------
+
+TEST(PaperPaint, UnrotatedViewCopiesOrStretchesFromTheScrollPosition) {
+  TPaper p;
+  p.Init("x", 20, 10);
+  PaintPattern(p, 0);
+  p.Composite();
+  {
+    TCanvasTarget win(15, 8);
+    p.Display.SetMargins(2, 1);
+    p.Display.SetScroll(3, 0);
+    p.Paint(&win);
+    EXPECT_EQ(win.At(2, 1), p.CompositeImage.GetPixel(3, 0));
+    EXPECT_EQ(win.At(14, 7), p.CompositeImage.GetPixel(15, 6));
+    EXPECT_EQ(win.At(1, 1), 0xFF123456u);  // the bands are the view's, not the paper's
+  }
+  {
+    TCanvasTarget win(12, 12);
+    p.Display.SetMargins(0, 0);
+    p.Display.SetScroll(0, 0);
+    p.Display.ZoomIndex = 2;  // 200%
+    p.Paint(&win);
+    EXPECT_EQ(win.At(0, 0), p.CompositeImage.GetPixel(0, 0));
+    EXPECT_EQ(win.At(1, 1), p.CompositeImage.GetPixel(0, 0));
+    EXPECT_EQ(win.At(11, 11), p.CompositeImage.GetPixel(5, 5));
+  }
+}
+
+TEST(PaperPaint, RectangleAt150PercentUsesTheIntegerSteps) {
+  TPaper p;
+  p.Init("x", 20, 20);
+  p.Composite();
+  TCanvasTarget win(40, 40);
+  p.Display.ZoomIndex = 1;
+  p.PaintRect(&win, 3, 2, 3, 2);
+  ASSERT_EQ(win.Changed.size(), 1u);
+  // x 3, w 3 go to 4 and 4; y 2, h 2 to 3 and 3.
+  EXPECT_EQ(win.Changed[0], (TRect{4, 3, 8, 6}));
+}
+
+TEST(PaperPaint, ReducedViewIsGreyAroundThePaperAndRepaintsSquares) {
+  TPaper p;
+  p.Init("x", 40, 40);
+  p.Composite();
+  TCanvasTarget win(60, 60);
+  p.Display.ZoomIndex = -2;  // 25%: the paper is 10 x 10, here at the window centre
+  p.Display.SetMargins(25, 25);
+  p.Paint(&win);
+  EXPECT_EQ(win.At(0, 0) & 0xFFFFFF, 0x606060u);
+  EXPECT_EQ(win.At(30, 30), 0xFFFFFFFFu);
+  win.Changed.clear();
+  // A 10 x 10 rectangle at 25% repaints a square of side 2 * (trunc(sqrt(2) * 0.25 * 10 / 2) + 1).
+  p.PaintRect(&win, 20, 20, 10, 10);
+  ASSERT_EQ(win.Changed.size(), 1u);
+  EXPECT_EQ(win.Changed[0].Width(), 4);
+  EXPECT_EQ(win.Changed[0].Height(), 4);
+}
+
+TEST(PaperPaint, RotatedViewSamplesAroundTheCentre) {
+  TPaper p;
+  p.Init("x", 9, 9);
+  p.Layers->FillRect(0, 4, 0, 1, 3, 0x000000);  // a short bar above the centre
+  p.Composite();
+  TCanvasTarget win(21, 21);
+  p.Display.SetCentre(4.5f, 4.5f);
+  p.Display.SetAngle(static_cast<float>(M_PI / 2));
+  p.Paint(&win);
+  // A quarter turn of the view lays the bar on its side; the window centre shows the paper centre.
+  EXPECT_EQ(win.At(10, 10), p.CompositeImage.GetPixel(4, 4));
+  int dark = 0;
+  for (int32_t x = 0; x < 21; ++x) dark += (win.At(x, 10) & 0xFFFFFF) == 0;
+  EXPECT_EQ(dark, 3);
+  EXPECT_EQ(win.At(0, 0) & 0xFFFFFF, 0x606060u);
+}
+
+TEST(PaperPaint, NoWindowPaintsNothing) {
+  TPaper p;
+  p.Paint(nullptr);
+  p.PaintRect(nullptr, 0, 0, 4, 4);
+  TCanvasTarget win(8, 8);
+  p.Paint(&win);  // an empty composite before Init may be painted
+}
+
+TEST(PaperPreview, ViewerModeKeepsNoPreview) {
+  TPaper p;
+  p.Init("x", 50, 50);
+  p.Layers->FillRect(0, 0, 0, 50, 50, 0x000000);
+  p.Composite();
+  p.PreviewImage.SetSize(10, 10);
+  p.PreviewImage.Fill(0xFFFF0000u);
+  p.SetViewerMode(1);
+  p.UpdatePreview();
+  EXPECT_EQ(p.PreviewImage.GetPixel(5, 5), 0xFFFF0000u);
+  p.SetViewerMode(0);
+  p.UpdatePreview();
+  EXPECT_EQ(p.PreviewImage.GetPixel(5, 5), 0xFF000000u);
+}
+
+// ---- Whole-paper changes -------------------------------------------------------------------
+
+// A 5 x 3 paper with a patterned multiply layer and an add layer holding one pixel.
+void MakeSmall(TPaper& p) {
+  p.Init("x", 5, 3);
+  PaintPattern(p, 0);
+  p.Layers->AddLayer(lkAdd);
+  p.Layers->LayerImage(1)->SetPixel(4, 2, 0xFF102030u);
+}
+
+TEST(PaperCanvasSize, NineAnchorsGrowingAndShrinking) {
+  struct Size {
+    int32_t w, h;
+  };
+  for (const Size s : {Size{9, 7}, Size{3, 2}, Size{6, 3}}) {
+    for (int32_t anchor = 0; anchor <= 9; ++anchor) {
+      TPaper p;
+      MakeSmall(p);
+      ASSERT_TRUE(p.ChangeCanvasSize(s.w, s.h, anchor));
+      ASSERT_EQ(p.Width(), s.w);
+      ASSERT_EQ(p.Height(), s.h);
+      const int32_t cw = s.w / 2 - 5 / 2, ch = s.h / 2 - 3 / 2;
+      const int32_t col = anchor > 8 ? 0 : anchor % 3, row = anchor > 8 ? 0 : anchor / 3;
+      const int32_t dx = col == 0 ? 0 : col == 1 ? cw : s.w - 5;
+      const int32_t dy = row == 0 ? 0 : row == 1 ? ch : s.h - 3;
+      for (int32_t y = 0; y < s.h; ++y) {
+        for (int32_t x = 0; x < s.w; ++x) {
+          const int32_t ox = x - dx, oy = y - dy;
+          const bool inside = ox >= 0 && ox < 5 && oy >= 0 && oy < 3;
+          ASSERT_EQ(p.Layers->LayerImage(0)->GetPixel(x, y) & 0xFFFFFF,
+                    inside ? PatternPixel(ox, oy) & 0xFFFFFF : 0xFFFFFFu)
+              << s.w << "x" << s.h << " anchor " << anchor << " at " << x << "," << y;
+          ASSERT_EQ(p.Layers->LayerImage(1)->GetPixel(x, y) & 0xFFFFFF, (ox == 4 && oy == 2) ? 0x102030u : 0u);
+        }
+      }
+      ASSERT_EQ(p.CompositeImage.Width(), s.w);
+    }
+  }
+}
+
+TEST(PaperCanvasSize, WorkedOffsetsOfLargePapers) {
+  struct Case {
+    int32_t W, H, w, h, anchor, dx, dy;
+  };
+  const Case cases[] = {{480, 320, 500, 400, 4, 10, 40}, {480, 320, 500, 400, 8, 20, 80}, {481, 321, 100, 100, 4, -190, -110}};
+  for (const Case& c : cases) {
+    TPaper p;
+    p.Init("x", c.W, c.H);
+    p.Layers->LayerImage(0)->SetPixel(200, 150, 0xFF000000u);
+    p.ChangeCanvasSize(c.w, c.h, c.anchor);
+    EXPECT_EQ(p.Layers->LayerImage(0)->GetPixel(200 + c.dx, 150 + c.dy) & 0xFFFFFF, 0u) << c.anchor;
+  }
+}
+
+TEST(PaperCanvasSize, KeepsAttributesAndActiveLayer) {
+  TPaper p;
+  MakeSmall(p);
+  p.Layers->SetOpacity(1, 77);
+  p.Layers->SetVisible(0, 0);
+  p.Layers->SetActiveLayer(0);
+  p.ChangeCanvasSize(8, 8, 4);
+  EXPECT_EQ(p.Layers->LayerOpacity(1), 77);
+  EXPECT_FALSE(p.Layers->LayerVisible(0));
+  EXPECT_EQ(p.Layers->LayerKind(1), lkAdd);
+  EXPECT_EQ(p.Layers->ActiveIndex(), 0);
+  EXPECT_EQ(p.Selection->Width(), 8);
+}
+
+// The 4 x 4 resampling written out plainly.
+std::vector<uint32_t> Resample4x4(const std::vector<uint32_t>& src, int32_t W, int32_t H, int32_t w, int32_t h) {
+  const int64_t fx = TruncInt(static_cast<ext_t>(W) / w * 1024), fy = TruncInt(static_cast<ext_t>(H) / h * 1024);
+  const int64_t sx = TruncInt(static_cast<ext_t>(W) / w / 4 * 1024), sy = TruncInt(static_cast<ext_t>(H) / h / 4 * 1024);
+  std::vector<uint32_t> out;
+  for (int32_t y = 0; y < h; ++y) {
+    for (int32_t x = 0; x < w; ++x) {
+      uint32_t sum[4] = {};
+      for (int32_t j = 0; j < 4; ++j) {
+        for (int32_t i = 0; i < 4; ++i) {
+          const int32_t px = std::min<int64_t>((fx * x + sx * i) >> 10, W - 1);
+          const int32_t py = std::min<int64_t>((fy * y + sy * j) >> 10, H - 1);
+          const uint32_t v = src[static_cast<size_t>(py) * W + px];
+          for (int k = 0; k < 4; ++k) sum[k] += (v >> (8 * k)) & 0xFF;
+        }
+      }
+      uint32_t v = 0;
+      for (int k = 0; k < 4; ++k) v |= (sum[k] / 16) << (8 * k);
+      out.push_back(v);
+    }
+  }
+  return out;
+}
+
+TEST(PaperResolution, MatchesThePlainResampling) {
+  struct Size {
+    int32_t w, h;
+  };
+  for (const Size s : {Size{2, 2}, Size{13, 7}, Size{4, 3}}) {
+    TPaper p;
+    MakeSmall(p);
+    const auto before = LayerPixels(p, 0);
+    p.ChangeResolution(s.w, s.h);
+    ASSERT_EQ(p.Width(), s.w);
+    EXPECT_EQ(LayerPixels(p, 0, 0xFFFFFF), [&] {
+      auto v = Resample4x4(before, 5, 3, s.w, s.h);
+      for (auto& x : v) x &= 0xFFFFFF;
+      return v;
+    }()) << s.w << "x" << s.h;
+  }
+}
+
+TEST(PaperRotate, QuarterTurnsMapPixelsAndSwapSides) {
+  TPaper p;
+  MakeSmall(p);
+  const auto start0 = LayerPixels(p, 0), start1 = LayerPixels(p, 1);
+  p.Rotate90(1);
+  ASSERT_EQ(p.Width(), 3);
+  ASSERT_EQ(p.Height(), 5);
+  // Clockwise: (x, y) goes to (H - 1 - y, x).
+  for (int32_t y = 0; y < 3; ++y)
+    for (int32_t x = 0; x < 5; ++x)
+      ASSERT_EQ(p.Layers->LayerImage(0)->GetPixel(3 - 1 - y, x), start0[static_cast<size_t>(y) * 5 + x]);
+  p.Rotate90(0);
+  EXPECT_EQ(p.Width(), 5);
+  EXPECT_EQ(LayerPixels(p, 0), start0);
+  EXPECT_EQ(LayerPixels(p, 1), start1);
+  for (int k = 0; k < 4; ++k) p.Rotate90(1);
+  EXPECT_EQ(LayerPixels(p, 0), start0);
+  EXPECT_EQ(LayerPixels(p, 1), start1);
+}
+
+TEST(PaperRotate, ViewerModeLeavesThumbnailsUndrawn) {
+  for (uint8_t viewer : {0, 1}) {
+    TPaper p;
+    MakeSmall(p);
+    p.Layers->FillRect(0, 0, 0, 5, 3, 0x000000);
+    p.SetViewerMode(viewer);
+    p.Rotate90(1);
+    const TTC& thumb = *p.Layers->LayerThumbnail(0);
+    EXPECT_LT(thumb.Width(), thumb.Height());  // resized for the new aspect either way
+    bool dark = false;
+    for (int32_t y = 0; y < thumb.Height(); ++y)
+      for (int32_t x = 0; x < thumb.Width(); ++x) dark |= (thumb.GetPixel(x, y) & 0xFFFFFF) != 0xFFFFFF;
+    EXPECT_EQ(dark, viewer == 0) << "viewer mode " << int{viewer};
+  }
+}
+
+}  // namespace
