@@ -196,5 +196,6 @@ int CmdDump(const TArgs& args) {
     std::cerr << "wpetool: cannot read " << args[0] << '\n';
     return 2;
   }
+  if (IsPictureFile(file)) return DumpPictureEvents(file, std::cout, std::cerr);
   return DumpEvents(file, std::cout, std::cerr);
 }

@@ -15,6 +15,7 @@ struct TCommand {
 const TCommand kCommands[] = {
     {"build", CmdBuild, "build TEXT OUT.wpe   write an event file from its text form"},
     {"dump", CmdDump, "dump FILE.wpe        print an event file in the text form"},
+    {"render", CmdRender, "render FILE OUT.bmp [--scale S]   play FILE onto a new paper, write the composite"},
 };
 
 int Usage() {
