@@ -103,39 +103,17 @@ void TChannel::FillRect(int32_t x, int32_t y, int32_t w, int32_t h, uint8_t valu
 
 void TChannel::AddRectTo(TChannel& dst, int32_t SrcX, int32_t SrcY, int32_t W, int32_t H, int32_t DstX, int32_t DstY,
                          uint8_t alpha) const {
-  if (alpha == 255) {
-    WalkRect<1>(*this, dst, SrcX, SrcY, W, H, DstX, DstY, [](uint8_t* d, const uint8_t* s) {
-      int v = *d + *s;
-      *d = static_cast<uint8_t>(v > 255 ? 255 : v);
-    });
-    return;
-  }
-  const uint8_t* m = T_Mul[alpha].data();
-  WalkRect<1>(*this, dst, SrcX, SrcY, W, H, DstX, DstY, [m](uint8_t* d, const uint8_t* s) {
-    int v = *d + m[*s];
-    *d = static_cast<uint8_t>(v > 255 ? 255 : v);
-  });
+  WalkBytes<1>(*this, dst, SrcX, SrcY, W, H, DstX, DstY, TAddOp{alpha});
 }
 
 void TChannel::SubtractRectFrom(TChannel& dst, int32_t SrcX, int32_t SrcY, int32_t W, int32_t H, int32_t DstX,
                                 int32_t DstY, uint8_t alpha) const {
-  if (alpha == 255) {
-    WalkRect<1>(*this, dst, SrcX, SrcY, W, H, DstX, DstY, [](uint8_t* d, const uint8_t* s) {
-      int v = *d - *s;
-      *d = static_cast<uint8_t>(v < 0 ? 0 : v);
-    });
-    return;
-  }
-  const uint8_t* m = T_Mul[alpha].data();
-  WalkRect<1>(*this, dst, SrcX, SrcY, W, H, DstX, DstY, [m](uint8_t* d, const uint8_t* s) {
-    int v = *d - m[*s];
-    *d = static_cast<uint8_t>(v < 0 ? 0 : v);
-  });
+  WalkBytes<1>(*this, dst, SrcX, SrcY, W, H, DstX, DstY, TSubtractOp{alpha});
 }
 
 void TChannel::AndRectTo(TChannel& dst, int32_t SrcX, int32_t SrcY, int32_t W, int32_t H, int32_t DstX,
                          int32_t DstY) const {
-  WalkRect<1>(*this, dst, SrcX, SrcY, W, H, DstX, DstY, [](uint8_t* d, const uint8_t* s) { *d &= *s; });
+  WalkBytes<1>(*this, dst, SrcX, SrcY, W, H, DstX, DstY, TAndOp{});
 }
 
 void TChannel::CopyRectTo(TChannel& dst, int32_t SrcX, int32_t SrcY, int32_t W, int32_t H, int32_t DstX,

@@ -46,6 +46,81 @@ inline void WalkRect(const TChannel& src, TChannel& dst, int32_t SrcX, int32_t S
   }
 }
 
+// The colour bytes of a rectangle through a byte operation op(d, s) -> new d: B, G and R of
+// canvases (alpha kept), the one byte of channels. Same walk order as WalkRect; between two
+// bitmaps each row is one pass over its bytes with the alpha lanes masked, which vectorises.
+template <int Bpp, class Op>
+inline void WalkBytes(const TChannel& src, TChannel& dst, int32_t SrcX, int32_t SrcY, int32_t W, int32_t H,
+                      int32_t DstX, int32_t DstY, Op op) {
+  if (!ClipCopyRect(src, dst, W, H, SrcX, SrcY, DstX, DstY)) return;
+  constexpr int kColour = Bpp == 4 ? 3 : 1;
+  const bool same = src.Bits() == dst.Bits();
+  for (int32_t r = 0; r < H; ++r) {
+    uint8_t* d = dst.Row(DstY + r) + int64_t(DstX) * Bpp;
+    const uint8_t* s = src.Row(SrcY + r) + int64_t(SrcX) * Bpp;
+    if (same) {
+      for (int32_t x = W - 1; x >= 0; --x)
+        for (int k = 0; k < kColour; ++k)
+          d[int64_t(x) * Bpp + k] = op(d[int64_t(x) * Bpp + k], s[int64_t(x) * Bpp + k]);
+    } else {
+      uint8_t* __restrict dr = d;
+      const uint8_t* __restrict sr = s;
+      if constexpr (Bpp == 1) {
+        for (int32_t i = 0; i < W; ++i) dr[i] = op(dr[i], sr[i]);
+      } else {
+        // Every byte through the operation in chunks of 64 pixels, the alpha bytes put back.
+        uint8_t keep[64];
+        for (int32_t x0 = 0; x0 < W; x0 += 64) {
+          const int32_t m = W - x0 < 64 ? W - x0 : 64;
+          uint8_t* __restrict dc = dr + int64_t(x0) * 4;
+          const uint8_t* __restrict sc = sr + int64_t(x0) * 4;
+          for (int32_t k = 0; k < m; ++k) keep[k] = dc[4 * k + 3];
+          for (int32_t i = 0; i < 4 * m; ++i) dc[i] = op(dc[i], sc[i]);
+          for (int32_t k = 0; k < m; ++k) dc[4 * k + 3] = keep[k];
+        }
+      }
+    }
+  }
+}
+
+// The byte operations, as 16-bit arithmetic that gives exactly the entries of the blend tables
+// (checked over every index by the tests) and vectorises in 16-bit lanes.
+// x div 255 for 0 <= x <= 65280.
+inline uint16_t Div255(uint16_t x) { return uint16_t((x + 1 + (x >> 8)) >> 8); }
+
+struct TAddOp {
+  uint16_t a;
+  uint8_t operator()(uint8_t d, uint8_t s) const {
+    const uint16_t v = uint16_t(d + Div255(uint16_t(a * s)));
+    return uint8_t(v > 255 ? 255 : v);
+  }
+};
+struct TSubtractOp {
+  uint16_t a;
+  uint8_t operator()(uint8_t d, uint8_t s) const {
+    const uint16_t m = Div255(uint16_t(a * s));
+    return uint8_t(d > m ? d - m : 0);
+  }
+};
+struct TMultiplyOp {  // d x (s faded towards white by a) div 255
+  uint16_t a;
+  uint8_t operator()(uint8_t d, uint8_t s) const {
+    const uint16_t f = uint16_t(255 - Div255(uint16_t(a * (255 - s))));
+    return uint8_t(Div255(uint16_t(d * f)));
+  }
+};
+struct TBlendOp {  // d + trunc(2 a (s/2 - d/2) / 255): T_AlphaDiff without the lookup
+  uint16_t a;
+  uint8_t operator()(uint8_t d, uint8_t s) const {
+    const uint8_t hs = uint8_t(s >> 1), hd = uint8_t(d >> 1);
+    const uint16_t q = Div255(uint16_t(2 * a * (hs > hd ? hs - hd : hd - hs)));
+    return uint8_t(hs > hd ? d + q : d - q);
+  }
+};
+struct TAndOp {
+  uint8_t operator()(uint8_t d, uint8_t s) const { return uint8_t(d & s); }
+};
+
 // Whole-pixel copy with the same order rule.
 template <int Bpp>
 inline void CopyRect(const TChannel& src, TChannel& dst, int32_t SrcX, int32_t SrcY, int32_t W, int32_t H,

@@ -178,9 +178,7 @@ void TTC::BlendRectTo(TTC& dst, int32_t SrcX, int32_t SrcY, int32_t W, int32_t H
     CopyRect<4>(*this, dst, SrcX, SrcY, W, H, DstX, DstY);
     return;
   }
-  const int8_t* t = T_AlphaDiff[alpha].data();
-  WalkRect<4>(*this, dst, SrcX, SrcY, W, H, DstX, DstY,
-              [t](uint8_t* d, const uint8_t* s) { BlendColourBytes(d, s, t); });
+  WalkBytes<4>(*this, dst, SrcX, SrcY, W, H, DstX, DstY, TBlendOp{alpha});
 }
 
 void TTC::CopyRectTo(TTC& dst, int32_t SrcX, int32_t SrcY, int32_t W, int32_t H, int32_t DstX, int32_t DstY) const {
@@ -190,59 +188,19 @@ void TTC::CopyRectTo(TTC& dst, int32_t SrcX, int32_t SrcY, int32_t W, int32_t H,
 void TTC::AddRectTo(TTC& dst, int32_t SrcX, int32_t SrcY, int32_t W, int32_t H, int32_t DstX, int32_t DstY,
                     uint8_t alpha) const {
   if (alpha == 0) return;
-  if (alpha == 255) {
-    WalkRect<4>(*this, dst, SrcX, SrcY, W, H, DstX, DstY, [](uint8_t* d, const uint8_t* s) {
-      for (int k = 0; k < 3; ++k) {
-        int v = d[k] + s[k];
-        d[k] = static_cast<uint8_t>(v > 255 ? 255 : v);
-      }
-    });
-    return;
-  }
-  const uint8_t* m = T_Mul[alpha].data();
-  WalkRect<4>(*this, dst, SrcX, SrcY, W, H, DstX, DstY, [m](uint8_t* d, const uint8_t* s) {
-    for (int k = 0; k < 3; ++k) {
-      int v = d[k] + m[s[k]];
-      d[k] = static_cast<uint8_t>(v > 255 ? 255 : v);
-    }
-  });
+  WalkBytes<4>(*this, dst, SrcX, SrcY, W, H, DstX, DstY, TAddOp{alpha});
 }
 
 void TTC::SubtractRectFrom(TTC& dst, int32_t SrcX, int32_t SrcY, int32_t W, int32_t H, int32_t DstX, int32_t DstY,
                            uint8_t alpha) const {
   if (alpha == 0) return;
-  if (alpha == 255) {
-    WalkRect<4>(*this, dst, SrcX, SrcY, W, H, DstX, DstY, [](uint8_t* d, const uint8_t* s) {
-      for (int k = 0; k < 3; ++k) {
-        int v = d[k] - s[k];
-        d[k] = static_cast<uint8_t>(v < 0 ? 0 : v);
-      }
-    });
-    return;
-  }
-  const uint8_t* m = T_Mul[alpha].data();
-  WalkRect<4>(*this, dst, SrcX, SrcY, W, H, DstX, DstY, [m](uint8_t* d, const uint8_t* s) {
-    for (int k = 0; k < 3; ++k) {
-      int v = d[k] - m[s[k]];
-      d[k] = static_cast<uint8_t>(v < 0 ? 0 : v);
-    }
-  });
+  WalkBytes<4>(*this, dst, SrcX, SrcY, W, H, DstX, DstY, TSubtractOp{alpha});
 }
 
 void TTC::MultiplyRectTo(TTC& dst, int32_t SrcX, int32_t SrcY, int32_t W, int32_t H, int32_t DstX, int32_t DstY,
                          uint8_t alpha) const {
   if (alpha == 0) return;
-  // d * v div 255 is T_Mul[d][v] exactly; computing it lets the row vectorise.
-  if (alpha == 255) {
-    WalkRect<4>(*this, dst, SrcX, SrcY, W, H, DstX, DstY, [](uint8_t* d, const uint8_t* s) {
-      for (int k = 0; k < 3; ++k) d[k] = static_cast<uint8_t>(unsigned(d[k]) * s[k] / 255u);
-    });
-    return;
-  }
-  const uint8_t* f = T_FadeWhite[alpha].data();
-  WalkRect<4>(*this, dst, SrcX, SrcY, W, H, DstX, DstY, [f](uint8_t* d, const uint8_t* s) {
-    for (int k = 0; k < 3; ++k) d[k] = static_cast<uint8_t>(unsigned(d[k]) * f[s[k]] / 255u);
-  });
+  WalkBytes<4>(*this, dst, SrcX, SrcY, W, H, DstX, DstY, TMultiplyOp{alpha});
 }
 
 void TTC::BlendTo(TTC& dst, int32_t DstX, int32_t DstY, uint8_t alpha) const {
