@@ -55,7 +55,59 @@ struct TDiscGrid {
     int64_t s = 255 - (dx * dx + dy * dy) * 255 / R2;
     return s < 0 ? 0 : s;
   }
+
+  // The pixels of one row (its corners at dy and dy + K) with at least one corner inside,
+  // Lo..Hi, and with all four inside, FullLo..FullHi (either may be empty). A corner sum is
+  // separable, so the nearest corner is inside exactly when some corner is, and the farthest
+  // exactly when all are.
+  struct TRowCover {
+    int64_t Lo = 1, Hi = 0, FullLo = 1, FullHi = 0;
+  };
+  TRowCover Row(int64_t dy) const {
+    const int64_t d0 = dy * dy, d1 = (dy + K) * (dy + K);
+    TRowCover c;
+    int64_t lo, hi;
+    if (Columns(R2 - std::min(d0, d1), lo, hi)) c.Lo = lo - 1, c.Hi = hi;       // dx or dx + K near enough
+    if (Columns(R2 - std::max(d0, d1), lo, hi)) c.FullLo = lo, c.FullHi = hi - 1;  // dx and dx + K
+    return c;
+  }
+
+ private:
+  static int64_t FloorDiv(int64_t a, int64_t k) { return a >= 0 ? a / k : -((-a + k - 1) / k); }
+  static int64_t ISqrt(int64_t m) {
+    int64_t q = int64_t(std::sqrt(double(m)));
+    while (q > 0 && q * q > m) --q;
+    while ((q + 1) * (q + 1) <= m) ++q;
+    return q;
+  }
+  // The pixels x with (K x - CX)^2 < M; false when there are none.
+  bool Columns(int64_t M, int64_t& lo, int64_t& hi) const {
+    if (M <= 0) return false;
+    const int64_t q = ISqrt(M - 1);
+    lo = -FloorDiv(q - CX, K);  // ceil((CX - q) / K)
+    hi = FloorDiv(CX + q, K);
+    return lo <= hi;
+  }
 };
+
+// The pixel blend of a canvas (alpha 255 stores the whole colour; otherwise B, G, R move
+// toward the colour and the alpha byte stays).
+inline uint32_t BlendPx(uint32_t p, uint32_t c, uint8_t a) {
+  if (a == 255) return c;
+  uint32_t r = p & 0xFF000000u;
+  for (int k = 0; k < 24; k += 8) r |= uint32_t(BlendByte(uint8_t(p >> k), uint8_t(c >> k), a)) << k;
+  return r;
+}
+
+// Calls f(tx, first, last) for each tile column met by pixels first..last of a row.
+template <class F>
+void ForTileSegments(int32_t first, int32_t last, F f) {
+  for (int32_t x = first; x <= last;) {
+    const int32_t tx = x >> 6, end = std::min(last, tx * 64 + 63);
+    f(tx, x, end);
+    x = end + 1;
+  }
+}
 
 // A pixel range Trunc(lo) .. Trunc(hi) cut to 0 .. limit-1; false when empty.
 bool PixelRange(ext_t lo, ext_t hi, int32_t limit, int32_t& a, int32_t& b) {
@@ -215,9 +267,9 @@ TTC* TBlockImage::MakeTile(int32_t tx, int32_t ty, bool FillBack) {
   if (!IsTileInGrid(tx, ty)) return nullptr;
   auto& slot = Tiles[Slot(tx, ty)];
   if (!slot) {
-    auto t = std::make_unique<TTC>();
-    t->SetSize(kSide, kSide);
-    if (t->Width() != kSide || t->Height() != kSide) throw std::bad_alloc();
+    // A tile that cannot be had stays absent: the write is lost, nothing else breaks.
+    std::unique_ptr<TTC> t(new (std::nothrow) TTC(kSide, kSide));
+    if (!t || t->Width() != kSide || t->Height() != kSide) return nullptr;
     if (FillBack) t->Fill(FBackColour);
     slot = std::move(t);
   }
@@ -373,8 +425,7 @@ void TBlockImage::LoadFromTTC(const TTC& Canvas) {
   FreeAll();
   for (int32_t ty = 0; ty <= std::min(FHeight / kSide, kGridSide - 1); ++ty)
     for (int32_t tx = 0; tx <= std::min(FWidth / kSide, kGridSide - 1); ++tx) {
-      TTC* t = MakeTile(tx, ty, true);
-      Canvas.CopyRectTo(*t, kSide * tx, kSide * ty, kSide, kSide, 0, 0);
+      if (TTC* t = MakeTile(tx, ty, true)) Canvas.CopyRectTo(*t, kSide * tx, kSide * ty, kSide, kSide, 0, 0);
     }
 }
 
@@ -400,13 +451,14 @@ void TBlockImage::CopyRectToBlock(TBlockImage& Dst, int32_t SrcX, int32_t SrcY, 
     const TTC* s = GetTile(p.TX, p.TY);
     SplitArea(dx0 + p.OffX, dy0 + p.OffY, p.SubX, p.SubY, p.SubW, p.SubH, [&](const TPiece& q) {
       if (!Dst.IsTileInGrid(q.TX, q.TY)) return;
-      if (s) {
-        s->CopyRectTo(*Dst.MakeTile(q.TX, q.TY, true), q.SrcX, q.SrcY, q.W, q.H, q.DstX, q.DstY);
-        return;
-      }
       // An absent source tile reads as this block's background.
-      if (!Dst.GetTile(q.TX, q.TY) && Dst.FBackColour == FBackColour) return;
-      Dst.MakeTile(q.TX, q.TY, true)->FillRect(q.DstX, q.DstY, q.W, q.H, FBackColour);
+      if (!s && !Dst.GetTile(q.TX, q.TY) && Dst.FBackColour == FBackColour) return;
+      TTC* d = Dst.MakeTile(q.TX, q.TY, true);
+      if (!d) return;
+      if (s)
+        s->CopyRectTo(*d, q.SrcX, q.SrcY, q.W, q.H, q.DstX, q.DstY);
+      else
+        d->FillRect(q.DstX, q.DstY, q.W, q.H, FBackColour);
     });
   });
 }
@@ -418,7 +470,8 @@ void TBlockImage::CloneTo(TBlockImage& Dst) const {
   for (int32_t ty = 0; ty <= std::min(FHeight / kSide, kGridSide - 1); ++ty)
     for (int32_t tx = 0; tx <= std::min(FWidth / kSide, kGridSide - 1); ++tx) {
       const TTC* s = GetTile(tx, ty);
-      if (s && Dst.IsTileInGrid(tx, ty)) s->CopyRectTo(*Dst.MakeTile(tx, ty, false), 0, 0, kSide, kSide, 0, 0);
+      if (!s) continue;
+      if (TTC* d = Dst.MakeTile(tx, ty, false)) s->CopyRectTo(*d, 0, 0, kSide, kSide, 0, 0);
     }
 }
 
@@ -470,13 +523,24 @@ TChannel* TBlockChannel::MakeTile(int32_t tx, int32_t ty) {
   if (!IsTileInGrid(tx, ty)) return nullptr;
   auto& slot = Tiles[Slot(tx, ty)];
   if (!slot) {
-    auto t = std::make_unique<TChannel>();
-    t->SetSize(kSide, kSide);
-    if (t->Width() != kSide || t->Height() != kSide) throw std::bad_alloc();
-    t->Fill(0);
+    std::unique_ptr<TChannel> t(new (std::nothrow) TChannel(kSide, kSide));  // zeroed
+    if (!t || t->Width() != kSide || t->Height() != kSide) return nullptr;
     slot = std::move(t);
   }
   return slot.get();
+}
+
+void TBlockChannel::ReadMaskRow(int32_t y, int32_t x0, int32_t n, uint8_t* out) const {
+  for (int32_t x = x0, end = x0 + n; x < end;) {
+    const int32_t stop = std::min(end, (TileIndex(x) + 1) * kSide);
+    const TChannel* t = x >= 0 && y >= 0 ? GetTile(TileIndex(x), TileIndex(y)) : nullptr;
+    if (t)
+      std::memcpy(out, MaskRow(*t, TileOffset(y)) + TileOffset(x), size_t(stop - x));
+    else
+      std::fill(out, out + (stop - x), uint8_t(0));
+    out += stop - x;
+    x = stop;
+  }
 }
 
 uint8_t TBlockChannel::ChannelGetPixel(int32_t x, int32_t y) const {
@@ -518,7 +582,9 @@ void TBlockChannel::CombineChannelRect(TBlockChannel& Dst, int32_t SrcX, int32_t
           if (TChannel* d = Dst.GetTile(q.TX, q.TY)) d->FillRect(q.DstX, q.DstY, q.W, q.H, 0);
         return;
       }
-      TChannel& d = *Dst.MakeTile(q.TX, q.TY);
+      TChannel* t = Dst.MakeTile(q.TX, q.TY);
+      if (!t) return;
+      TChannel& d = *t;
       switch (Mode) {
         case cmCopy: s->CopyRectTo(d, q.SrcX, q.SrcY, q.W, q.H, q.DstX, q.DstY); break;
         case cmAdd: s->AddRectTo(d, q.SrcX, q.SrcY, q.W, q.H, q.DstX, q.DstY, 255); break;
@@ -540,20 +606,29 @@ void TBlockImage::DrawDisc(uint32_t Colour, bool Soft, float cx, float cy, float
   if (!PixelRange(static_cast<ext_t>(cx) - r, static_cast<ext_t>(cx) + r, GridRight(), x0, x1)) return;
   if (!PixelRange(static_cast<ext_t>(cy) - r, static_cast<ext_t>(cy) + r, GridBottom(), y0, y1)) return;
   const uint32_t c = Colour | 0xFF000000u;
-  for (int32_t y = y0; y <= y1; ++y)
-    for (int32_t x = x0; x <= x1; ++x) {
-      int64_t dx = 4 * int64_t(x) - g.CX, dy = 4 * int64_t(y) - g.CY;
-      int n = g.Corners(dx, dy);
-      if (n == 0) continue;
-      int64_t alpha;
-      if (n == 4) {
-        alpha = Soft ? (A * g.Soft(dx, dy)) >> 8 : A;
-      } else {
-        int64_t P = g.Samples(dx, dy);
-        alpha = Soft ? (((A * P) * g.Soft(dx, dy)) >> 8) / 16 : (A * P) / 16;
+  for (int32_t y = y0; y <= y1; ++y) {
+    const int64_t dy = 4 * int64_t(y) - g.CY;
+    const TDiscGrid::TRowCover cover = g.Row(dy);
+    const int64_t lo = std::max<int64_t>(cover.Lo, x0), hi = std::min<int64_t>(cover.Hi, x1);
+    if (lo > hi) continue;
+    ForTileSegments(int32_t(lo), int32_t(hi), [&](int32_t tx, int32_t first, int32_t last) {
+      TTC* t = MakeTile(tx, TileIndex(y), true);
+      if (!t) return;
+      uint32_t* row = TileRow(*t, TileOffset(y));
+      for (int32_t x = first; x <= last; ++x) {
+        const int64_t dx = 4 * int64_t(x) - g.CX;
+        int64_t alpha;
+        if (x >= cover.FullLo && x <= cover.FullHi) {
+          alpha = Soft ? (A * g.Soft(dx, dy)) >> 8 : A;
+        } else {
+          const int64_t P = g.Samples(dx, dy);
+          alpha = Soft ? (((A * P) * g.Soft(dx, dy)) >> 8) / 16 : (A * P) / 16;
+        }
+        uint32_t& p = row[TileOffset(x)];
+        p = BlendPx(p, c, static_cast<uint8_t>(alpha));
       }
-      BlendPixel(x, y, c, static_cast<uint8_t>(alpha));
-    }
+    });
+  }
 }
 
 namespace {
@@ -629,15 +704,13 @@ void TBlockImage::BlurDisc(const TBlockImage& Src, int32_t a, float cx, float cy
       addRow(int64_t(y) - 1 - A, 1, true);
       addRow(int64_t(y) + A, 1, false);
     }
-    bool prefixed = false;
-    for (int32_t x = x0; x <= x1; ++x) {
-      int64_t dx = 4 * int64_t(x) - g.CX, dy = 4 * int64_t(y) - g.CY;
-      if (g.Corners(dx, dy) != 4) continue;
-      if (!prefixed) {
-        for (size_t i = 0; i < n; ++i)
-          pb[i + 1] = pb[i] + vb[i], pg[i + 1] = pg[i] + vg[i], pr[i + 1] = pr[i] + vr[i];
-        prefixed = true;
-      }
+    const int64_t dy = 4 * int64_t(y) - g.CY;
+    const TDiscGrid::TRowCover cover = g.Row(dy);
+    const int64_t first = std::max<int64_t>(cover.FullLo, x0), last = std::min<int64_t>(cover.FullHi, x1);
+    if (first > last) continue;  // only pixels with all four corners inside are drawn
+    for (size_t i = 0; i < n; ++i) pb[i + 1] = pb[i] + vb[i], pg[i + 1] = pg[i] + vg[i], pr[i + 1] = pr[i] + vr[i];
+    for (int32_t x = int32_t(first); x <= int32_t(last); ++x) {
+      const int64_t dx = 4 * int64_t(x) - g.CX;
       const int64_t lo = int64_t(x) - A, hi = int64_t(x) + A;
       const int64_t l = std::max<int64_t>(lo, 0), h = std::min<int64_t>(hi, sw - 1);
       uint32_t sb = 0, sg = 0, sr = 0;
@@ -672,29 +745,73 @@ void TBlockImage::ReadRow(int32_t y, int32_t x0, int32_t n, uint32_t* out) const
   }
 }
 
+void TBlockImage::ReadClampedRow(int32_t q, int64_t p0, int32_t n, uint32_t* out) const {
+  const int32_t y = ClampRead(q, FHeight);
+  const int64_t a = std::max<int64_t>(p0, 0), b = std::min<int64_t>(p0 + n - 1, int64_t(FWidth) - 1);
+  if (a > b) {
+    for (int32_t i = 0; i < n; ++i) out[i] = GetPixel(ClampRead(p0 + i, FWidth), y);
+    return;
+  }
+  const int32_t left = int32_t(a - p0), mid = int32_t(b - a + 1);
+  std::fill(out, out + left, GetPixel(0, y));
+  ReadRow(y, int32_t(a), mid, out + left);
+  std::fill(out + left + mid, out + n, GetPixel(FWidth - 1, y));
+}
+
+namespace {
+// The smoothing of one pixel: m the mask value, up/mid/down the clamped source rows with the
+// pixel at index 1.
+inline uint32_t Smooth3x3(uint32_t m, const uint32_t* up, const uint32_t* mid, const uint32_t* down) {
+  const uint32_t wc = 32 - std::min<uint32_t>(m, 31);
+  uint32_t sb = 0, sg = 0, sr = 0;
+  auto add = [&](uint32_t c, uint32_t w) {
+    sb += w * (c & 0xFF), sg += w * ((c >> 8) & 0xFF), sr += w * ((c >> 16) & 0xFF);
+  };
+  add(up[0], 1), add(up[1], 1), add(up[2], 1);
+  add(mid[0], 1), add(mid[1], wc), add(mid[2], 1);
+  add(down[0], 1), add(down[1], 1), add(down[2], 1);
+  // sum(w*c*255) div sum(w*255) is sum(w*c) div sum(w): the factor cancels exactly.
+  const uint32_t sw = wc + 8;
+  return OpaqueBGR(sr / sw, sg / sw, sb / sw);
+}
+}  // namespace
+
 void TBlockImage::MaskedSmooth(TBlockImage& Dst, const TBlockChannel& Mask, int32_t X, int32_t Y, int32_t W,
                                int32_t H) const {
   if (!Dst.ClipToGrid(X, Y, W, H)) return;
-  for (int32_t y = Y; y < Y + H; ++y)
-    for (int32_t x = X; x < X + W; ++x) {
-      uint32_t m = Mask.ChannelGetPixel(x, y);
-      if (m <= 1) {
-        Dst.SetPixel(x, y, GetPixel(x, y));
-        continue;
-      }
-      const uint32_t wc = 32 - std::min<uint32_t>(m, 31);
-      uint32_t sb = 0, sg = 0, sr = 0;
-      for (int32_t j = -1; j <= 1; ++j)
-        for (int32_t i = -1; i <= 1; ++i) {
-          uint32_t a, r, g, b;
-          GetPixelChannels(Clamp32(int64_t(x) + i), Clamp32(int64_t(y) + j), false, a, r, g, b);
-          uint32_t w = (i == 0 && j == 0) ? wc : 1;
-          sb += w * b, sg += w * g, sr += w * r;
+  if (&Dst == this) {
+    // Onto itself every read sees the pixels written before it: pixel by pixel.
+    uint32_t up[3], mid[3], down[3];
+    for (int32_t y = Y; y < Y + H; ++y)
+      for (int32_t x = X; x < X + W; ++x) {
+        const uint32_t m = Mask.ChannelGetPixel(x, y);
+        if (m <= 1) {
+          Dst.SetPixel(x, y, GetPixel(x, y));
+          continue;
         }
-      // sum(w*c*255) div sum(w*255) is sum(w*c) div sum(w): the factor cancels exactly.
-      const uint32_t sw = wc + 8;
-      Dst.SetPixel(x, y, OpaqueBGR(sr / sw, sg / sw, sb / sw));
-    }
+        ReadClampedRow(y - 1, int64_t(x) - 1, 3, up);
+        ReadClampedRow(y, int64_t(x) - 1, 3, mid);
+        ReadClampedRow(y + 1, int64_t(x) - 1, 3, down);
+        Dst.SetPixel(x, y, Smooth3x3(m, up, mid, down));
+      }
+    return;
+  }
+  const size_t n = size_t(W);
+  std::vector<uint32_t> up(n + 2), mid(n + 2), down(n + 2), centre(n), out(n);
+  std::vector<uint8_t> mask(n);
+  for (int32_t y = Y; y < Y + H; ++y) {
+    ReadClampedRow(y - 1, int64_t(X) - 1, W + 2, up.data());
+    ReadClampedRow(y, int64_t(X) - 1, W + 2, mid.data());
+    ReadClampedRow(y + 1, int64_t(X) - 1, W + 2, down.data());
+    ReadRow(y, X, W, centre.data());
+    Mask.ReadMaskRow(y, X, W, mask.data());
+    for (size_t i = 0; i < n; ++i)
+      out[i] = mask[i] <= 1 ? centre[i] : Smooth3x3(mask[i], &up[i], &mid[i], &down[i]);
+    ForTileSegments(X, X + W - 1, [&](int32_t tx, int32_t first, int32_t last) {
+      if (TTC* t = Dst.MakeTile(tx, TileIndex(y), true))
+        std::memcpy(TileRow(*t, TileOffset(y)) + TileOffset(first), &out[size_t(first - X)], size_t(last - first + 1) * 4);
+    });
+  }
 }
 
 // ---- mask dabs and spans ----------------------------------------------------------------
@@ -706,26 +823,64 @@ void TBlockChannel::ChannelDisc(uint8_t Value, bool Max, float cx, float cy, flo
   int32_t x0, x1, y0, y1;
   if (!PixelRange(static_cast<ext_t>(cx) - r, static_cast<ext_t>(cx) + r, GridRight(), x0, x1)) return;
   if (!PixelRange(static_cast<ext_t>(cy) - r, static_cast<ext_t>(cy) + r, GridBottom(), y0, y1)) return;
-  const bool alwaysSample = r <= 3;
-  for (int32_t y = y0; y <= y1; ++y)
-    for (int32_t x = x0; x <= x1; ++x) {
-      int64_t dx = 5 * int64_t(x) - g.CX, dy = 5 * int64_t(y) - g.CY;
-      if (!alwaysSample) {
-        int n = g.Corners(dx, dy);
-        if (n == 0) continue;
-        if (n == 4) {
-          int64_t c = Soft ? (V * g.Soft(dx, dy)) >> 8 : V;
-          StoreMax(x, y, static_cast<uint8_t>(c), Max);
-          continue;
-        }
+  // A partly covered pixel: its share of the 25 samples.
+  auto partial = [&](int64_t dx, int64_t dy) {
+    const int64_t P = g.Samples(dx, dy);
+    return Soft ? (((V * P) * g.Soft(dx, dy)) >> 8) / 25 : (V * P) / 25;
+  };
+  if (r <= 3) {
+    // Small discs sample every pixel of their square.
+    for (int32_t y = y0; y <= y1; ++y)
+      for (int32_t x = x0; x <= x1; ++x) {
+        const uint8_t c = static_cast<uint8_t>(partial(5 * int64_t(x) - g.CX, 5 * int64_t(y) - g.CY));
+        if (Max)
+          StoreMax(x, y, c, true);
+        else
+          ChannelBlendPixel(x, y, Value, c);
       }
-      int64_t P = g.Samples(dx, dy);
-      int64_t c = Soft ? (((V * P) * g.Soft(dx, dy)) >> 8) / 25 : (V * P) / 25;
-      if (Max)
-        StoreMax(x, y, static_cast<uint8_t>(c), true);
-      else
-        ChannelBlendPixel(x, y, Value, static_cast<uint8_t>(c));
-    }
+    return;
+  }
+  for (int32_t y = y0; y <= y1; ++y) {
+    const int64_t dy = 5 * int64_t(y) - g.CY;
+    const TDiscGrid::TRowCover cover = g.Row(dy);
+    const int64_t lo = std::max<int64_t>(cover.Lo, x0), hi = std::min<int64_t>(cover.Hi, x1);
+    if (lo > hi) continue;
+    ForTileSegments(int32_t(lo), int32_t(hi), [&](int32_t tx, int32_t first, int32_t last) {
+      TChannel* t = GetTile(tx, TileIndex(y));
+      uint8_t* row = t ? MaskRow(*t, TileOffset(y)) : nullptr;
+      auto ensure = [&] {
+        if (!row && (t = MakeTile(tx, TileIndex(y)))) row = MaskRow(*t, TileOffset(y));
+        return row != nullptr;
+      };
+      auto one = [&](int32_t x, bool full) {
+        const int64_t dx = 5 * int64_t(x) - g.CX;
+        const uint8_t c = static_cast<uint8_t>(full ? (Soft ? (V * g.Soft(dx, dy)) >> 8 : V) : partial(dx, dy));
+        const uint8_t old = row ? row[TileOffset(x)] : 0;
+        if (Max && old >= c) return;  // keeps the larger coverage; no tile for nothing
+        if (!ensure()) return;
+        uint8_t& p = row[TileOffset(x)];
+        p = (Max || full) ? c : (c == 255 ? Value : BlendByte(p, Value, c));
+      };
+      const int32_t fullFirst = int32_t(std::max<int64_t>(first, cover.FullLo));
+      const int32_t fullLast = int32_t(std::min<int64_t>(last, cover.FullHi));
+      if (Soft || fullFirst > fullLast) {
+        for (int32_t x = first; x <= last; ++x) one(x, x >= cover.FullLo && x <= cover.FullHi);
+        return;
+      }
+      for (int32_t x = first; x < fullFirst; ++x) one(x, false);
+      // A hard run of fully covered pixels: one value throughout.
+      const uint8_t c = static_cast<uint8_t>(V);
+      if ((!Max || c > 0) && ensure()) {
+        uint8_t* p = row + TileOffset(fullFirst);
+        const int32_t n = fullLast - fullFirst + 1;
+        if (Max)
+          for (int32_t i = 0; i < n; ++i) p[i] = std::max(p[i], c);
+        else
+          std::memset(p, c, size_t(n));
+      }
+      for (int32_t x = fullLast + 1; x <= last; ++x) one(x, false);
+    });
+  }
 }
 
 namespace {

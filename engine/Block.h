@@ -137,6 +137,8 @@ class TBlockImage : public TBlock {
   TTC* MakeTile(int32_t tx, int32_t ty, bool FillBack);
   // n pixels of row y from column x0 on, as GetPixel reads them.
   void ReadRow(int32_t y, int32_t x0, int32_t n, uint32_t* out) const;
+  // n pixels from column p0 on of row q, both clamped into the image as GetPixelChannels reads.
+  void ReadClampedRow(int32_t q, int64_t p0, int32_t n, uint32_t* out) const;
   void BlurDiscPlain(const TBlockImage& Src, int32_t a, float cx, float cy, float r);
   template <class Op>
   void CompositeRect(TTC& Canvas, int32_t SrcX, int32_t SrcY, int32_t W, int32_t H, int32_t DstX, int32_t DstY,
@@ -184,6 +186,8 @@ class TBlockChannel : public TBlock {
  private:
   friend class TBlockImage;
   TChannel* MakeTile(int32_t tx, int32_t ty);
+  // n values of row y from column x0 on, as ChannelGetPixel reads them.
+  void ReadMaskRow(int32_t y, int32_t x0, int32_t n, uint8_t* out) const;
   // Stores c at (x, y) when Max is off, or when it is larger than the current value.
   void StoreMax(int32_t x, int32_t y, uint8_t c, bool Max);
   void Morph(TBlockChannel& Dst, bool AnySet) const;

@@ -66,6 +66,112 @@ void PlainBlurDisc(TBlockImage& dst, const TBlockImage& src, int32_t a, float cx
     }
 }
 
+// The sub-pixel disc as written: corners and samples tested point by point.
+struct PlainGrid {
+  int64_t K, R2, CX, CY;
+  PlainGrid(int k, float cx, float cy, float r)
+      : K(k), R2(int64_t(TruncInt(static_cast<ext_t>(r) * k)) * TruncInt(static_cast<ext_t>(r) * k)),
+        CX(TruncInt(static_cast<ext_t>(cx) * k)), CY(TruncInt(static_cast<ext_t>(cy) * k)) {}
+  bool In(int64_t dx, int64_t dy) const { return dx * dx + dy * dy < R2; }
+  int Corners(int64_t dx, int64_t dy) const { return In(dx, dy) + In(dx + K, dy) + In(dx, dy + K) + In(dx + K, dy + K); }
+  int64_t Samples(int64_t dx, int64_t dy) const {
+    int64_t n = 0;
+    for (int j = 0; j < K; ++j)
+      for (int i = 0; i < K; ++i) n += In(dx + i, dy + j);
+    return n;
+  }
+  int64_t S(int64_t dx, int64_t dy) const { return R2 ? std::max<int64_t>(0, 255 - (dx * dx + dy * dy) * 255 / R2) : 0; }
+};
+
+void PlainDrawDisc(TBlockImage& b, uint32_t colour, bool soft, float cx, float cy, float r, float opacity) {
+  if (r < 3) soft = false;
+  int64_t A = TruncInt(static_cast<ext_t>(opacity) * 255);
+  PlainGrid g(4, cx, cy, r);
+  for (int32_t y = TruncInt(static_cast<ext_t>(cy) - r); y <= TruncInt(static_cast<ext_t>(cy) + r); ++y)
+    for (int32_t x = TruncInt(static_cast<ext_t>(cx) - r); x <= TruncInt(static_cast<ext_t>(cx) + r); ++x) {
+      int64_t dx = 4 * x - g.CX, dy = 4 * y - g.CY, alpha;
+      int n = g.Corners(dx, dy);
+      if (n == 0) continue;
+      if (n == 4)
+        alpha = soft ? (A * g.S(dx, dy)) >> 8 : A;
+      else
+        alpha = soft ? ((A * g.Samples(dx, dy) * g.S(dx, dy)) >> 8) / 16 : A * g.Samples(dx, dy) / 16;
+      b.BlendPixel(x, y, colour | 0xFF000000u, uint8_t(alpha));
+    }
+}
+
+void PlainChannelDisc(TBlockChannel& m, uint8_t value, bool max, float cx, float cy, float r, float opacity, bool soft) {
+  if (r <= 0) return;
+  int64_t V = TruncInt(static_cast<ext_t>(value) * opacity);
+  PlainGrid g(5, cx, cy, r);
+  auto store = [&](int x, int y, uint8_t c) {
+    if (!max || m.ChannelGetPixel(x, y) < c) m.ChannelBlendPixel(x, y, c, 255);
+  };
+  for (int32_t y = TruncInt(static_cast<ext_t>(cy) - r); y <= TruncInt(static_cast<ext_t>(cy) + r); ++y)
+    for (int32_t x = TruncInt(static_cast<ext_t>(cx) - r); x <= TruncInt(static_cast<ext_t>(cx) + r); ++x) {
+      int64_t dx = 5 * x - g.CX, dy = 5 * y - g.CY;
+      int n = r > 3 ? g.Corners(dx, dy) : 1;
+      if (n == 0) continue;
+      if (n == 4) {
+        store(x, y, uint8_t(soft ? (V * g.S(dx, dy)) >> 8 : V));
+        continue;
+      }
+      int64_t P = g.Samples(dx, dy);
+      uint8_t c = uint8_t(soft ? ((V * P * g.S(dx, dy)) >> 8) / 25 : V * P / 25);
+      if (max)
+        store(x, y, c);
+      else
+        m.ChannelBlendPixel(x, y, value, c);
+    }
+}
+
+struct DabCase { float cx, cy, r, opacity; bool soft, max; };
+const DabCase kDabCases[] = {
+    {10.3f, 10.6f, 0.1f, 1, false, true}, {10.3f, 10.6f, 1, 0.5f, true, false}, {30, 30, 2.5f, 1, true, true},
+    {30.7f, 31.2f, 3, 0.8f, true, false}, {63.9f, 64.1f, 3.01f, 1, false, true}, {64, 64, 4.7f, 0.37f, true, true},
+    {1.2f, 99.5f, 10.3f, 1, false, false}, {-6, 50, 12, 0.9f, true, true}, {120, 20, 33, 0.6f, false, true},
+    {60.5f, 70.25f, 33, 1, true, false}, {20, 20, 9, 1.3f, false, true}, {100, 100, 47.9f, 0.75f, true, false}};
+
+void ExpectSameMask(const TBlockChannel& a, const TBlockChannel& b, const char* what) {
+  for (int y = -1; y <= a.Height() + 64; ++y)
+    for (int x = -1; x <= a.Width() + 64; ++x)
+      ASSERT_EQ(a.ChannelGetPixel(x, y), b.ChannelGetPixel(x, y)) << what << " at " << x << "," << y;
+  for (int y = 0; y < a.Height() + 64; y += 64)
+    for (int x = 0; x < a.Width() + 64; x += 64) ASSERT_EQ(a.HasTile(x, y), b.HasTile(x, y)) << what;
+}
+
+TEST(DrawDisc, RowSpansGiveThePlainFormulasPixelsAndTiles) {
+  for (const DabCase& c : kDabCases) {
+    TBlockImage fast, plain;
+    fast.SetSize(150, 130);
+    plain.SetSize(150, 130);
+    RandomTiles(fast, 51);
+    fast.CloneTo(plain);
+    fast.DrawDisc(0x3C5A78, c.soft, c.cx, c.cy, c.r, c.opacity);
+    PlainDrawDisc(plain, 0x3C5A78, c.soft, c.cx, c.cy, c.r, c.opacity);
+    ExpectSamePixels(fast, plain, "draw disc");
+    EXPECT_EQ(fast.TileCount(), plain.TileCount()) << c.r;
+  }
+}
+
+TEST(ChannelDisc, RowSpansGiveThePlainFormulasValuesAndTiles) {
+  for (const DabCase& c : kDabCases)
+    for (bool prefilled : {false, true}) {
+      TBlockChannel fast, plain;
+      fast.SetSize(150, 130);
+      plain.SetSize(150, 130);
+      if (prefilled)
+        for (TBlockChannel* m : {&fast, &plain}) {
+          std::mt19937 rng(61);
+          for (int y = 0; y < 64; ++y)
+            for (int x = 0; x < 150; ++x) m->ChannelBlendPixel(x, y, uint8_t(rng()), 255);
+        }
+      fast.ChannelDisc(230, c.max, c.cx, c.cy, c.r, c.opacity, c.soft);
+      PlainChannelDisc(plain, 230, c.max, c.cx, c.cy, c.r, c.opacity, c.soft);
+      ExpectSameMask(fast, plain, "channel disc");
+    }
+}
+
 TEST(DrawDisc, HardUnitDiscGivesTheQuarterPixelCoverages) {
   TBlockImage img;
   img.SetSize(64, 64);
@@ -153,6 +259,27 @@ TEST(BlurDisc, ZeroBoxIsOneAndTheRimIsLeftAlone) {
   EXPECT_EQ(one.GetPixel(50, 50) >> 24, 0xFFu);
 }
 
+// The new blur's smoothing as written, pixel by pixel (dst may be src).
+void PlainMaskedSmooth(TBlockImage& dst, const TBlockImage& src, const TBlockChannel& mask, int X, int Y, int W, int H) {
+  for (int y = Y; y < Y + H; ++y)
+    for (int x = X; x < X + W; ++x) {
+      uint32_t m = mask.ChannelGetPixel(x, y);
+      if (m <= 1) {
+        dst.SetPixel(x, y, src.GetPixel(x, y));
+        continue;
+      }
+      uint64_t wc = 32 - std::min<uint32_t>(m, 31), s[3] = {0, 0, 0}, den = 0;
+      for (int j = -1; j <= 1; ++j)
+        for (int i = -1; i <= 1; ++i) {
+          uint32_t a, r, g, b;
+          src.GetPixelChannels(x + i, y + j, false, a, r, g, b);
+          uint64_t w = (i || j) ? 1 : wc;
+          s[0] += w * r * 255, s[1] += w * g * 255, s[2] += w * b * 255, den += w * 255;
+        }
+      dst.SetPixel(x, y, 0xFF000000u | uint32_t(s[0] / den) << 16 | uint32_t(s[1] / den) << 8 | uint32_t(s[2] / den));
+    }
+}
+
 TEST(MaskedSmooth, WeightsFlattenWithTheMaskAndMatchTheFormula) {
   TBlockImage src;
   src.SetSize(130, 70);
@@ -163,28 +290,30 @@ TEST(MaskedSmooth, WeightsFlattenWithTheMaskAndMatchTheFormula) {
   for (int y = 0; y < 70; ++y)
     for (int x = 0; x < 130; ++x)
       if (x % 7) mask.ChannelBlendPixel(x, y, uint8_t(rng() % 3 == 0 ? rng() % 3 : rng()), 255);
-  TBlockImage dst;
-  dst.SetSize(130, 70);
-  src.MaskedSmooth(dst, mask, -3, -2, 140, 80);
-  for (int y = 0; y < 70; ++y)
-    for (int x = 0; x < 130; ++x) {
-      uint32_t m = mask.ChannelGetPixel(x, y), want;
-      if (m <= 1) {
-        want = src.GetPixel(x, y);
-      } else {
-        uint64_t wc = 32 - std::min<uint32_t>(m, 31), s[3] = {0, 0, 0}, den = 0;
-        for (int j = -1; j <= 1; ++j)
-          for (int i = -1; i <= 1; ++i) {
-            uint32_t a, r, g, b;
-            src.GetPixelChannels(x + i, y + j, false, a, r, g, b);
-            uint64_t w = (i || j) ? 1 : wc;
-            s[0] += w * r * 255, s[1] += w * g * 255, s[2] += w * b * 255, den += w * 255;
-          }
-        want = 0xFF000000u | uint32_t(s[0] / den) << 16 | uint32_t(s[1] / den) << 8 | uint32_t(s[2] / den);
-      }
-      ASSERT_EQ(dst.GetPixel(x, y), want) << x << "," << y << " mask " << m;
-    }
-  EXPECT_EQ(dst.TileCount(), 6);  // every pixel of the rectangle was written
+  struct Case { int x, y, w, h; };
+  for (auto c : {Case{-3, -2, 140, 80}, {10, 5, 1, 1}, {60, 30, 70, 39}, {0, 0, 0, 5}}) {
+    TBlockImage fast, plain;
+    fast.SetSize(130, 70);
+    plain.SetSize(130, 70);
+    src.MaskedSmooth(fast, mask, c.x, c.y, c.w, c.h);
+    PlainMaskedSmooth(plain, src, mask, c.x, c.y, c.w, c.h);
+    ExpectSamePixels(fast, plain, "masked smooth");
+    EXPECT_EQ(fast.TileCount(), plain.TileCount());
+
+    TBlockImage self, selfPlain;  // in place: each pixel sees the ones written before it
+    self.SetSize(130, 70);
+    selfPlain.SetSize(130, 70);
+    src.CloneTo(self);
+    src.CloneTo(selfPlain);
+    self.MaskedSmooth(self, mask, c.x, c.y, c.w, c.h);
+    PlainMaskedSmooth(selfPlain, selfPlain, mask, c.x, c.y, c.w, c.h);
+    ExpectSamePixels(self, selfPlain, "masked smooth in place");
+  }
+  TBlockImage all;
+  all.SetSize(130, 70);
+  src.MaskedSmooth(all, mask, 0, 0, 130, 70);
+  EXPECT_EQ(all.TileCount(), 6);  // every pixel of the rectangle is written
+  EXPECT_EQ(all.GetPixel(0, 5), src.GetPixel(0, 5));  // mask 0 copies, alpha included
 }
 
 TEST(ChannelDisc, SmallDiscsSampleEveryPixelOfTheirSquare) {
