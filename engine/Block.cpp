@@ -410,12 +410,15 @@ void TBlockImage::StretchRectTo(TTC& Canvas, int32_t X, int32_t Y, int32_t W, in
   // Destination pixels off the canvas would be dropped: skip them.
   int64_t x0 = std::max<int64_t>(X, 0), x1 = std::min<int64_t>(int64_t(X) + W, cw - 1);
   int64_t y0 = std::max<int64_t>(Y, 0), y1 = std::min<int64_t>(int64_t(Y) + H, ch - 1);
+  std::vector<uint32_t> box(size_t(bx) + 1);
   for (int64_t y = y0; y <= y1; ++y)
     for (int64_t x = x0; x <= x1; ++x) {
-      int32_t sx = int32_t((fx * x) >> 10), sy = int32_t((fy * y) >> 10);
+      const int64_t sx = (fx * x) >> 10, sy = (fy * y) >> 10;
       uint32_t a = 0, r = 0, g = 0, b = 0;
-      for (int32_t j = 0; j <= by; ++j)
-        for (int32_t i = 0; i <= bx; ++i) GetPixelChannels(sx + i, sy + j, true, a, r, g, b);
+      for (int64_t j = 0; j <= by; ++j) {
+        ReadClampedRow(Clamp32(sy + j), sx, bx + 1, box.data());
+        for (uint32_t c : box) a += c >> 24, r += (c >> 16) & 0xFF, g += (c >> 8) & 0xFF, b += c & 0xFF;
+      }
       a /= n, r /= n, g /= n, b /= n;
       Canvas.SetPixel(int32_t(x), int32_t(y), (a << 24) + (r << 16) + (g << 8) + b);
     }
@@ -486,30 +489,63 @@ void TBlockImage::BlendColourThroughMask(const TBlockChannel& Mask, int32_t X, i
   });
 }
 
+void TBlockImage::WriteRow(int32_t y, int32_t x0, int32_t n, const uint32_t* in) {
+  if (y < 0 || n <= 0) return;
+  const int64_t first = std::max<int64_t>(x0, 0), last = std::min<int64_t>(int64_t(x0) + n - 1, GridRight() - 1);
+  if (first > last) return;
+  ForTileSegments(int32_t(first), int32_t(last), [&](int32_t tx, int32_t a, int32_t b) {
+    if (TTC* t = MakeTile(tx, TileIndex(y), true))
+      std::memcpy(TileRow(*t, TileOffset(y)) + TileOffset(a), in + (a - x0), size_t(b - a + 1) * 4);
+  });
+}
+
 void TBlockImage::Rotate180To(TBlockImage& Dst) const {
-  for (int32_t y = 0; y < Dst.Height(); ++y)
-    for (int32_t x = 0; x < Dst.Width(); ++x) Dst.SetPixel(x, y, GetPixel(Dst.Width() - 1 - x, Dst.Height() - 1 - y));
+  const int32_t w = Dst.Width(), h = Dst.Height();
+  if (&Dst == this) {
+    // Onto itself the second half reads pixels already turned: pixel by pixel.
+    for (int32_t y = 0; y < h; ++y)
+      for (int32_t x = 0; x < w; ++x) Dst.SetPixel(x, y, GetPixel(w - 1 - x, h - 1 - y));
+    return;
+  }
+  std::vector<uint32_t> row(size_t(std::max(w, 0)));
+  for (int32_t y = 0; y < h; ++y) {
+    ReadRow(h - 1 - y, 0, w, row.data());
+    std::reverse(row.begin(), row.end());
+    Dst.WriteRow(y, 0, w, row.data());
+  }
 }
 
 void TBlockImage::FlipVertical() {
-  std::vector<uint32_t> col(size_t(std::max(FHeight, 0)));
-  for (int32_t x = 0; x < FWidth; ++x) {
-    for (int32_t y = 0; y < FHeight; ++y) col[size_t(y)] = GetPixel(x, y);
-    for (int32_t y = 0; y < FHeight; ++y) SetPixel(x, y, col[size_t(FHeight - 1 - y)]);
+  // Column by column through a buffer is the same as exchanging rows y and Height-1-y.
+  std::vector<uint32_t> top(static_cast<size_t>(FWidth)), bottom(static_cast<size_t>(FWidth));
+  for (int32_t y = 0, z = FHeight - 1; y <= z; ++y, --z) {
+    ReadRow(y, 0, FWidth, top.data());
+    ReadRow(z, 0, FWidth, bottom.data());
+    WriteRow(y, 0, FWidth, bottom.data());
+    WriteRow(z, 0, FWidth, top.data());
   }
 }
 
 void TBlockImage::FlipHorizontal() {
-  std::vector<uint32_t> row(size_t(std::max(FWidth, 0)));
+  std::vector<uint32_t> row(static_cast<size_t>(FWidth));
   for (int32_t y = 0; y < FHeight; ++y) {
-    for (int32_t x = 0; x < FWidth; ++x) row[size_t(x)] = GetPixel(x, y);
-    for (int32_t x = 0; x < FWidth; ++x) SetPixel(x, y, row[size_t(FWidth - 1 - x)]);
+    ReadRow(y, 0, FWidth, row.data());
+    std::reverse(row.begin(), row.end());
+    WriteRow(y, 0, FWidth, row.data());
   }
 }
 
 void TBlockImage::Invert() {
-  for (int32_t y = 0; y < FHeight; ++y)
-    for (int32_t x = 0; x < FWidth; ++x) SetPixel(x, y, ~GetPixel(x, y));
+  int32_t X = 0, Y = 0, W = FWidth, H = FHeight;
+  if (!ClipToGrid(X, Y, W, H)) return;
+  WalkRect(X, Y, W, H, [&](const TTilePart& p) {
+    TTC* t = MakeTile(p.TX, p.TY, true);
+    if (!t) return;
+    for (int32_t j = p.SubY; j < p.SubY + p.SubH; ++j) {
+      uint32_t* row = TileRow(*t, j);
+      for (int32_t i = p.SubX; i < p.SubX + p.SubW; ++i) row[i] = ~row[i];
+    }
+  });
 }
 
 // ---- mask tiles -------------------------------------------------------------------------
@@ -903,7 +939,15 @@ void TBlockChannel::ChannelHSpan(int32_t y, uint8_t Value, float x1, float x2, f
   const int64_t mid = TruncInt((static_cast<ext_t>(x1) + x2) / 2 * 64);
   int32_t a, b;
   if (!PixelRange(static_cast<ext_t>(x1) - 1, static_cast<ext_t>(x2) + 1, GridRight(), a, b)) return;
-  for (int32_t x = a; x <= b; ++x) StoreMax(x, y, static_cast<uint8_t>(SpanCoverage(x, mid, half, t)), Max);
+  ForTileSegments(a, b, [&](int32_t tx, int32_t first, int32_t last) {
+    TChannel* tile = GetTile(tx, TileIndex(y));
+    for (int32_t x = first; x <= last; ++x) {
+      const uint8_t c = static_cast<uint8_t>(SpanCoverage(x, mid, half, t));
+      if (Max && (tile ? MaskRow(*tile, TileOffset(y))[TileOffset(x)] : 0) >= c) continue;
+      if (!tile && !(tile = MakeTile(tx, TileIndex(y)))) return;
+      MaskRow(*tile, TileOffset(y))[TileOffset(x)] = c;
+    }
+  });
 }
 
 void TBlockChannel::ChannelVSpan(int32_t x, uint8_t Value, float y1, float y2, float Opacity, bool Max) {
@@ -913,7 +957,15 @@ void TBlockChannel::ChannelVSpan(int32_t x, uint8_t Value, float y1, float y2, f
   const int64_t mid = TruncInt((static_cast<ext_t>(y1) + y2) / 2 * 64);
   int32_t a, b;
   if (!PixelRange(static_cast<ext_t>(y1) - 1, static_cast<ext_t>(y2) + 1, GridBottom(), a, b)) return;
-  for (int32_t y = a; y <= b; ++y) StoreMax(x, y, static_cast<uint8_t>(SpanCoverage(y, mid, half, t)), Max);
+  ForTileSegments(a, b, [&](int32_t ty, int32_t first, int32_t last) {
+    TChannel* tile = GetTile(TileIndex(x), ty);
+    for (int32_t y = first; y <= last; ++y) {
+      const uint8_t c = static_cast<uint8_t>(SpanCoverage(y, mid, half, t));
+      if (Max && (tile ? MaskRow(*tile, TileOffset(y))[TileOffset(x)] : 0) >= c) continue;
+      if (!tile && !(tile = MakeTile(TileIndex(x), ty))) return;
+      MaskRow(*tile, TileOffset(y))[TileOffset(x)] = c;
+    }
+  });
 }
 
 // ---- polygon fill -----------------------------------------------------------------------
@@ -924,18 +976,29 @@ namespace {
 // counted once and a local extreme not at all; ends are ordered by u.
 struct TPassEdge {
   float U1, V1, U2, V2;  // U1 < U2 after ordering
+  ext_t DV, DU;          // V2 - V1 and U2 - U1, as every crossing computes them
   bool Flat;             // |dx| >= |dy| of the lowered edge
   float Run;             // |dv / du|
   int64_t First, Last;   // the rows (columns) whose sub-lines may meet the edge
   int32_t Index;
 };
 
-struct TCrossing {
-  float Pos;
-  bool Flat;
-  float Run;
-  int32_t Index;
-};
+// A crossing as one sortable number: the position's bits ordered as the floats are, then the
+// edge index, so that equal positions keep the order of the edges.
+inline uint64_t CrossingKey(float pos, int32_t index) {
+  uint32_t b;
+  pos += 0.0f;  // -0 sorts as +0
+  std::memcpy(&b, &pos, 4);
+  b = (b & 0x80000000u) ? ~b : (b | 0x80000000u);
+  return (uint64_t(b) << 32) | uint32_t(index);
+}
+inline float CrossingPos(uint64_t key) {
+  uint32_t b = uint32_t(key >> 32);
+  b = (b & 0x80000000u) ? (b & 0x7FFFFFFFu) : ~b;
+  float f;
+  std::memcpy(&f, &b, 4);
+  return f;
+}
 
 // Builds the pass edges; rows = true for the row pass (u = y).
 std::vector<TPassEdge> PassEdges(const std::vector<TPoint>& p, bool rows) {
@@ -955,6 +1018,8 @@ std::vector<TPassEdge> PassEdges(const std::vector<TPoint>& p, bool rows) {
     if (u1 > u2) std::swap(u1, u2), std::swap(v1, v2);
     e.U1 = u1, e.V1 = v1, e.U2 = u2, e.V2 = v2;
     if (u1 == u2) continue;  // the lowering met float resolution: treat as parallel
+    e.DV = static_cast<ext_t>(v2) - v1;
+    e.DU = static_cast<ext_t>(u2) - u1;
     // Sub-lines of row n lie in [n, n + 0.75]; one row of margin either side.
     e.First = int64_t(std::floor(static_cast<ext_t>(u1))) - 1;
     e.Last = int64_t(std::floor(static_cast<ext_t>(u2))) + 1;
@@ -971,8 +1036,7 @@ bool MeanCrossing(const TPassEdge& e, int64_t n, float& pos) {
   for (int k = 0; k < 4; ++k) {
     ext_t s = static_cast<ext_t>(n) + 0.25L * k;
     if (s < e.U1 || s > e.U2) continue;
-    float c = float(static_cast<ext_t>(e.V1) + (s - e.U1) * (static_cast<ext_t>(e.V2) - e.V1) /
-                                                   (static_cast<ext_t>(e.U2) - e.U1));
+    float c = float(static_cast<ext_t>(e.V1) + (s - e.U1) * e.DV / e.DU);
     sum = float(static_cast<ext_t>(sum) + c);
     ++count;
   }
@@ -984,11 +1048,17 @@ bool MeanCrossing(const TPassEdge& e, int64_t n, float& pos) {
 // One pass over lines n = from .. to; span(n, a, b) draws a pair. Pulled-in ends follow the
 // edge's flat flag (row pass) or its negation (column pass).
 template <class Span>
-void PolygonPass(std::vector<TPassEdge> edges, int64_t from, int64_t to, float limit, bool pullWhenFlat,
-                 Span span) {
+void PolygonPass(std::vector<TPassEdge> edges, int64_t from, int64_t to, float limit,
+                 bool pullWhenFlat, Span span) {
+  // Flag and run by edge index, compact so that the pairs read them from cache.
+  size_t count = 0;
+  for (const TPassEdge& e : edges) count = std::max(count, size_t(e.Index) + 1);
+  std::vector<float> runOf(count);
+  std::vector<uint8_t> flatOf(count);
+  for (const TPassEdge& e : edges) runOf[size_t(e.Index)] = e.Run, flatOf[size_t(e.Index)] = e.Flat;
   std::stable_sort(edges.begin(), edges.end(), [](const TPassEdge& a, const TPassEdge& b) { return a.First < b.First; });
   std::vector<const TPassEdge*> active;
-  std::vector<TCrossing> cross;
+  std::vector<uint64_t> cross;
   size_t next = 0;
   for (int64_t n = from; n <= to; ++n) {
     while (next < edges.size() && edges[next].First <= n) active.push_back(&edges[next++]);
@@ -996,16 +1066,15 @@ void PolygonPass(std::vector<TPassEdge> edges, int64_t from, int64_t to, float l
     cross.clear();
     for (const TPassEdge* e : active) {
       float pos;
-      if (MeanCrossing(*e, n, pos)) cross.push_back(TCrossing{pos, e->Flat, e->Run, e->Index});
+      if (MeanCrossing(*e, n, pos)) cross.push_back(CrossingKey(pos, e->Index));
     }
     // Ascending by position; equal positions keep the order of the edges (a stable sort).
-    std::sort(cross.begin(), cross.end(),
-              [](const TCrossing& a, const TCrossing& b) { return a.Pos < b.Pos || (a.Pos == b.Pos && a.Index < b.Index); });
+    std::sort(cross.begin(), cross.end());
     for (size_t k = 0; k + 1 < cross.size(); k += 2) {
-      const TCrossing &l = cross[k], &r = cross[k + 1];
-      float a = std::max(l.Pos, 0.0f), b = std::min(r.Pos, limit);
-      if (l.Flat == pullWhenFlat) a = float(static_cast<ext_t>(a) + static_cast<ext_t>(l.Run) / 2);
-      if (r.Flat == pullWhenFlat) b = float(static_cast<ext_t>(b) - static_cast<ext_t>(r.Run) / 2);
+      const size_t l = uint32_t(cross[k]), r = uint32_t(cross[k + 1]);
+      float a = std::max(CrossingPos(cross[k]), 0.0f), b = std::min(CrossingPos(cross[k + 1]), limit);
+      if (bool(flatOf[l]) == pullWhenFlat) a = float(static_cast<ext_t>(a) + static_cast<ext_t>(runOf[l]) / 2);
+      if (bool(flatOf[r]) == pullWhenFlat) b = float(static_cast<ext_t>(b) - static_cast<ext_t>(runOf[r]) / 2);
       if (b > a) span(int32_t(n), a, b);
     }
   }

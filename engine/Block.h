@@ -137,6 +137,8 @@ class TBlockImage : public TBlock {
   TTC* MakeTile(int32_t tx, int32_t ty, bool FillBack);
   // n pixels of row y from column x0 on, as GetPixel reads them.
   void ReadRow(int32_t y, int32_t x0, int32_t n, uint32_t* out) const;
+  // Stores n pixels into row y from column x0 on, as SetPixel would.
+  void WriteRow(int32_t y, int32_t x0, int32_t n, const uint32_t* in);
   // n pixels from column p0 on of row q, both clamped into the image as GetPixelChannels reads.
   void ReadClampedRow(int32_t q, int64_t p0, int32_t n, uint32_t* out) const;
   void BlurDiscPlain(const TBlockImage& Src, int32_t a, float cx, float cy, float r);

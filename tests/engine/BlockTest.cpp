@@ -384,6 +384,23 @@ TEST(BlockTransform, FlipsRotationAndInversion) {
       ASSERT_EQ(at(r, x, y), at(img, 69 - x, 2 - y));
     }
 
+  // Every pixel of the image is written: an empty block gets every tile of its area.
+  for (int op = 0; op < 3; ++op) {
+    TBlockImage empty, turned;
+    empty.SetSize(100, 70);
+    turned.SetSize(100, 70);
+    if (op == 0) empty.FlipHorizontal();
+    if (op == 1) empty.FlipVertical();
+    if (op == 2) empty.Rotate180To(turned);
+    EXPECT_EQ((op == 2 ? turned : empty).TileCount(), 4) << op;
+    EXPECT_EQ((op == 2 ? turned : empty).GetPixel(99, 69), 0xFFFFFFu);
+  }
+  TBlockImage flat;
+  flat.SetSize(100, 0);
+  flat.FlipVertical();
+  flat.FlipHorizontal();
+  EXPECT_EQ(flat.TileCount(), 0);
+
   TBlockImage white;
   white.SetSize(100, 70);
   white.Invert();
