@@ -139,6 +139,43 @@ TEST(BlockFill, HostileRectanglesCreateNothingOutsideTheGrid) {
   }
 }
 
+TEST(BlockFill, EveryRectangleOperationIgnoresEmptyRectanglesAndClipsHugeOnes) {
+  struct Case { int32_t x, y, w, h; };
+  const Case cases[] = {{0, 0, 0, 10},          {0, 0, 10, 0},     {5, 5, -1, -1}, {INT_MIN, INT_MIN, INT_MAX, INT_MAX},
+                        {-100, -100, 32767, 32767}, {INT_MAX - 5, 0, INT_MAX, 10}, {-16, 3, INT_MAX, 1}};
+  for (const Case& c : cases) {
+    const bool empty = c.w <= 0 || c.h <= 0;
+    TBlockImage img, dst, src;
+    TBlockChannel mask, maskDst;
+    for (TBlock* b : std::initializer_list<TBlock*>{&img, &dst, &src, &mask, &maskDst}) b->SetSize(100, 100);
+    src.SetBackColour(0);
+    src.SetPixel(1, 1, 5);
+    mask.ChannelFill(200);
+    TTC canvas(50, 50);
+    canvas.Fill(0xFF010203);
+    img.FillRect(c.x, c.y, c.w, c.h, 0xFF000000);
+    src.CopyRectToBlock(dst, c.x, c.y, c.w, c.h, c.x, c.y);
+    src.CopyRectToBlock(dst, c.x, c.y, c.w, c.h, 7, -9);
+    mask.CombineChannelRect(maskDst, c.x, c.y, c.w, c.h, 3, 3, TBlockChannel::cmCopy);
+    dst.BlendColourThroughMask(mask, c.x, c.y, c.w, c.h, 0xFF00FF00);
+    src.MaskedSmooth(dst, mask, c.x, c.y, c.w, c.h);
+    src.MultiplyRectTo(canvas, c.x, c.y, c.w, c.h, 0, 0, 128);
+    src.AddRectTo(canvas, c.x, c.y, c.w, c.h, -3, -3, 128);
+    src.SubtractRectTo(canvas, c.x, c.y, c.w, c.h, 4, 4, 128);
+    src.DrawRectTo(canvas, c.x, c.y, c.w, c.h, c.x, c.y);
+    src.StretchRectTo(canvas, c.x, c.y, c.w, c.h);
+    mask.ChannelToGrey(canvas, c.x, c.y, c.w, c.h);
+    dst.PasteFromTTC(canvas, c.x, c.y, c.w, c.h, c.x, c.y);
+    dst.CompactRect(c.x, c.y, c.w, c.h);
+    mask.ChannelFillRect(c.x, c.y, c.w, c.h, 1);
+    if (empty) {
+      EXPECT_EQ(img.TileCount() + dst.TileCount() + maskDst.TileCount(), 0) << c.w << "x" << c.h;
+      EXPECT_TRUE(canvas.IsUniform(0x010203));
+    }
+    for (TBlock* b : std::initializer_list<TBlock*>{&img, &dst, &src, &mask, &maskDst}) EXPECT_LE(b->TileCount(), 4);
+  }
+}
+
 TEST(BlockFill, CompactRectExaminesTheTilesAroundTheRectangleStart) {
   TBlockImage img;
   img.SetSize(400, 64);
