@@ -8,6 +8,7 @@
 #include <QFileDialog>
 #include <QGroupBox>
 #include <QLabel>
+#include <QFontMetrics>
 #include <QLinearGradient>
 #include <QListWidget>
 #include <QMouseEvent>
@@ -45,6 +46,17 @@ QPixmap MakerLogo() {
   return pm;
 }
 
+// The controls keep their places and sizes; where the system's sans font is wider than the
+// one they were laid out for, a text gets a smaller size until it fits (never below 8 pixels).
+void FitText(QWidget* w, const QString& text, int extra) {
+  QFont f = w->font();
+  int px = f.pixelSize() > 0 ? f.pixelSize() : 12;
+  while (px > 8 && QFontMetrics(f).horizontalAdvance(text.trimmed()) + extra > w->width()) {
+    f.setPixelSize(--px);
+  }
+  w->setFont(f);
+}
+
 }  // namespace
 
 TForm2::TForm2(TForm1* form1, QWidget* parent)
@@ -77,8 +89,8 @@ TForm2::TForm2(TForm1* form1, QWidget* parent)
   RadioGroup1Items = new QButtonGroup(this);
   auto* byDate = new QRadioButton(QStringLiteral("par date"), RadioGroup1);
   auto* byName = new QRadioButton(QStringLiteral("par nom"), RadioGroup1);
-  byDate->setGeometry(8, 14, 110, 16);
-  byName->setGeometry(8, 30, 110, 16);
+  byDate->setGeometry(8, 16, 110, 15);
+  byName->setGeometry(8, 32, 110, 15);
   RadioGroup1Items->addButton(byDate, 0);
   RadioGroup1Items->addButton(byName, 1);
   byDate->setChecked(true);
@@ -118,6 +130,14 @@ TForm2::TForm2(TForm1* form1, QWidget* parent)
   Timer1->setObjectName("Timer1");
   Timer1->setInterval(300);
   connect(Timer1, &QTimer::timeout, this, &TForm2::Timer1Timer);
+
+  FitText(Button1, Button1->text(), 10);
+  FitText(CheckBox1, CheckBox1->text(), 22);
+  FitText(CheckBox2, CheckBox2->text(), 22);
+  FitText(Label1, Label1->text(), 0);
+  FitText(Label2, Label2->text(), 0);
+  FitText(byDate, byDate->text(), 22);
+  FitText(byName, byName->text(), 22);
 
   if (Form1) Form1->Form2 = this;
   FormCreate();
