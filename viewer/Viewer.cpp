@@ -211,9 +211,9 @@ void TForm1::OpenSingleFile(const std::string& path) {
 
 bool TForm1::ScanFolder(const std::string& folder) {
   QDir dir(QString::fromStdString(folder));
-  // Regular files only, hidden ones too, in the order the file system gives them; a folder
-  // whose name ends in .wpe is not an event file.
-  dir.setFilter(QDir::Files | QDir::Hidden | QDir::System);
+  // Regular files only, hidden ones too, in the order the file system gives them: a folder
+  // whose name ends in .wpe is not an event file, and a pipe would never end reading.
+  dir.setFilter(QDir::Files | QDir::Hidden);
   dir.setNameFilters({QStringLiteral("*.wpe")});
   dir.setSorting(QDir::Unsorted);
   const QFileInfoList found = dir.entryInfoList();
@@ -224,6 +224,7 @@ bool TForm1::ScanFolder(const std::string& folder) {
   if (base.empty() || base.back() != '/') base += '/';
   for (const QFileInfo& fi : found) {
     if (n >= kMaxFolderEntries) break;
+    if (!fi.isFile()) continue;
     const std::string name = fi.fileName().toStdString();
     Paths[n] = base + name;
     Dates[n] = LastWriteMs(fi);

@@ -2,6 +2,7 @@
 // running playback window, brings that window to the front and ends.
 #include <QApplication>
 #include <QCoreApplication>
+#include <QFileInfo>
 #include <QTimer>
 #include <optional>
 #include <string>
@@ -19,6 +20,9 @@ int main(int argc, char** argv) {
   plat::TNamedMutex mutex("VelloraViewer");
   if (mutex.AlreadyExists()) {
     QCoreApplication app(argc, argv);
+    // The running instance has a working folder of its own: it gets the path in full.
+    if (argument && !argument->empty())
+      argument = QFileInfo(QString::fromLocal8Bit(argument->c_str())).absoluteFilePath().toStdString();
     // Ends even when the running window cannot be found.
     plat::HandOverToRunningInstance("TForm1", argument);
     return 0;

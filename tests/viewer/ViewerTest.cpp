@@ -218,6 +218,7 @@ TEST(ViewerPlayback, CorruptFilesAreReportedAndEndTheProgram) {
     std::ofstream(dir.Path("empty.wpe"));
   }
   std::filesystem::create_directory(dir.Path("folder.wpe"));
+  ASSERT_EQ(mkfifo(dir.Path("pipe.wpe").c_str(), 0600), 0);
   const std::string files[] = {
       dir.Path("garbage.wpe"),
       dir.Path("empty.wpe"),
@@ -229,6 +230,7 @@ TEST(ViewerPlayback, CorruptFilesAreReportedAndEndTheProgram) {
       Wpe(dir, "too-high.wpe", Paper(40, 6400)),
       dir.Path("missing.wpe"),
       dir.Path("folder.wpe"),
+      dir.Path("pipe.wpe"),  // never read: it would not end
   };
   for (const std::string& f : files) {
     SCOPED_TRACE(f);
@@ -260,12 +262,18 @@ TEST(ViewerList, FolderScanListsRegularEventFilesAndSortsBothWays) {
   const std::string a = Wpe(dir, "pics/a.wpe", Paper(10, 10, fills));
   const std::string b = Wpe(dir, "pics/B.WPE", Paper(20, 10, fills));
   std::filesystem::create_directory(folder + "sub.wpe");
+  ASSERT_EQ(mkfifo((folder + "pipe.wpe").c_str(), 0600), 0);
+  std::ofstream(folder + ".hidden.wpe") << "x";
   std::ofstream(folder + "x.bmp") << "BM";
   SetDate(c, 3000);
   SetDate(a, 1000);
   SetDate(b, 2000);
 
   TViewer v;
+  // Hidden files are listed like the others.
+  EXPECT_TRUE(v.Form1.ScanFolder(folder));
+  EXPECT_EQ(v.Form1.FileCount, 4);
+  std::filesystem::remove(folder + ".hidden.wpe");
   v.Form2.FolderChosen(folder);
   ASSERT_EQ(v.Form1.FileCount, 3);
   // By date, newest first; the first is played and selected.
@@ -550,8 +558,10 @@ TEST(ViewerStartUp, ASecondStartHandsItsFileToTheRunningWindowAndEnds) {
   auto running = std::make_unique<TViewer>();
   TViewer& v = *running;
   v.Form1.showMinimized();
-  auto second = [&](const QStringList& args) {
+  auto second = [&](QStringList args, const std::string& cwd = "/") {
     QProcess p;
+    p.setWorkingDirectory(QString::fromStdString(cwd));
+    if (!args.isEmpty() && cwd != "/") args[0] = QString::fromStdString(plat::FileNameOf(args[0].toStdString()));
     p.start(QString::fromStdString(kViewer), args);
     EXPECT_TRUE(p.waitForStarted(10000));
     // The second start talks to this window: keep its messages coming in while it runs.
@@ -559,7 +569,8 @@ TEST(ViewerStartUp, ASecondStartHandsItsFileToTheRunningWindowAndEnds) {
     EXPECT_EQ(p.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(p.exitCode(), 0) << p.readAllStandardError().toStdString();
   };
-  second({QString::fromStdString(file)});
+  // Started in the file's folder with a relative path: the running window gets the full path.
+  second({QString::fromStdString(file)}, dir.Dir());
   EXPECT_EQ(v.Form1.Paths[0], file);
   EXPECT_EQ(v.Form1.FileCount, 1);
   EXPECT_EQ(v.Form1.Playing, 1);
