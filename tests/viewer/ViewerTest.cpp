@@ -401,7 +401,7 @@ TEST(ViewerList, DropsTakeTheEventFilesOfTheFirst32) {
   // Of a drop of more than 32 files the first 32 count, exactly 32 included.
   std::vector<std::string> many;
   for (int i = 0; i < 40; ++i) {
-    const std::string p = dir.Path("m" + std::to_string(100 + i) + ".wpe");
+    const std::string p = dir.Path(std::to_string(100 + i).insert(0, "m").append(".wpe"));
     std::filesystem::copy_file(a, p);
     many.push_back(p);
   }
