@@ -1,7 +1,7 @@
 // Arbitrary streams played onto a paper, in network mode and out of it, at several scales.
 // The first byte chooses the mode: bit 0 network mode, bit 1 a paper made beforehand (as a
-// session's handshake makes it), bits 2-3 the playback scale. The rest is the stream, fed in
-// two pieces so that the wait for whole events is exercised too.
+// session's handshake makes it), bits 2-3 the playback scale, bit 4 the viewer's mode. The
+// rest is the stream, fed in two pieces so that the wait for whole events is exercised too.
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -43,6 +43,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (!SmallPapersOnly(stream, n, scale)) return 0;
 
   TPaper paper;
+  // Bit 4: the viewer's mode; otherwise a preview as small as a navigator may fit.
+  if (mode & 16) paper.SetViewerMode(1);
+  else paper.PreviewImage.SetSize(32, 24);
   if (mode & 2) paper.Init("NONAME", 64, 48);
   paper.SetNetMode(mode & 1);
   TEventPacket packet;

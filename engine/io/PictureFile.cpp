@@ -61,7 +61,7 @@ void ShowRefusal(TWpbResult r) {
     case TWpbResult::TooLarge: text = kMsgTooLarge; break;
     default: break;
   }
-  plat::MessageBox(text, kWarningCaption, plat::MB_OK | plat::MB_ICONWARNING);
+  plat::MessageBox(text, kWarningCaption, unsigned{plat::MB_OK} | plat::MB_ICONWARNING);
 }
 
 // Reads exactly n bytes; false on a short read.
@@ -266,7 +266,7 @@ bool TPaper::LoadFromFile(const std::string& path, TEventPacket& packet, TWpbRes
   } else {
     packet.Clear();
     EventsIncomplete = 1;
-    if (h.EventDataSize != 0) plat::MessageBox(kMsgBrokenEvents, kWarningCaption, plat::MB_OK | plat::MB_ICONWARNING);
+    if (h.EventDataSize != 0) plat::MessageBox(kMsgBrokenEvents, kWarningCaption, unsigned{plat::MB_OK} | plat::MB_ICONWARNING);
   }
   return true;
 }

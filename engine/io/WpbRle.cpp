@@ -20,13 +20,24 @@ void Encode(const TRows& px, bool argb, std::vector<uint8_t>& out) {
   if (n == 0) return;
   const size_t w = static_cast<size_t>(px.Width);
   const uint32_t mask = argb ? 0xFFFFFFFFu : 0x00FFFFFFu;
-  auto at = [&](size_t i) { return px.Rows[i / w][i % w] & mask; };
+  // Pixels are read in order (a chunk looks back at most one pixel), so the row of an index is
+  // found by a division only when the index leaves the row last used.
+  size_t rowStart = 0;
+  const uint32_t* row = px.Rows[0];
+  auto pixel = [&](size_t i) {
+    if (i - rowStart >= w) {
+      rowStart = i / w * w;
+      row = px.Rows[i / w];
+    }
+    return row[i - rowStart];
+  };
+  auto at = [&](size_t i) { return pixel(i) & mask; };
   out.reserve(out.size() + MaxCodedSize(n, argb));
   size_t i = 0;
   while (i < n) {
     if (i == n - 1) {
       out.push_back(1);
-      PutValue(out, px.Rows[i / w][i % w], argb);
+      PutValue(out, pixel(i), argb);
       break;
     }
     const uint32_t first = at(i);
@@ -34,7 +45,7 @@ void Encode(const TRows& px, bool argb, std::vector<uint8_t>& out) {
       size_t k = 2;
       while (k < kMaxChunk && i + k < n && at(i + k) == first) ++k;
       out.push_back(static_cast<uint8_t>(k));
-      PutValue(out, px.Rows[i / w][i % w], argb);
+      PutValue(out, pixel(i), argb);
       i += k;
     } else {
       size_t k = 2;
@@ -46,7 +57,7 @@ void Encode(const TRows& px, bool argb, std::vector<uint8_t>& out) {
         ++k;
       }
       out.push_back(static_cast<uint8_t>(255 - k));
-      for (size_t j = i; j < i + k; ++j) PutValue(out, px.Rows[j / w][j % w], argb);
+      for (size_t j = i; j < i + k; ++j) PutValue(out, pixel(j), argb);
       i += k;
     }
   }
@@ -81,7 +92,19 @@ bool Decode(const uint8_t* data, size_t size, bool argb, const TRows& px) {
       if (size - pos < vb) return false;
       const uint32_t v = value(data + pos);
       pos += vb;
-      for (size_t j = 0; j < c && filled < n; ++j) put(v);
+      // A run fills whole stretches of rows at once.
+      size_t left = std::min<size_t>(c, n - filled);
+      while (left > 0) {
+        const size_t part = std::min<size_t>(left, static_cast<size_t>(px.Width - col));
+        std::fill_n(px.Rows[row] + col, part, v);
+        col += static_cast<int32_t>(part);
+        if (col == px.Width) {
+          col = 0;
+          ++row;
+        }
+        filled += part;
+        left -= part;
+      }
     }
   }
   return true;

@@ -10,6 +10,7 @@
 #include "engine/Layer.h"
 #include "engine/LayerMng.h"
 #include "engine/Paper.h"
+#include "engine/Stroke.h"
 
 namespace {
 
@@ -238,6 +239,114 @@ TEST(PaperPreview, ViewerModeKeepsNoPreview) {
   p.SetViewerMode(0);
   p.UpdatePreview();
   EXPECT_EQ(p.PreviewImage.GetPixel(5, 5), 0xFF000000u);
+}
+
+TEST(PaperPreview, RectangleSizesUseASingleRatioWithAnUnroundedProduct) {
+  TPaper p;
+  p.Init("x", 300, 100);
+  p.Layers->FillRect(0, 0, 0, 300, 100, 0x000000);
+  p.Composite();
+  p.PreviewImage.SetSize(48, 20);
+  p.PreviewImage.Fill(0xFFFF0000u);
+  // 100 x (48 / 300 in single precision) is 15.99999..., so 15 + 1 = 16 columns past x 0: the
+  // reduction writes columns 0..16 and leaves 17. A product rounded to single would reach 17.
+  p.UpdatePreviewRect(0, 0, 100, 100);
+  EXPECT_EQ(p.PreviewImage.GetPixel(16, 0) & 0xFFFFFF, 0u);
+  EXPECT_EQ(p.PreviewImage.GetPixel(17, 0), 0xFFFF0000u);
+}
+
+// ---- Strokes and lines ---------------------------------------------------------------------
+
+void PenBrush(TStroke& b, int32_t layer) {
+  b.SetKind(bkPen);
+  b.SetColor(0x000000);
+  b.SetLayer(layer);
+  b.SetPressureSize(true);
+  b.SetPressureAlpha(true);
+  b.SetMinSize(75);
+  b.SetWidth(4);
+  b.SetGamma(1);
+}
+
+TEST(PaperStroke, ShowsThroughTheWorkingCopyAndCommitsOneUndoStep) {
+  TPaper p;
+  p.Init("x", 40, 30);
+  p.Layers->SetPaperColor(0xE0E0E0);
+  p.Layers->FillRect(0, 0, 10, 40, 10, 0x4080C0);
+  p.Layers->AddLayer(lkMultiply);
+  p.Layers->SetOpacity(1, 128);
+  p.Composite();
+  const auto layerBefore = LayerPixels(p, 1);
+  const auto compositeBefore = CanvasPixels(p.CompositeImage);
+  TStroke b;
+  PenBrush(b, 1);
+  TCanvasTarget win(40, 30);
+  p.StrokeBegin(b, 5, 15, 1);
+  for (float x : {10.0f, 15.0f, 20.0f, 25.0f}) p.StrokeMove(b, &win, x, 15, 1);
+
+  // In progress: the layer is untouched, the composite shows the working copy by the layer's
+  // kind and opacity, and the window was painted.
+  EXPECT_EQ(LayerPixels(p, 1), layerBefore);
+  EXPECT_FALSE(win.Changed.empty());
+  const TBlockImage& work = *p.Layers->FlowImage(1);
+  int changed = 0;
+  for (int32_t y = 0; y < 30; ++y) {
+    for (int32_t x = 0; x < 40; ++x) {
+      const uint32_t under = p.Layers->LayerImage(0)->GetPixel(x, y), w = work.GetPixel(x, y);
+      uint32_t want = 0xFF000000u;
+      for (int k = 0; k < 3; ++k) {
+        const uint8_t paper = 0xE0, l0 = (under >> (8 * k)) & 0xFF, l1 = (w >> (8 * k)) & 0xFF;
+        want |= uint32_t{Mul(Mul(paper, l0, 255), l1, 128)} << (8 * k);
+      }
+      if ((w & 0xFFFFFF) != 0xFFFFFF) {
+        ++changed;
+        ASSERT_EQ(p.CompositeImage.GetPixel(x, y), want) << x << "," << y;
+      }
+    }
+  }
+  EXPECT_GT(changed, 20);
+
+  const TRect r = p.StrokeEnd(b, &win);
+  EXPECT_FALSE(r.IsEmpty());
+  EXPECT_NE(LayerPixels(p, 1), layerBefore);
+  EXPECT_EQ(p.Layers->Layers(1)->UndoSteps(), 1);
+  // The undo gives back exactly the bytes from before the stroke.
+  const TRect u = p.Layers->Undo(1);
+  EXPECT_EQ(u, (TRect{std::max(r.Left, 0), std::max(r.Top, 0), std::min(r.Right, 40), std::min(r.Bottom, 30)}));
+  p.CompositeRect(u.Left, u.Top, u.Width(), u.Height());
+  EXPECT_EQ(LayerPixels(p, 1), layerBefore);
+  EXPECT_EQ(CanvasPixels(p.CompositeImage), compositeBefore);
+  EXPECT_FALSE(p.Layers->CanUndo(1));
+}
+
+TEST(PaperStroke, LineIsOneUndoStepAtFullPressure) {
+  TPaper p;
+  p.Init("x", 40, 30);
+  TStroke b;
+  PenBrush(b, 0);
+  const auto before = LayerPixels(p, 0);
+  p.DrawLine(b, nullptr, 2, 2, 35, 25);
+  EXPECT_EQ(p.Layers->Layers(0)->UndoSteps(), 1);
+  EXPECT_EQ(p.Layers->LayerImage(0)->GetPixel(18, 13) & 0xFFFFFF, 0x010101u);  // opaque black over white
+  p.Layers->Undo(0);
+  EXPECT_EQ(LayerPixels(p, 0), before);
+}
+
+TEST(PaperStroke, LayerOutsideTheStackPaintsAndCommitsNothing) {
+  TPaper p;
+  p.Init("x", 20, 20);
+  p.Composite();
+  TStroke b;
+  PenBrush(b, 3);
+  TCanvasTarget win(20, 20);
+  const auto before = LayerPixels(p, 0);
+  p.StrokeBegin(b, 2, 2, 1);
+  p.StrokeMove(b, &win, 10, 10, 1);
+  EXPECT_EQ(p.StrokeEnd(b, &win), (TRect{0, 0, 0, 0}));
+  p.DrawLine(b, &win, 0, 0, 19, 19);
+  EXPECT_TRUE(win.Changed.empty());
+  EXPECT_EQ(LayerPixels(p, 0), before);
+  EXPECT_FALSE(p.Layers->CanUndo(0));
 }
 
 // ---- Whole-paper changes -------------------------------------------------------------------

@@ -71,6 +71,8 @@ int CmdRender(const TArgs& args) {
   if (!file.LoadFromFile(in)) return Refuse("cannot read " + in);
   TQuietMessages quiet;
   TPaper paper;
+  // Like the viewer, the tool shows no preview or thumbnails; the composite is the same.
+  paper.SetViewerMode(1);
   if (IsPictureFile(file)) {
     TEventPacket record;
     TWpbResult why = TWpbResult::Ok;
