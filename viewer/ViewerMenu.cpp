@@ -193,7 +193,11 @@ void TForm2::Button1Click() {
 }
 
 void TForm2::FolderChosen(const std::string& folder) {
-  if (!Form1 || !Form1->ScanFolder(folder)) return;
+  if (!Form1) return;
+  {
+    plat::TBusyCursor busy;  // a folder of thousands of files, or on a slow disk, takes a while
+    if (!Form1->ScanFolder(folder)) return;
+  }
   if (SortChoice() == 0) Form1->SortByDate();
   else Form1->SortByName();
   Form1->WaitingNext = 0;
