@@ -315,11 +315,12 @@ void TPaper::DrawLine(TStroke& stroke, TPaintTarget* window, int32_t x1, int32_t
   StrokeEnd(stroke, window);
 }
 
-void TPaper::ChangeWholePaper(int32_t newWidth, int32_t newHeight, int rule, int32_t dx, int32_t dy) {
+bool TPaper::ChangeWholePaper(int32_t newWidth, int32_t newHeight, int rule, int32_t dx, int32_t dy) {
   const int32_t W = Width(), H = Height();
-  TTC T(W, H);
+  // Both temporaries first: without memory for them no layer is touched.
+  TTC T;
   TTC T2;
-  if (rule != 0) T2.SetSize(newWidth, newHeight);
+  if (!T.SetSize(W, H) || (rule != 0 && !T2.SetSize(newWidth, newHeight))) return false;
   ResizeComposite(newWidth, newHeight);
   Layers->SetSize(newWidth, newHeight);
   for (int32_t i = 0; i <= Layers->LastIndex(); ++i) {
@@ -354,6 +355,7 @@ void TPaper::ChangeWholePaper(int32_t newWidth, int32_t newHeight, int rule, int
     if (!ViewerMode) image.StretchTo(layer.Thumbnail());
   }
   Layers->RefreshFlow(Layers->ActiveIndex());
+  return true;
 }
 
 bool TPaper::ChangeCanvasSize(int32_t width, int32_t height, int32_t anchor) {
@@ -368,20 +370,18 @@ bool TPaper::ChangeCanvasSize(int32_t width, int32_t height, int32_t anchor) {
     dx = kCol[anchor] == 0 ? 0 : (kCol[anchor] == 1 ? cw : right);
     dy = anchor / 3 == 0 ? 0 : (anchor / 3 == 1 ? ch : bottom);
   }
-  ChangeWholePaper(width, height, 0, dx, dy);
-  return exact;
+  return ChangeWholePaper(width, height, 0, dx, dy) && exact;
 }
 
 bool TPaper::ChangeResolution(int32_t width, int32_t height) {
   if (!Layers) return false;
   const bool exact = ClampSide(width) & ClampSide(height);
-  ChangeWholePaper(width, height, 1, 0, 0);
-  return exact;
+  return ChangeWholePaper(width, height, 1, 0, 0) && exact;
 }
 
-void TPaper::Rotate90(uint8_t right) {
-  if (!Layers) return;
-  ChangeWholePaper(Height(), Width(), right == 1 ? 2 : 3, 0, 0);
+bool TPaper::Rotate90(uint8_t right) {
+  if (!Layers) return false;
+  return ChangeWholePaper(Height(), Width(), right == 1 ? 2 : 3, 0, 0);
 }
 
 // ---- Playback ------------------------------------------------------------------------------

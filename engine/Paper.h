@@ -98,10 +98,12 @@ class TPaper {
   // Bottom), empty (all 0) when nothing was committed.
   TRect StrokeEnd(TStroke& stroke, TPaintTarget* window);
   void DrawLine(TStroke& stroke, TPaintTarget* window, int32_t x1, int32_t y1, int32_t x2, int32_t y2);
-  // Whole-paper changes. Sides are clamped into 1..kMaxPaperSide; false when one was clamped.
+  // Whole-paper changes. Sides are clamped into 1..kMaxPaperSide. False when a side was
+  // clamped (the change is made at the clamped size) or when memory ran out (then nothing
+  // changed, and the paper keeps its size).
   bool ChangeCanvasSize(int32_t width, int32_t height, int32_t anchor);
   bool ChangeResolution(int32_t width, int32_t height);
-  void Rotate90(uint8_t right);
+  bool Rotate90(uint8_t right);
 
   // ---- Playback ---------------------------------------------------------------------------
   // Applies the next event of the packet (inside a stroke: the next point). True to go on
@@ -139,6 +141,6 @@ class TPaper {
                    int32_t flowLayer);
   // The shared frame of the whole-paper changes; rule 0 canvas size, 1 resolution, 2 quarter
   // turn right, 3 quarter turn left.
-  void ChangeWholePaper(int32_t newWidth, int32_t newHeight, int rule, int32_t dx, int32_t dy);
+  bool ChangeWholePaper(int32_t newWidth, int32_t newHeight, int rule, int32_t dx, int32_t dy);
   bool ValidLayer(int32_t layer) const;
 };

@@ -265,7 +265,9 @@ TEST_F(PictureFileTest, DamagedHeadersAndRecordsAreRefused) {
     ASSERT_EQ(messages.Messages.size(), 1u) << c.name;
     EXPECT_EQ(messages.Messages[0].Caption, "警告");
     EXPECT_EQ(messages.Messages[0].Flags & 0xF0u, unsigned{plat::MB_ICONWARNING});
-    if (c.why == TWpbResult::UnknownMagic) EXPECT_EQ(messages.Messages[0].Text, "未知の形式です！");
+    if (c.why == TWpbResult::UnknownMagic) {
+      EXPECT_EQ(messages.Messages[0].Text, "未知の形式です！");
+    }
   }
 }
 
