@@ -349,6 +349,21 @@ TEST(PaperStroke, LayerOutsideTheStackPaintsAndCommitsNothing) {
   EXPECT_FALSE(p.Layers->CanUndo(0));
 }
 
+TEST(PaperStroke, StrokeRectanglesAreClippedToThePaper) {
+  TPaper p;
+  p.Init("x", 20, 20);
+  p.Composite();
+  TStroke b;
+  PenBrush(b, 0);
+  TCanvasTarget win(30, 30);
+  p.CompositeStrokeRect(&win, b, -10, -10, -1, -1);  // wholly left of and above the paper
+  p.CompositeStrokeRect(&win, b, 21, 2, 30, 8);      // wholly right of it
+  EXPECT_TRUE(win.Changed.empty());
+  p.CompositeStrokeRect(&win, b, -5, -5, 3, 4);
+  ASSERT_EQ(win.Changed.size(), 1u);
+  EXPECT_EQ(win.Changed[0], (TRect{0, 0, 3, 4}));
+}
+
 // ---- Whole-paper changes -------------------------------------------------------------------
 
 // A 5 x 3 paper with a patterned multiply layer and an add layer holding one pixel.
