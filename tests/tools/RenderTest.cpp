@@ -7,7 +7,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "common/TempDir.h"
+#include "common/ToolRun.h"
 #include "engine/EventPacket.h"
 #include "engine/Paper.h"
 #include "engine/Stroke.h"
@@ -15,31 +15,12 @@
 
 namespace {
 
-const std::string kTool = VELL_BINARY_DIR "/tools/wpetool";
 const std::string kFixtures = VELL_SOURCE_DIR "/tests/data/replay/";
-
-struct TRun {
-  int status;
-  std::string out, err;
-};
-
-std::string Slurp(const std::string& path) {
-  std::ifstream f(path, std::ios::binary);
-  std::stringstream s;
-  s << f.rdbuf();
-  return s.str();
-}
-
-TRun Tool(const TTempDir& dir, const std::string& args) {
-  const std::string out = dir.Path("stdout"), err = dir.Path("stderr");
-  const int rc = std::system((kTool + " " + args + " >" + out + " 2>" + err).c_str());
-  return {WIFEXITED(rc) ? WEXITSTATUS(rc) : -1, Slurp(out), Slurp(err)};
-}
 
 // The fixture built into an event file in the folder.
 std::string Build(const TTempDir& dir, const std::string& name) {
   const std::string wpe = dir.Path(name + ".wpe");
-  const TRun r = Tool(dir, "build " + kFixtures + name + ".txt " + wpe);
+  const TRun r = RunTool(dir, "build " + kFixtures + name + ".txt " + wpe);
   EXPECT_EQ(r.status, 0) << r.err;
   return wpe;
 }
@@ -73,7 +54,7 @@ struct TBmp {
 TEST(RenderGolden, HalfOpacityRectangleMatchesTheWorkedExample) {
   TTempDir dir;
   const std::string wpe = Build(dir, "half-opacity");
-  const TRun r = Tool(dir, "render " + wpe + " " + dir.Path("a.bmp"));
+  const TRun r = RunTool(dir, "render " + wpe + " " + dir.Path("a.bmp"));
   ASSERT_EQ(r.status, 0) << r.err;
   const TBmp bmp(Slurp(dir.Path("a.bmp")));
   ASSERT_EQ(bmp.bytes.size(), 54u + 12u * 48u);
@@ -102,7 +83,7 @@ TEST(RenderGolden, FamiliesShowTheirWorkedPixels) {
   TTempDir dir;
   for (const Case& c : cases) {
     const std::string wpe = Build(dir, c.name);
-    ASSERT_EQ(Tool(dir, "render " + wpe + " " + dir.Path("a.bmp")).status, 0);
+    ASSERT_EQ(RunTool(dir, "render " + wpe + " " + dir.Path("a.bmp")).status, 0);
     EXPECT_EQ(TBmp(Slurp(dir.Path("a.bmp"))).Pixel(c.x, c.y), c.rgb) << c.name << " at " << c.x << "," << c.y;
   }
 }
@@ -129,7 +110,7 @@ TEST(RenderGolden, EveryEventFamilyReplaysToItsFrozenHash) {
   TTempDir dir;
   for (const Case& c : cases) {
     const std::string wpe = Build(dir, c.name);
-    const TRun r = Tool(dir, "render " + wpe + " " + dir.Path("a.bmp") + " --scale " + c.scale);
+    const TRun r = RunTool(dir, "render " + wpe + " " + dir.Path("a.bmp") + " --scale " + c.scale);
     ASSERT_EQ(r.status, 0) << c.name << ": " << r.err;
     const uint64_t h = Fnv1a(Slurp(dir.Path("a.bmp")));
     EXPECT_EQ(h, c.hash) << c.name << " at " << c.scale << ": 0x" << std::hex << h;
@@ -139,8 +120,8 @@ TEST(RenderGolden, EveryEventFamilyReplaysToItsFrozenHash) {
 TEST(RenderGolden, ScaleMultipliesThePaper) {
   TTempDir dir;
   const std::string wpe = Build(dir, "paper");
-  ASSERT_EQ(Tool(dir, "render " + wpe + " " + dir.Path("1.bmp")).status, 0);
-  ASSERT_EQ(Tool(dir, "render " + wpe + " " + dir.Path("2.bmp") + " --scale 2").status, 0);
+  ASSERT_EQ(RunTool(dir, "render " + wpe + " " + dir.Path("1.bmp")).status, 0);
+  ASSERT_EQ(RunTool(dir, "render " + wpe + " " + dir.Path("2.bmp") + " --scale 2").status, 0);
   const TBmp one(Slurp(dir.Path("1.bmp"))), two(Slurp(dir.Path("2.bmp")));
   EXPECT_EQ(two.width, 2 * one.width);
   EXPECT_EQ(two.height, 2 * one.height);
@@ -163,8 +144,8 @@ TEST(RenderPicture, PictureFileRendersAsItsReplayDoes) {
   for (const char* name : {"strokes", "layers", "pixels"}) {
     const std::string wpe = Build(dir, name), wpb = dir.Path(std::string(name) + ".wpb");
     SavePicture(wpe, wpb);
-    ASSERT_EQ(Tool(dir, "render " + wpe + " " + dir.Path("events.bmp")).status, 0);
-    const TRun r = Tool(dir, "render " + wpb + " " + dir.Path("picture.bmp"));
+    ASSERT_EQ(RunTool(dir, "render " + wpe + " " + dir.Path("events.bmp")).status, 0);
+    const TRun r = RunTool(dir, "render " + wpb + " " + dir.Path("picture.bmp"));
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(Slurp(dir.Path("picture.bmp")), Slurp(dir.Path("events.bmp"))) << name;
   }
@@ -174,14 +155,14 @@ TEST(RenderPicture, DumpOfAPictureFilePrintsItsRecord) {
   TTempDir dir;
   const std::string wpe = Build(dir, "layers"), wpb = dir.Path("a.wpb");
   SavePicture(wpe, wpb);
-  const TRun events = Tool(dir, "dump " + wpe);
-  const TRun picture = Tool(dir, "dump " + wpb);
+  const TRun events = RunTool(dir, "dump " + wpe);
+  const TRun picture = RunTool(dir, "dump " + wpb);
   ASSERT_EQ(picture.status, 0) << picture.err;
   EXPECT_EQ(picture.out, events.out);
   // A picture file cut inside its layers is refused.
   std::string cut = Slurp(wpb).substr(0, 40);
   std::ofstream(dir.Path("cut.wpb"), std::ios::binary) << cut;
-  const TRun bad = Tool(dir, "dump " + dir.Path("cut.wpb"));
+  const TRun bad = RunTool(dir, "dump " + dir.Path("cut.wpb"));
   EXPECT_EQ(bad.status, 1);
   EXPECT_NE(bad.err.find("damaged"), std::string::npos) << bad.err;
 }
@@ -190,7 +171,7 @@ TEST(RenderRefusal, OneLineReasonAndStatusOne) {
   TTempDir dir;
   auto text = [&](const std::string& name, const std::string& body) {
     std::ofstream(dir.Path(name + ".txt")) << body;
-    Tool(dir, "build " + dir.Path(name + ".txt") + " " + dir.Path(name + ".wpe"));
+    RunTool(dir, "build " + dir.Path(name + ".txt") + " " + dir.Path(name + ".wpe"));
     return dir.Path(name + ".wpe");
   };
   const std::string good = text("good", "NewPaper width=4 height=4\nEnd\n");
@@ -212,7 +193,7 @@ TEST(RenderRefusal, OneLineReasonAndStatusOne) {
       {"no output", good, "usage"},
   };
   for (const Case& c : cases) {
-    const TRun r = Tool(dir, "render " + c.args);
+    const TRun r = RunTool(dir, "render " + c.args);
     EXPECT_EQ(r.status, 1) << c.name << ": " << r.err;
     EXPECT_EQ(r.err.rfind("wpetool render: ", 0), 0u) << c.name << ": " << r.err;
     EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << c.name << ": " << r.err;

@@ -7,33 +7,11 @@
 #include <set>
 #include <sstream>
 
-#include "common/TempDir.h"
+#include "common/ToolRun.h"
 #include "engine/EventPacket.h"
 #include "platform/core/Files.h"
 
 namespace {
-
-const std::string kTool = VELL_BINARY_DIR "/tools/wpetool";
-
-struct TRun {
-  int status;
-  std::string out, err;
-};
-
-std::string Slurp(const std::string& path) {
-  std::ifstream f(path, std::ios::binary);
-  std::stringstream s;
-  s << f.rdbuf();
-  return s.str();
-}
-
-void Spit(const std::string& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
-
-TRun RunTool(const TTempDir& dir, const std::string& args) {
-  std::string out = dir.Path("stdout"), err = dir.Path("stderr");
-  int rc = std::system((kTool + " " + args + " >" + out + " 2>" + err).c_str());
-  return {WIFEXITED(rc) ? WEXITSTATUS(rc) : -1, Slurp(out), Slurp(err)};
-}
 
 std::string WithoutComments(const std::string& text) {
   std::istringstream in(text);
