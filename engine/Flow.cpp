@@ -1,8 +1,85 @@
 #include "engine/Flow.h"
 
+#include <algorithm>
+#include <cstring>
+
 namespace {
 constexpr int32_t kFreeSlotSide = 4;
+constexpr int32_t kSide = TBlock::kTileSide;
+
+// The last tile column (row) of a block of the given width (height) that can hold a tile.
+int32_t LastGridTile(int32_t side) { return std::min(side / kSide, TBlock::kGridSide - 1); }
+
+void CopyTile(const TTC& from, TTC& to) {
+  for (int32_t y = 0; y < kSide; ++y) std::memcpy(to.Row32(y), from.Row32(y), size_t(kSide) * 4);
 }
+
+// Makes work a tile-for-tile clone of the image, as image.CloneTo(work) does, for blocks of the
+// same size, reusing the tiles work already has instead of freeing and remaking all of them.
+void ReloadImage(const TBlockImage& image, TBlockImage& work) {
+  work.SetBackColour(image.BackColour());
+  const int32_t lastX = LastGridTile(image.Width()), lastY = LastGridTile(image.Height());
+  bool missing = false;
+  // Tiles both have take the image's pixels first, so that freeing below spares them.
+  for (int32_t ty = 0; ty <= lastY; ++ty)
+    for (int32_t tx = 0; tx <= lastX; ++tx) {
+      const TTC* s = image.GetTile(tx, ty);
+      TTC* d = work.GetTile(tx, ty);
+      if (s && d) CopyTile(*s, *d);
+      missing |= s && !d;
+    }
+  // Tiles the image lacks: filled with the background they are what CompactRect frees. It also
+  // frees neighbours that hold the background; the copy below makes those again.
+  for (int32_t ty = 0; ty <= lastY; ++ty)
+    for (int32_t tx = 0; tx <= lastX; ++tx) {
+      if (image.GetTile(tx, ty) || !work.GetTile(tx, ty)) continue;
+      work.FillRect(tx * kSide, ty * kSide, kSide, kSide, image.BackColour());
+      work.CompactRect(tx * kSide, ty * kSide, kSide, kSide);
+      missing = true;
+    }
+  if (!missing) return;
+  for (int32_t ty = 0; ty <= lastY; ++ty)
+    for (int32_t tx = 0; tx <= lastX; ++tx) {
+      const TTC* s = image.GetTile(tx, ty);
+      if (!s || work.GetTile(tx, ty)) continue;
+      work.EnsureTileAt(tx, ty);
+      if (TTC* d = work.GetTile(tx, ty)) CopyTile(*s, *d);
+    }
+}
+
+bool IsZeroPart(const TChannel& tile, int32_t w, int32_t h) {
+  for (int32_t y = 0; y < h; ++y) {
+    const uint8_t* row = tile.Row(y);
+    if (w == kSide) {
+      uint64_t word[kSide / 8];
+      std::memcpy(word, row, sizeof word);
+      uint64_t any = 0;
+      for (uint64_t v : word) any |= v;
+      if (any) return false;
+    } else {
+      for (int32_t x = 0; x < w; ++x)
+        if (row[x]) return false;
+    }
+  }
+  return true;
+}
+
+// mask.ChannelFill(0), skipping the tiles whose part inside the mask is already all zero.
+void ClearMask(TBlockChannel& mask) {
+  const int32_t W = mask.Width(), H = mask.Height();
+  if (W <= 0 || H <= 0) return;
+  // ChannelFill walks the pixels of the mask, not the whole grid: the same tiles here.
+  const int32_t lastX = std::min((W - 1) / kSide, TBlock::kGridSide - 1);
+  const int32_t lastY = std::min((H - 1) / kSide, TBlock::kGridSide - 1);
+  for (int32_t ty = 0; ty <= lastY; ++ty)
+    for (int32_t tx = 0; tx <= lastX; ++tx) {
+      const int32_t w = std::min(kSide, W - tx * kSide), h = std::min(kSide, H - ty * kSide);
+      const TChannel* t = mask.GetTile(tx, ty);
+      if (t && IsZeroPart(*t, w, h)) continue;
+      mask.ChannelFillRect(tx * kSide, ty * kSide, w, h, 0);
+    }
+}
+}  // namespace
 
 TFlowImage::TFlowImage() {
   for (int32_t i = 0; i < kFlowSlots; ++i) {
@@ -42,9 +119,14 @@ void TFlowImage::Acquire(int32_t layer, const TBlockImage* image) {
   if (work.Width() != image->Width() || work.Height() != image->Height()) {
     work.SetSize(image->Width(), image->Height());
     mask.SetSize(image->Width(), image->Height());
+    image->CloneTo(work);
+    mask.ChannelFill(0);
+  } else if (&work != image) {
+    ReloadImage(*image, work);
+    ClearMask(mask);
+  } else {
+    ClearMask(mask);
   }
-  image->CloneTo(work);
-  mask.ChannelFill(0);
   slot_layer_[pick] = layer;
   locked_[pick] = 0;
   stamp_[pick] = clock_;
@@ -79,8 +161,10 @@ void TFlowImage::CopyTo(int32_t layer, const TBlockImage& block) {
     work.SetSize(block.Width(), block.Height());
     mask_[slot]->SetSize(block.Width(), block.Height());
     mask_[slot]->ChannelFill(0);
+    block.CloneTo(work);
+  } else if (&work != &block) {
+    ReloadImage(block, work);
   }
-  block.CloneTo(work);
 }
 
 void TFlowImage::Reset() {
