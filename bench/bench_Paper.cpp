@@ -210,6 +210,16 @@ void BM_LoadPicture24Layers(benchmark::State& state) {
 }
 BENCHMARK(BM_LoadPicture24Layers)->Unit(benchmark::kMillisecond)->Iterations(3);
 
+// The thumbnails of all 24 layers refreshed whole, as after loading a picture.
+void BM_RefreshThumbnails24Layers(benchmark::State& state) {
+  TPaper& p = BusyPaper();
+  for (auto _ : state)
+    for (int32_t i = 0; i < 24; ++i) p.Layers->Layers(i)->UpdateThumbnail();
+  state.SetItemsProcessed(state.iterations() * 24 * int64_t(kSide) * kSide);
+  state.SetLabel("items: layer pixels");
+}
+BENCHMARK(BM_RefreshThumbnails24Layers)->Unit(benchmark::kMillisecond);
+
 // The yardstick: the same number of bytes written as a plain file, atomically.
 void BM_PlainFileWriteSameSize(benchmark::State& state) {
   std::vector<uint8_t> bytes(static_cast<size_t>(SavedSize()), 0x5A);

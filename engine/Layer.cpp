@@ -1,6 +1,8 @@
 #include "engine/Layer.h"
 
 #include <algorithm>
+#include <cstring>
+#include <vector>
 
 #include "engine/SelectMng.h"
 
@@ -71,6 +73,86 @@ void CompactExactTiles(TBlockImage& image, int32_t tx0, int32_t ty0, int32_t tx1
 }
 
 }  // namespace
+
+void ReduceImageTo(const TBlockImage& image, TTC& canvas, int32_t X, int32_t Y, int32_t W, int32_t H) {
+  const int32_t iw = image.Width(), ih = image.Height(), cw = canvas.Width(), ch = canvas.Height();
+  if (iw <= 0 || ih <= 0) {
+    image.StretchRectTo(canvas, X, Y, W, H);  // reads clamp to pixel 0 there: the plain walk
+    return;
+  }
+  if (W <= 0 || H <= 0 || cw <= 0 || ch <= 0) return;
+  // The same factors as StretchRectTo.
+  const int64_t fx = TruncInt(static_cast<ext_t>(iw) / cw * 1024.0L);
+  const int64_t fy = TruncInt(static_cast<ext_t>(ih) / ch * 1024.0L);
+  const int32_t bx = TruncInt(static_cast<ext_t>(iw) / cw), by = TruncInt(static_cast<ext_t>(ih) / ch);
+  const uint32_t n = uint32_t(bx + 1) * uint32_t(by + 1);
+  const int64_t x0 = std::max<int64_t>(X, 0), x1 = std::min<int64_t>(int64_t(X) + W, cw - 1);
+  const int64_t y0 = std::max<int64_t>(Y, 0), y1 = std::min<int64_t>(int64_t(Y) + H, ch - 1);
+  if (x0 > x1 || y0 > y1) return;
+  auto col = [&](int64_t v) { return int32_t(std::min<int64_t>(v, iw - 1)); };  // v >= 0 here
+  // Source columns c0..c1 feed the destination columns x0..x1.
+  const int32_t c0 = col((fx * x0) >> 10), c1 = col(((fx * x1) >> 10) + bx);
+  const size_t span = size_t(c1 - c0 + 1);
+  std::vector<uint32_t> sa(span), sr(span), sg(span), sb(span);
+  // Up to 257 rows, the column sums fit 16-bit lanes: blue and red, green and alpha in pairs.
+  const bool paired = by < 257;
+  std::vector<uint32_t> lo(paired ? span : 0), hi(paired ? span : 0);
+  const uint32_t back = image.BackColour();
+  for (int64_t y = y0; y <= y1; ++y) {
+    const int64_t sy = (fy * y) >> 10;
+    if (paired) {
+      std::fill(lo.begin(), lo.end(), 0u);
+      std::fill(hi.begin(), hi.end(), 0u);
+    } else {
+      std::fill(sa.begin(), sa.end(), 0u);
+      std::fill(sr.begin(), sr.end(), 0u);
+      std::fill(sg.begin(), sg.end(), 0u);
+      std::fill(sb.begin(), sb.end(), 0u);
+    }
+    // Column sums over the box's rows, one tile column at a time so that each tile is read
+    // row after row. The sums wrap as the plain walk's do; wrapped addition has no order.
+    for (int32_t c = c0; c <= c1;) {
+      const int32_t stop = std::min(c1 + 1, (TBlock::TileIndex(c) + 1) * TBlock::kTileSide);
+      const size_t k0 = size_t(c - c0), m = size_t(stop - c);
+      for (int64_t j = 0; j <= by; ++j) {
+        const int32_t q = int32_t(std::min<int64_t>(sy + j, ih - 1));
+        const TTC* t = image.GetTile(TBlock::TileIndex(c), TBlock::TileIndex(q));
+        const uint32_t* px = t ? t->Row32(TBlock::TileOffset(q)) + TBlock::TileOffset(c) : nullptr;
+        if (paired) {
+          uint32_t* l = lo.data() + k0;
+          uint32_t* h = hi.data() + k0;
+          if (px) {
+            for (size_t k = 0; k < m; ++k) l[k] += px[k] & 0x00FF00FFu, h[k] += (px[k] >> 8) & 0x00FF00FFu;
+          } else {
+            const uint32_t bl = back & 0x00FF00FFu, bh = (back >> 8) & 0x00FF00FFu;
+            for (size_t k = 0; k < m; ++k) l[k] += bl, h[k] += bh;
+          }
+        } else {
+          for (size_t k = 0; k < m; ++k) {
+            const uint32_t p = px ? px[k] : back;
+            const size_t i = k0 + k;
+            sa[i] += p >> 24, sr[i] += (p >> 16) & 0xFF, sg[i] += (p >> 8) & 0xFF, sb[i] += p & 0xFF;
+          }
+        }
+      }
+      c = stop;
+    }
+    if (paired)
+      for (size_t k = 0; k < span; ++k) {
+        sb[k] = lo[k] & 0xFFFF, sr[k] = lo[k] >> 16, sg[k] = hi[k] & 0xFFFF, sa[k] = hi[k] >> 16;
+      }
+    for (int64_t x = x0; x <= x1; ++x) {
+      const int64_t sx = (fx * x) >> 10;
+      uint32_t a = 0, r = 0, g = 0, b = 0;
+      for (int64_t i = 0; i <= bx; ++i) {
+        const size_t k = size_t(col(sx + i) - c0);
+        a += sa[k], r += sr[k], g += sg[k], b += sb[k];
+      }
+      a /= n, r /= n, g /= n, b /= n;
+      canvas.SetPixel(int32_t(x), int32_t(y), (a << 24) + (r << 16) + (g << 8) + b);
+    }
+  }
+}
 
 void ThumbnailSize(int32_t side, int32_t W, int32_t H, int32_t& tw, int32_t& th) {
   if (W <= 0 || H <= 0) {
@@ -155,7 +237,7 @@ void TLayer::UpdateThumbnailRect(int32_t X, int32_t Y, int32_t W, int32_t H) {
   const float ry = static_cast<float>(static_cast<ext_t>(th) / static_cast<ext_t>(ih));
   const int32_t tW = TruncInt(static_cast<ext_t>(W) * static_cast<ext_t>(rx)) + 1;
   const int32_t tH = TruncInt(static_cast<ext_t>(H) * static_cast<ext_t>(ry)) + 1;
-  image_->StretchRectTo(*thumbnail_, tx, ty, tW, tH);
+  ReduceImageTo(*image_, *thumbnail_, tx, ty, tW, tH);
 }
 
 int64_t TLayer::MemorySize() const {

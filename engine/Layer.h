@@ -36,6 +36,13 @@ void ThumbnailSize(int32_t side, int32_t W, int32_t H, int32_t& tw, int32_t& th)
 void CompactLayerImage(TBlockImage& image, TLayerKind kind);
 void CompactLayerImageRect(TBlockImage& image, TLayerKind kind, int32_t X, int32_t Y, int32_t W, int32_t H);
 
+// image.StretchRectTo(canvas, X, Y, W, H), byte for byte, summing each source row once per
+// destination row instead of once per destination pixel.
+void ReduceImageTo(const TBlockImage& image, TTC& canvas, int32_t X, int32_t Y, int32_t W, int32_t H);
+inline void ReduceImageTo(const TBlockImage& image, TTC& canvas) {
+  ReduceImageTo(image, canvas, 0, 0, canvas.Width(), canvas.Height());
+}
+
 constexpr int32_t kUndoSlots = 8;
 constexpr int32_t kLayerThumbSide = 46;
 

@@ -300,7 +300,7 @@ void TLayerMng::VisibleFilter(Op op) {
     TLayer& layer = *layers_[k];
     if (!layer.Visible()) continue;
     op(layer);
-    layer.Image().StretchTo(layer.Thumbnail());
+    ReduceImageTo(layer.Image(), layer.Thumbnail());
   }
   RefreshFlow(active_index_);
 }
