@@ -42,12 +42,37 @@ struct TDiscGrid {
   int Corners(int64_t dx, int64_t dy) const {
     return int(Inside(dx, dy)) + int(Inside(dx + K, dy)) + int(Inside(dx, dy + K)) + int(Inside(dx + K, dy + K));
   }
-  // Samples (dx + i, dy + j), i and j in 0..K-1, that are inside.
-  int64_t Samples(int64_t dx, int64_t dy) const {
+  // The inside samples of one pixel row (sub-rows dy + j), as sub-column half-widths: sample
+  // (d, dy + j) is inside exactly when |d| <= Half[j] (-1: no sample of the sub-row is).
+  struct TSubRows {
+    int64_t Half[5];
+  };
+  TSubRows SubRows(int64_t dy) const {
+    TSubRows s;
+    for (int64_t j = 0; j < K; ++j) {
+      const int64_t m = R2 - (dy + j) * (dy + j);
+      s.Half[j] = m > 0 ? ISqrt(m - 1) : -1;
+    }
+    return s;
+  }
+  // The samples (dx + i, dy + j), i and j in 0..K-1, that are inside, from the sub-rows of dy:
+  // per sub-row, the overlap of dx .. dx + K - 1 with -Half .. Half.
+  int64_t Samples(int64_t dx, const TSubRows& s) const {
     int64_t n = 0;
-    for (int64_t j = 0; j < K; ++j)
-      for (int64_t i = 0; i < K; ++i) n += Inside(dx + i, dy + j);
+    for (int64_t j = 0; j < K; ++j) {
+      const int64_t lo = std::max(dx, -s.Half[j]), hi = std::min(dx + K - 1, s.Half[j]);
+      n += hi >= lo ? hi - lo + 1 : 0;
+    }
     return n;
+  }
+  // The pixels x of the row with at least one sample inside; false when there are none.
+  bool SampledColumns(const TSubRows& s, int64_t& lo, int64_t& hi) const {
+    int64_t h = -1;
+    for (int64_t j = 0; j < K; ++j) h = std::max(h, s.Half[j]);
+    if (h < 0) return false;
+    lo = -FloorDiv(h + K - 1 - CX, K);  // ceil((CX - h - K + 1) / K)
+    hi = FloorDiv(CX + h, K);
+    return lo <= hi;
   }
   // The soft factor from the pixel's top-left corner.
   int64_t Soft(int64_t dx, int64_t dy) const {
@@ -647,6 +672,7 @@ void TBlockImage::DrawDisc(uint32_t Colour, bool Soft, float cx, float cy, float
     const TDiscGrid::TRowCover cover = g.Row(dy);
     const int64_t lo = std::max<int64_t>(cover.Lo, x0), hi = std::min<int64_t>(cover.Hi, x1);
     if (lo > hi) continue;
+    const TDiscGrid::TSubRows sub = g.SubRows(dy);
     ForTileSegments(int32_t(lo), int32_t(hi), [&](int32_t tx, int32_t first, int32_t last) {
       TTC* t = MakeTile(tx, TileIndex(y), true);
       if (!t) return;
@@ -657,7 +683,7 @@ void TBlockImage::DrawDisc(uint32_t Colour, bool Soft, float cx, float cy, float
         if (x >= cover.FullLo && x <= cover.FullHi) {
           alpha = Soft ? (A * g.Soft(dx, dy)) >> 8 : A;
         } else {
-          const int64_t P = g.Samples(dx, dy);
+          const int64_t P = g.Samples(dx, sub);
           alpha = Soft ? (((A * P) * g.Soft(dx, dy)) >> 8) / 16 : (A * P) / 16;
         }
         uint32_t& p = row[TileOffset(x)];
@@ -859,28 +885,26 @@ void TBlockChannel::ChannelDisc(uint8_t Value, bool Max, float cx, float cy, flo
   int32_t x0, x1, y0, y1;
   if (!PixelRange(static_cast<ext_t>(cx) - r, static_cast<ext_t>(cx) + r, GridRight(), x0, x1)) return;
   if (!PixelRange(static_cast<ext_t>(cy) - r, static_cast<ext_t>(cy) + r, GridBottom(), y0, y1)) return;
-  // A partly covered pixel: its share of the 25 samples.
-  auto partial = [&](int64_t dx, int64_t dy) {
-    const int64_t P = g.Samples(dx, dy);
-    return Soft ? (((V * P) * g.Soft(dx, dy)) >> 8) / 25 : (V * P) / 25;
-  };
-  if (r <= 3) {
-    // Small discs sample every pixel of their square.
-    for (int32_t y = y0; y <= y1; ++y)
-      for (int32_t x = x0; x <= x1; ++x) {
-        const uint8_t c = static_cast<uint8_t>(partial(5 * int64_t(x) - g.CX, 5 * int64_t(y) - g.CY));
-        if (Max)
-          StoreMax(x, y, c, true);
-        else
-          ChannelBlendPixel(x, y, Value, c);
-      }
-    return;
-  }
+  // Small discs sample every pixel of their square; larger ones the pixels with a corner inside.
+  const bool small = r <= 3;
   for (int32_t y = y0; y <= y1; ++y) {
     const int64_t dy = 5 * int64_t(y) - g.CY;
-    const TDiscGrid::TRowCover cover = g.Row(dy);
-    const int64_t lo = std::max<int64_t>(cover.Lo, x0), hi = std::min<int64_t>(cover.Hi, x1);
-    if (lo > hi) continue;
+    TDiscGrid::TRowCover cover;  // no pixel fully covered
+    int64_t lo = x0, hi = x1;
+    if (!small) {
+      cover = g.Row(dy);
+      lo = std::max<int64_t>(cover.Lo, x0), hi = std::min<int64_t>(cover.Hi, x1);
+      if (lo > hi) continue;
+    }
+    const TDiscGrid::TSubRows sub = g.SubRows(dy);
+    // A pixel without a sample inside gets 0: left alone, though a blend still makes its tile.
+    int64_t sampledLo = 1, sampledHi = 0;
+    if (!g.SampledColumns(sub, sampledLo, sampledHi) && Max) continue;
+    // A partly covered pixel: its share of the 25 samples.
+    auto partial = [&](int64_t dx) {
+      const int64_t P = g.Samples(dx, sub);
+      return Soft ? (((V * P) * g.Soft(dx, dy)) >> 8) / 25 : (V * P) / 25;
+    };
     ForTileSegments(int32_t(lo), int32_t(hi), [&](int32_t tx, int32_t first, int32_t last) {
       TChannel* t = GetTile(tx, TileIndex(y));
       uint8_t* row = t ? MaskRow(*t, TileOffset(y)) : nullptr;
@@ -890,17 +914,27 @@ void TBlockChannel::ChannelDisc(uint8_t Value, bool Max, float cx, float cy, flo
       };
       auto one = [&](int32_t x, bool full) {
         const int64_t dx = 5 * int64_t(x) - g.CX;
-        const uint8_t c = static_cast<uint8_t>(full ? (Soft ? (V * g.Soft(dx, dy)) >> 8 : V) : partial(dx, dy));
+        const uint8_t c = static_cast<uint8_t>(full ? (Soft ? (V * g.Soft(dx, dy)) >> 8 : V) : partial(dx));
         const uint8_t old = row ? row[TileOffset(x)] : 0;
         if (Max && old >= c) return;  // keeps the larger coverage; no tile for nothing
         if (!ensure()) return;
         uint8_t& p = row[TileOffset(x)];
         p = (Max || full) ? c : (c == 255 ? Value : BlendByte(p, Value, c));
       };
+      if (small) {
+        if (!Max && !ensure()) return;
+        const int64_t a = std::max<int64_t>(first, sampledLo), b = std::min<int64_t>(last, sampledHi);
+        for (int64_t x = a; x <= b; ++x) one(int32_t(x), false);
+        return;
+      }
       const int32_t fullFirst = int32_t(std::max<int64_t>(first, cover.FullLo));
       const int32_t fullLast = int32_t(std::min<int64_t>(last, cover.FullHi));
-      if (Soft || fullFirst > fullLast) {
-        for (int32_t x = first; x <= last; ++x) one(x, x >= cover.FullLo && x <= cover.FullHi);
+      if (fullFirst > fullLast) {
+        for (int32_t x = first; x <= last; ++x) one(x, false);
+        return;
+      }
+      if (Soft) {
+        for (int32_t x = first; x <= last; ++x) one(x, x >= fullFirst && x <= fullLast);
         return;
       }
       for (int32_t x = first; x < fullFirst; ++x) one(x, false);

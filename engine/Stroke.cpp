@@ -332,16 +332,15 @@ void TStroke::AddPoint(float x, float y, float pressure) {
 }
 
 void TStroke::DrawLastSegment(TBlockImage& flowImage, TBlockChannel& flowMask, const TBlockImage& layer) {
-  float x[4], y[4], p[4];
-  for (int i = 0; i < 4; ++i) {
-    x[i] = HistX[i];
-    y[i] = HistY[i];
-    p[i] = HistPressure[i];
-    if (p[i] != 0 && GAMMA != 0)
-      p[i] = ClampUnit(static_cast<float>(std::pow(static_cast<ext_t>(p[i]), static_cast<ext_t>(GAMMA)) /
-                                          std::pow(1.0L, static_cast<ext_t>(GAMMA))));
-  }
-  RenderSegment(flowImage, flowMask, x[2], y[2], p[2], x[1], y[1], p[1], layer);
+  // Only entries 1 and 2 are drawn; the correction of the others would change nothing.
+  auto corrected = [this](float p) {
+    if (p != 0 && GAMMA != 0)
+      p = ClampUnit(static_cast<float>(std::pow(static_cast<ext_t>(p), static_cast<ext_t>(GAMMA)) /
+                                       std::pow(1.0L, static_cast<ext_t>(GAMMA))));
+    return p;
+  };
+  RenderSegment(flowImage, flowMask, HistX[2], HistY[2], corrected(HistPressure[2]), HistX[1], HistY[1],
+                corrected(HistPressure[1]), layer);
 }
 
 void TStroke::IncludeSegmentRect(float x, float y, float r) {

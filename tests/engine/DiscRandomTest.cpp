@@ -1,0 +1,166 @@
+// Dabs on random data: the row-wise disc loops against the disc formulas evaluated point by
+// point, over many random centres, radii, opacities and mask contents.
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "engine/Block.h"
+
+namespace {
+
+// The sub-pixel disc tested point by point.
+struct TPlainDisc {
+  int64_t K, R2, CX, CY;
+  TPlainDisc(int k, float cx, float cy, float r)
+      : K(k), R2(int64_t(TruncInt(static_cast<ext_t>(r) * k)) * TruncInt(static_cast<ext_t>(r) * k)),
+        CX(TruncInt(static_cast<ext_t>(cx) * k)), CY(TruncInt(static_cast<ext_t>(cy) * k)) {}
+  bool In(int64_t dx, int64_t dy) const { return dx * dx + dy * dy < R2; }
+  int Corners(int64_t dx, int64_t dy) const { return In(dx, dy) + In(dx + K, dy) + In(dx, dy + K) + In(dx + K, dy + K); }
+  int64_t Samples(int64_t dx, int64_t dy) const {
+    int64_t n = 0;
+    for (int j = 0; j < K; ++j)
+      for (int i = 0; i < K; ++i) n += In(dx + i, dy + j);
+    return n;
+  }
+  int64_t S(int64_t dx, int64_t dy) const { return R2 ? std::max<int64_t>(0, 255 - (dx * dx + dy * dy) * 255 / R2) : 0; }
+};
+
+void PlainChannelDisc(TBlockChannel& m, uint8_t value, bool max, float cx, float cy, float r, float opacity, bool soft) {
+  if (!(r > 0)) return;
+  const int64_t V = TruncInt(static_cast<ext_t>(value) * opacity);
+  const TPlainDisc g(5, cx, cy, r);
+  for (int32_t y = TruncInt(static_cast<ext_t>(cy) - r); y <= TruncInt(static_cast<ext_t>(cy) + r); ++y)
+    for (int32_t x = TruncInt(static_cast<ext_t>(cx) - r); x <= TruncInt(static_cast<ext_t>(cx) + r); ++x) {
+      const int64_t dx = 5 * int64_t(x) - g.CX, dy = 5 * int64_t(y) - g.CY;
+      const int n = r > 3 ? g.Corners(dx, dy) : 1;
+      if (n == 0) continue;
+      uint8_t c;
+      if (n == 4)
+        c = uint8_t(soft ? (V * g.S(dx, dy)) >> 8 : V);
+      else
+        c = uint8_t(soft ? ((V * g.Samples(dx, dy) * g.S(dx, dy)) >> 8) / 25 : V * g.Samples(dx, dy) / 25);
+      if (max) {
+        if (m.ChannelGetPixel(x, y) < c) m.ChannelBlendPixel(x, y, c, 255);
+      } else if (n == 4) {
+        m.ChannelBlendPixel(x, y, c, 255);
+      } else {
+        m.ChannelBlendPixel(x, y, value, c);
+      }
+    }
+}
+
+void PlainDrawDisc(TBlockImage& b, uint32_t colour, bool soft, float cx, float cy, float r, float opacity) {
+  if (r < 3) soft = false;
+  const int64_t A = TruncInt(static_cast<ext_t>(opacity) * 255);
+  const TPlainDisc g(4, cx, cy, r);
+  for (int32_t y = TruncInt(static_cast<ext_t>(cy) - r); y <= TruncInt(static_cast<ext_t>(cy) + r); ++y)
+    for (int32_t x = TruncInt(static_cast<ext_t>(cx) - r); x <= TruncInt(static_cast<ext_t>(cx) + r); ++x) {
+      const int64_t dx = 4 * int64_t(x) - g.CX, dy = 4 * int64_t(y) - g.CY;
+      const int n = g.Corners(dx, dy);
+      if (n == 0) continue;
+      int64_t alpha;
+      if (n == 4)
+        alpha = soft ? (A * g.S(dx, dy)) >> 8 : A;
+      else
+        alpha = soft ? ((A * g.Samples(dx, dy) * g.S(dx, dy)) >> 8) / 16 : A * g.Samples(dx, dy) / 16;
+      b.BlendPixel(x, y, colour | 0xFF000000u, uint8_t(alpha));
+    }
+}
+
+struct TRandomDab {
+  float cx, cy, r, opacity;
+  bool soft, max;
+  uint8_t value;
+};
+
+// Centres anywhere on and around a 150 x 130 block, often near tile edges; radii mostly small.
+TRandomDab RandomDab(std::mt19937& rng) {
+  std::uniform_real_distribution<float> unit(0, 1);
+  TRandomDab d;
+  auto coord = [&](float side) {
+    if (rng() % 3 == 0) return float(64 * int(rng() % 3)) + (unit(rng) - 0.5f) * 4;
+    return unit(rng) * (side + 20) - 10;
+  };
+  d.cx = coord(150);
+  d.cy = coord(130);
+  switch (rng() % 4) {
+    case 0: d.r = unit(rng) * 1.5f; break;
+    case 1: d.r = 1 + unit(rng) * 2.5f; break;
+    case 2: d.r = 3 + unit(rng) * 6; break;
+    default: d.r = unit(rng) * 40; break;
+  }
+  if (rng() % 8 == 0) d.r = float(rng() % 5) + (rng() % 2 ? 0.0f : 1e-6f);  // on the r <= 3 boundary and the grid
+  d.opacity = rng() % 3 == 0 ? 1.0f : unit(rng) * 1.2f;
+  d.soft = rng() % 2;
+  d.max = rng() % 2;
+  d.value = uint8_t(rng() % 4 == 0 ? 255 : rng());
+  return d;
+}
+
+TEST(DiscRandom, ChannelDiscGivesThePlainFormulasValuesAndTiles) {
+  std::mt19937 rng(20240611);
+  for (int round = 0; round < 40; ++round) {
+    TBlockChannel fast, plain;
+    fast.SetSize(150, 130);
+    plain.SetSize(150, 130);
+    // Some tiles random, some absent, some zero.
+    for (int ty = 0; ty < 3; ++ty)
+      for (int tx = 0; tx < 3; ++tx) {
+        const uint32_t kind = rng() % 3;
+        if (kind == 0) continue;
+        for (int y = 64 * ty; y < 64 * ty + 64; ++y)
+          for (int x = 64 * tx; x < 64 * tx + 64; ++x) {
+            const uint8_t v = kind == 1 ? 0 : uint8_t(rng());
+            fast.ChannelBlendPixel(x, y, v, 255);
+            plain.ChannelBlendPixel(x, y, v, 255);
+          }
+      }
+    for (int k = 0; k < 30; ++k) {
+      const TRandomDab d = RandomDab(rng);
+      fast.ChannelDisc(d.value, d.max, d.cx, d.cy, d.r, d.opacity, d.soft);
+      PlainChannelDisc(plain, d.value, d.max, d.cx, d.cy, d.r, d.opacity, d.soft);
+      for (int y = -1; y < 200; ++y)
+        for (int x = -1; x < 200; ++x)
+          ASSERT_EQ(fast.ChannelGetPixel(x, y), plain.ChannelGetPixel(x, y))
+              << "at " << x << "," << y << " after dab " << d.cx << "," << d.cy << " r " << d.r << " soft " << d.soft
+              << " max " << d.max;
+      ASSERT_EQ(fast.TileCount(), plain.TileCount()) << d.cx << "," << d.cy << " r " << d.r << " max " << d.max;
+      for (int y = 0; y < 192; y += 64)
+        for (int x = 0; x < 192; x += 64) ASSERT_EQ(fast.HasTile(x, y), plain.HasTile(x, y));
+    }
+  }
+}
+
+TEST(DiscRandom, DrawDiscGivesThePlainFormulasPixelsAndTiles) {
+  std::mt19937 rng(977);
+  for (int round = 0; round < 25; ++round) {
+    TBlockImage fast, plain;
+    fast.SetSize(150, 130);
+    plain.SetSize(150, 130);
+    fast.SetBackColour(rng() & 0xFFFFFF);
+    plain.SetBackColour(fast.BackColour());
+    for (int ty = 0; ty < 3; ++ty)
+      for (int tx = 0; tx < 3; ++tx) {
+        if (rng() % 3 == 0) continue;
+        for (int y = 64 * ty; y < 64 * ty + 64; ++y)
+          for (int x = 64 * tx; x < 64 * tx + 64; ++x) {
+            const uint32_t c = rng();
+            fast.SetPixel(x, y, c);
+            plain.SetPixel(x, y, c);
+          }
+      }
+    for (int k = 0; k < 20; ++k) {
+      const TRandomDab d = RandomDab(rng);
+      const uint32_t colour = rng() & 0xFFFFFF;
+      fast.DrawDisc(colour, d.soft, d.cx, d.cy, d.r, d.opacity);
+      PlainDrawDisc(plain, colour, d.soft, d.cx, d.cy, d.r, d.opacity);
+      for (int y = -1; y < 200; ++y)
+        for (int x = -1; x < 200; ++x)
+          ASSERT_EQ(fast.GetPixel(x, y), plain.GetPixel(x, y))
+              << "at " << x << "," << y << " after dab " << d.cx << "," << d.cy << " r " << d.r;
+      ASSERT_EQ(fast.TileCount(), plain.TileCount());
+    }
+  }
+}
+
+}  // namespace
