@@ -28,13 +28,28 @@ void ReloadImage(const TBlockImage& image, TBlockImage& work) {
       if (s && d) CopyTile(*s, *d);
       missing |= s && !d;
     }
-  // Tiles the image lacks: filled with the background they are what CompactRect frees. It also
-  // frees neighbours that hold the background; the copy below makes those again.
+  // Tiles the image lacks: filled with the background they are what CompactRect frees. Its
+  // narrowest reach is 2 x 2 tiles, so the corner is chosen that spares kept background tiles
+  // where one does; those it frees anyway the copy below makes again.
+  const uint32_t back = image.BackColour();
+  auto spoils = [&](int32_t x, int32_t y) {
+    const TTC* d = work.GetTile(x, y);
+    return d && image.GetTile(x, y) && d->IsUniform(back);
+  };
   for (int32_t ty = 0; ty <= lastY; ++ty)
     for (int32_t tx = 0; tx <= lastX; ++tx) {
       if (image.GetTile(tx, ty) || !work.GetTile(tx, ty)) continue;
-      work.FillRect(tx * kSide, ty * kSide, kSide, kSide, image.BackColour());
-      work.CompactRect(tx * kSide, ty * kSide, kSide, kSide);
+      work.FillRect(tx * kSide, ty * kSide, kSide, kSide, back);
+      // A rectangle of one pixel at tile column c reaches columns c-1 and c (only 0 at c = 0).
+      int32_t bestX = tx, bestY = ty, least = 4;
+      for (int32_t cy : {ty, ty + 1})
+        for (int32_t cx : {tx, tx + 1}) {
+          int32_t n = 0;
+          for (int32_t y = std::max(cy - 1, 0); y <= cy; ++y)
+            for (int32_t x = std::max(cx - 1, 0); x <= cx; ++x) n += (x != tx || y != ty) && spoils(x, y);
+          if (n < least) least = n, bestX = cx, bestY = cy;
+        }
+      work.CompactRect(bestX * kSide, bestY * kSide, 1, 1);
       missing = true;
     }
   if (!missing) return;
