@@ -57,11 +57,13 @@ struct TDiscGrid {
   }
   // The samples (dx + i, dy + j), i and j in 0..K-1, that are inside, from the sub-rows of dy:
   // per sub-row, the overlap of dx .. dx + K - 1 with -Half .. Half.
+  // Kk is K, known to the compiler so that the sub-rows unroll.
+  template <int Kk>
   int64_t Samples(int64_t dx, const TSubRows& s) const {
     int64_t n = 0;
-    for (int64_t j = 0; j < K; ++j) {
-      const int64_t lo = std::max(dx, -s.Half[j]), hi = std::min(dx + K - 1, s.Half[j]);
-      n += hi >= lo ? hi - lo + 1 : 0;
+    for (int j = 0; j < Kk; ++j) {
+      const int64_t lo = std::max(dx, -s.Half[j]), hi = std::min(dx + Kk - 1, s.Half[j]);
+      n += std::max<int64_t>(hi - lo + 1, 0);
     }
     return n;
   }
@@ -683,7 +685,7 @@ void TBlockImage::DrawDisc(uint32_t Colour, bool Soft, float cx, float cy, float
         if (x >= cover.FullLo && x <= cover.FullHi) {
           alpha = Soft ? (A * g.Soft(dx, dy)) >> 8 : A;
         } else {
-          const int64_t P = g.Samples(dx, sub);
+          const int64_t P = g.Samples<4>(dx, sub);
           alpha = Soft ? (((A * P) * g.Soft(dx, dy)) >> 8) / 16 : (A * P) / 16;
         }
         uint32_t& p = row[TileOffset(x)];
@@ -902,7 +904,7 @@ void TBlockChannel::ChannelDisc(uint8_t Value, bool Max, float cx, float cy, flo
     if (!g.SampledColumns(sub, sampledLo, sampledHi) && Max) continue;
     // A partly covered pixel: its share of the 25 samples.
     auto partial = [&](int64_t dx) {
-      const int64_t P = g.Samples(dx, sub);
+      const int64_t P = g.Samples<5>(dx, sub);
       return Soft ? (((V * P) * g.Soft(dx, dy)) >> 8) / 25 : (V * P) / 25;
     };
     ForTileSegments(int32_t(lo), int32_t(hi), [&](int32_t tx, int32_t first, int32_t last) {
