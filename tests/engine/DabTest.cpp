@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "engine/Block.h"
+#include "PlainDisc.h"
 
 namespace {
 
@@ -66,27 +67,10 @@ void PlainBlurDisc(TBlockImage& dst, const TBlockImage& src, int32_t a, float cx
     }
 }
 
-// The sub-pixel disc as written: corners and samples tested point by point.
-struct PlainGrid {
-  int64_t K, R2, CX, CY;
-  PlainGrid(int k, float cx, float cy, float r)
-      : K(k), R2(int64_t(TruncInt(static_cast<ext_t>(r) * k)) * TruncInt(static_cast<ext_t>(r) * k)),
-        CX(TruncInt(static_cast<ext_t>(cx) * k)), CY(TruncInt(static_cast<ext_t>(cy) * k)) {}
-  bool In(int64_t dx, int64_t dy) const { return dx * dx + dy * dy < R2; }
-  int Corners(int64_t dx, int64_t dy) const { return In(dx, dy) + In(dx + K, dy) + In(dx, dy + K) + In(dx + K, dy + K); }
-  int64_t Samples(int64_t dx, int64_t dy) const {
-    int64_t n = 0;
-    for (int j = 0; j < K; ++j)
-      for (int i = 0; i < K; ++i) n += In(dx + i, dy + j);
-    return n;
-  }
-  int64_t S(int64_t dx, int64_t dy) const { return R2 ? std::max<int64_t>(0, 255 - (dx * dx + dy * dy) * 255 / R2) : 0; }
-};
-
 void PlainDrawDisc(TBlockImage& b, uint32_t colour, bool soft, float cx, float cy, float r, float opacity) {
   if (r < 3) soft = false;
   int64_t A = TruncInt(static_cast<ext_t>(opacity) * 255);
-  PlainGrid g(4, cx, cy, r);
+  TPlainDisc g(4, cx, cy, r);
   for (int32_t y = TruncInt(static_cast<ext_t>(cy) - r); y <= TruncInt(static_cast<ext_t>(cy) + r); ++y)
     for (int32_t x = TruncInt(static_cast<ext_t>(cx) - r); x <= TruncInt(static_cast<ext_t>(cx) + r); ++x) {
       int64_t dx = 4 * x - g.CX, dy = 4 * y - g.CY, alpha;
@@ -103,7 +87,7 @@ void PlainDrawDisc(TBlockImage& b, uint32_t colour, bool soft, float cx, float c
 void PlainChannelDisc(TBlockChannel& m, uint8_t value, bool max, float cx, float cy, float r, float opacity, bool soft) {
   if (r <= 0) return;
   int64_t V = TruncInt(static_cast<ext_t>(value) * opacity);
-  PlainGrid g(5, cx, cy, r);
+  TPlainDisc g(5, cx, cy, r);
   auto store = [&](int x, int y, uint8_t c) {
     if (!max || m.ChannelGetPixel(x, y) < c) m.ChannelBlendPixel(x, y, c, 255);
   };
