@@ -39,6 +39,7 @@ std::string EncodeWindowAnswer(int64_t result) {
 }
 
 int64_t DecodeWindowMessage(const char* bytes, size_t n, TWindowMessage& out) {
+  if (n == 0) return 0;  // nothing yet (and no bytes to compare: the pointer may be null)
   if (std::memcmp(bytes, kMessageMagic, std::min<size_t>(n, 4)) != 0) return -1;
   if (n < kWindowMessageHeaderSize) return 0;
   const uint64_t len = GetLE(bytes + 24, 4);
@@ -52,6 +53,7 @@ int64_t DecodeWindowMessage(const char* bytes, size_t n, TWindowMessage& out) {
 }
 
 int64_t DecodeWindowAnswer(const char* bytes, size_t n, int64_t& result) {
+  if (n == 0) return 0;
   if (std::memcmp(bytes, kAnswerMagic, std::min<size_t>(n, 4)) != 0) return -1;
   if (n < kWindowAnswerSize) return 0;
   result = static_cast<int64_t>(GetLE(bytes + 4, 8));

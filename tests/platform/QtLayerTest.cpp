@@ -335,6 +335,9 @@ TEST(WindowMessageFrames, RoundTripAndRejectOrWaitOnBadBytes) {
   int64_t r = 0;
   const std::string ans = EncodeWindowAnswer(-42);
   EXPECT_EQ(DecodeWindowAnswer(ans.data(), ans.size() - 1, r), 0);
+  // An empty read may come with no buffer at all.
+  EXPECT_EQ(DecodeWindowMessage(nullptr, 0, back), 0);
+  EXPECT_EQ(DecodeWindowAnswer(nullptr, 0, r), 0);
   EXPECT_EQ(DecodeWindowAnswer(ans.data(), ans.size(), r), int64_t(ans.size()));
   EXPECT_EQ(r, -42);
 }
