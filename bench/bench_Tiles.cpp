@@ -2,7 +2,9 @@
 // move the same bytes as the cases they sit beside, so results read as a ratio to bandwidth.
 #include <benchmark/benchmark.h>
 
+#include <cmath>
 #include <cstring>
+#include <string>
 #include <memory>
 #include <random>
 #include <vector>
@@ -131,6 +133,37 @@ void BlurDiscDab(benchmark::State& state) {
   DabCounters(state, r);
 }
 BENCHMARK(BlurDiscDab)->Arg(2)->Arg(8)->Arg(32)->Arg(128);
+
+// Polygon masks: a selection outline of a few corners, and the worst an event may carry
+// (65535 random corners, crossing everywhere), over a small and a large paper.
+void FillPolygonMask(benchmark::State& state) {
+  const int side = static_cast<int>(state.range(0)), n = static_cast<int>(state.range(1));
+  std::mt19937 rng(7);
+  std::vector<TPoint> pts;
+  if (n <= 32) {
+    for (int i = 0; i < n; ++i) {  // a star-ish outline around the centre
+      const double a = 6.2831853 * i / n, r = side * (i % 2 ? 0.2 : 0.45);
+      pts.push_back(TPoint{int32_t(side / 2 + r * std::cos(a)), int32_t(side / 2 + r * std::sin(a))});
+    }
+  } else {
+    std::uniform_int_distribution<int32_t> d(0, side - 1);
+    for (int i = 0; i < n; ++i) pts.push_back(TPoint{d(rng), d(rng)});
+  }
+  for (auto _ : state) {
+    state.PauseTiming();
+    auto mask = std::make_unique<TBlockChannel>();
+    mask->SetSize(side, side);
+    state.ResumeTiming();
+    mask->FillPolygon(pts);
+    benchmark::DoNotOptimize(mask.get());
+    state.PauseTiming();
+    mask.reset();  // freeing the tiles is not the fill's cost
+    state.ResumeTiming();
+  }
+  state.SetLabel(std::to_string(n) + " points over " + std::to_string(side) + "^2");
+}
+BENCHMARK(FillPolygonMask)->Args({1000, 20})->Args({5000, 20})->Args({1000, 65535})->Args({5000, 65535})
+    ->Unit(benchmark::kMillisecond)->Iterations(1);
 
 }  // namespace
 

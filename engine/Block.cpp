@@ -1065,14 +1065,22 @@ std::vector<TPassEdge> PassEdges(const std::vector<TPoint>& p, bool rows) {
   return edges;
 }
 
-// The mean crossing of the edge with the sub-lines n + 0, 0.25, 0.5, 0.75; false when none meets it.
-bool MeanCrossing(const TPassEdge& e, int64_t n, float& pos) {
+// An edge while its rows (columns) are visited, packed so that the crossings read it from cache.
+struct TActiveEdge {
+  ext_t DV, DU;
+  float U1, U2, V1;
+  int32_t Index;
+  int64_t Last;
+};
+
+// The mean crossing of the edge with the sub-lines s[0..3] = n + 0, 0.25, 0.5, 0.75; false
+// when none meets it.
+inline bool MeanCrossing(const TActiveEdge& e, const ext_t (&s)[4], float& pos) {
   float sum = 0;
   int count = 0;
   for (int k = 0; k < 4; ++k) {
-    ext_t s = static_cast<ext_t>(n) + 0.25L * k;
-    if (s < e.U1 || s > e.U2) continue;
-    float c = float(static_cast<ext_t>(e.V1) + (s - e.U1) * e.DV / e.DU);
+    if (s[k] < e.U1 || s[k] > e.U2) continue;
+    float c = float(static_cast<ext_t>(e.V1) + (s[k] - e.U1) * e.DV / e.DU);
     sum = float(static_cast<ext_t>(sum) + c);
     ++count;
   }
@@ -1081,8 +1089,64 @@ bool MeanCrossing(const TPassEdge& e, int64_t n, float& pos) {
   return true;
 }
 
+// Sorts crossing keys ascending. Many crossings go first into buckets by position (a
+// monotone map, so equal positions share a bucket), each bucket then sorted on its own.
+class TCrossingSorter {
+ public:
+  void Sort(std::vector<uint64_t>& keys, float limit) {
+    const size_t n = keys.size();
+    if (n < 64 || !(limit > 0)) {
+      SortRange(keys.data(), keys.data() + n);
+      return;
+    }
+    const uint32_t inner = uint32_t(std::min<size_t>(n / 2, 1u << 20));
+    const uint32_t buckets = inner + 2;  // one below 0, one at or past the limit
+    const double scale = double(inner) / double(limit);
+    FBucket.resize(n);
+    FCount.assign(size_t(buckets) + 1, 0);
+    for (size_t i = 0; i < n; ++i) {
+      const float pos = CrossingPos(keys[i]);
+      uint32_t b;
+      if (!(pos > 0))
+        b = 0;
+      else if (pos >= limit)
+        b = buckets - 1;
+      else
+        b = 1 + std::min(uint32_t(double(pos) * scale), inner - 1);
+      FBucket[i] = b;
+      ++FCount[b + 1];
+    }
+    for (uint32_t b = 0; b < buckets; ++b) FCount[b + 1] += FCount[b];
+    FOut.resize(n);
+    {
+      std::vector<uint32_t>& at = FAt;
+      at.assign(FCount.begin(), FCount.end() - 1);
+      for (size_t i = 0; i < n; ++i) FOut[at[FBucket[i]]++] = keys[i];
+    }
+    for (uint32_t b = 0; b < buckets; ++b) SortRange(FOut.data() + FCount[b], FOut.data() + FCount[b + 1]);
+    keys.swap(FOut);
+  }
+
+ private:
+  static void SortRange(uint64_t* first, uint64_t* last) {
+    if (last - first > 24) {
+      std::sort(first, last);
+      return;
+    }
+    for (uint64_t* i = first + (first != last); i < last; ++i) {
+      const uint64_t v = *i;
+      uint64_t* j = i;
+      for (; j > first && *(j - 1) > v; --j) *j = *(j - 1);
+      *j = v;
+    }
+  }
+  std::vector<uint32_t> FBucket, FCount, FAt;
+  std::vector<uint64_t> FOut;
+};
+
 // One pass over lines n = from .. to; span(n, a, b) draws a pair. Pulled-in ends follow the
-// edge's flat flag (row pass) or its negation (column pass).
+// edge's flat flag (row pass) or its negation (column pass). Each line visits only the edges
+// whose range of lines covers it.
 template <class Span>
 void PolygonPass(std::vector<TPassEdge> edges, int64_t from, int64_t to, float limit,
                  bool pullWhenFlat, Span span) {
@@ -1092,20 +1156,43 @@ void PolygonPass(std::vector<TPassEdge> edges, int64_t from, int64_t to, float l
   std::vector<float> runOf(count);
   std::vector<uint8_t> flatOf(count);
   for (const TPassEdge& e : edges) runOf[size_t(e.Index)] = e.Run, flatOf[size_t(e.Index)] = e.Flat;
-  std::stable_sort(edges.begin(), edges.end(), [](const TPassEdge& a, const TPassEdge& b) { return a.First < b.First; });
-  std::vector<const TPassEdge*> active;
+  std::sort(edges.begin(), edges.end(), [](const TPassEdge& a, const TPassEdge& b) { return a.First < b.First; });
+  std::vector<TActiveEdge> active;
+  active.reserve(edges.size());
   std::vector<uint64_t> cross;
+  cross.reserve(edges.size());
+  TCrossingSorter sorter;
   size_t next = 0;
   for (int64_t n = from; n <= to; ++n) {
-    while (next < edges.size() && edges[next].First <= n) active.push_back(&edges[next++]);
-    std::erase_if(active, [n](const TPassEdge* e) { return e->Last < n; });
-    cross.clear();
-    for (const TPassEdge* e : active) {
-      float pos;
-      if (MeanCrossing(*e, n, pos)) cross.push_back(CrossingKey(pos, e->Index));
+    // Lines between the edges' ranges meet nothing.
+    if (active.empty()) {
+      if (next == edges.size()) break;
+      n = std::max(n, edges[next].First);
+      if (n > to) break;
     }
-    // Ascending by position; equal positions keep the order of the edges (a stable sort).
-    std::sort(cross.begin(), cross.end());
+    for (; next < edges.size() && edges[next].First <= n; ++next) {
+      const TPassEdge& e = edges[next];
+      active.push_back(TActiveEdge{e.DV, e.DU, e.U1, e.U2, e.V1, e.Index, e.Last});
+    }
+    // The crossings are ordered by (position, index) below, so the order of the active edges
+    // does not matter: a finished edge is replaced by the last.
+    for (size_t i = 0; i < active.size();) {
+      if (active[i].Last < n) {
+        active[i] = active.back();
+        active.pop_back();
+      } else {
+        ++i;
+      }
+    }
+    const ext_t s[4] = {static_cast<ext_t>(n) + 0.25L * 0, static_cast<ext_t>(n) + 0.25L * 1,
+                        static_cast<ext_t>(n) + 0.25L * 2, static_cast<ext_t>(n) + 0.25L * 3};
+    cross.clear();
+    for (const TActiveEdge& e : active) {
+      float pos;
+      if (MeanCrossing(e, s, pos)) cross.push_back(CrossingKey(pos, e.Index));
+    }
+    // Ascending by position; equal positions keep the order of the edges.
+    sorter.Sort(cross, limit);
     for (size_t k = 0; k + 1 < cross.size(); k += 2) {
       const size_t l = uint32_t(cross[k]), r = uint32_t(cross[k + 1]);
       float a = std::max(CrossingPos(cross[k]), 0.0f), b = std::min(CrossingPos(cross[k + 1]), limit);
