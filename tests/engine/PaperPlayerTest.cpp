@@ -4,11 +4,16 @@
 #include <gtest/gtest.h>
 
 #include "PaperTestUtil.h"
+#include "engine/Channel.h"
 #include "engine/EventPacket.h"
 #include "engine/Layer.h"
 #include "engine/LayerMng.h"
 #include "engine/Paper.h"
+#include "engine/SelectMng.h"
 #include "engine/Stroke.h"
+
+#include <functional>
+#include <string>
 
 namespace {
 
@@ -275,6 +280,133 @@ TEST(PaperPlayer, CodesThatAreNotEventsStop) {
     EXPECT_FALSE(s.go) << code;
     EXPECT_EQ(s.code, code);
     EXPECT_EQ(e.Data().ReadPos(), 2);
+  }
+}
+
+// Three distinct layers with an undo step each, so that wrong layers, missing undo steps and
+// wrong operations all show.
+void MakeDispatchPaper(TPaper& p) {
+  p.Init("x", 6, 4);
+  p.Layers->AddLayer(lkAdd);
+  p.Layers->AddLayer(lkArgb);
+  for (int32_t i = 0; i <= 2; ++i) {
+    PaintPattern(p, i);
+    p.Layers->PushUndoRect(i, i, 0, 3, 2);
+    p.Layers->FillRect(i, i, 0, 3, 2, 0x102030u * static_cast<uint32_t>(i + 1));
+  }
+  p.Layers->SetActiveLayer(0);
+}
+
+std::string PaperState(TPaper& p) {
+  std::string s = std::to_string(p.Width()) + "x" + std::to_string(p.Height()) + " paper " +
+                  std::to_string(p.Layers->PaperColor()) + " active " + std::to_string(p.Layers->ActiveIndex());
+  auto pixels = [&](int32_t i) {
+    std::string t;
+    for (uint32_t v : LayerPixels(p, i)) t += std::to_string(v) + ",";
+    return t;
+  };
+  for (int32_t i = 0; i <= p.Layers->LastIndex(); ++i)
+    s += "\n" + std::to_string(i) + ": kind " + std::to_string(p.Layers->LayerKind(i)) + " opacity " +
+         std::to_string(p.Layers->LayerOpacity(i)) + " visible " + std::to_string(p.Layers->LayerVisible(i)) + " " +
+         pixels(i);
+  // The undo history each event leaves behind.
+  for (int32_t i = 0; i <= p.Layers->LastIndex(); ++i) {
+    p.Layers->Undo(i);
+    s += "\nundone " + std::to_string(i) + ": " + pixels(i);
+  }
+  return s;
+}
+
+TEST(PaperPlayer, EachCodeActsAsItsOperationDoes) {
+  const TPoint tri[] = {{0, 0}, {5, 1}, {2, 3}};
+  auto poly = [&](TPaper& p, bool fill) {
+    int32_t x = 0, y = 0, w = 0, h = 0;
+    PointsBounds(tri, 3, x, y, w, h);
+    p.Layers->PushUndoRect(1, x, y, w, h);
+    if (fill) p.Layers->FillPolygon(1, *p.Selection, 0x405060u, tri, 3);
+    else p.Layers->ClearPolygon(1, *p.Selection, tri, 3);
+  };
+  struct Case {
+    uint16_t code;
+    std::function<void(TEventPacket&)> write;
+    std::function<void(TPaper&)> apply;
+    uint8_t refit;
+    std::function<void(TPaper&)> prepare = [](TPaper&) {};
+  };
+  const Case cases[] = {
+      {ecNewLayer, [](TEventPacket& e) { e.WriteNewLayer(2); }, [](TPaper& p) { p.Layers->AddLayer(lkSubtract); }, 1},
+      {ecDeleteLayer, [](TEventPacket& e) { e.WriteDeleteLayer(1); }, [](TPaper& p) { p.Layers->DeleteLayer(1); }, 1},
+      // Layers of one kind only combine: the Argb layer becomes an Add layer first.
+      {ecCombineVisible, [](TEventPacket& e) { e.WriteCombineVisible(); },
+       [](TPaper& p) { p.Layers->CombineVisible(); }, 1, [](TPaper& p) { p.Layers->SetVisible(0, 0), p.Layers->SetLayerKind(2, lkAdd); }},
+      {ecDuplicateLayer, [](TEventPacket& e) { e.WriteDuplicateLayer(0); }, [](TPaper& p) { p.Layers->DuplicateLayer(0); }, 1},
+      {ecMoveLayer, [](TEventPacket& e) { e.WriteMoveLayer(0, 2); }, [](TPaper& p) { p.Layers->MoveLayer(0, 2); }, 1},
+      {ecCombineLower, [](TEventPacket& e) { e.WriteCombineLower(2); }, [](TPaper& p) { p.Layers->CombineLower(2); }, 1},
+      {ecUndo, [](TEventPacket& e) { e.WriteUndo(1); }, [](TPaper& p) { p.Layers->Undo(1); }, 0},
+      {ecSelectLayer, [](TEventPacket& e) { e.WriteSelectLayer(2); }, [](TPaper& p) { p.Layers->SetActiveLayer(2); }, 0},
+      {ecLayerVisible, [](TEventPacket& e) { e.WriteLayerVisible(1, 0); }, [](TPaper& p) { p.Layers->SetVisible(1, 0); }, 1},
+      {ecLayerOpacity, [](TEventPacket& e) { e.WriteLayerOpacity(2, 100); }, [](TPaper& p) { p.Layers->SetOpacity(2, 100); }, 1},
+      {ecLayerKind, [](TEventPacket& e) { e.WriteLayerKind(0, 2); }, [](TPaper& p) { p.Layers->SetLayerKind(0, lkSubtract); }, 1},
+      {ecShowOnly, [](TEventPacket& e) { e.WriteShowOnly(1); }, [](TPaper& p) { p.Layers->ShowOnly(1); }, 1},
+      {ecLayerUpsideDown, [](TEventPacket& e) { e.WriteLayerUpsideDown(2); },
+       [](TPaper& p) { p.Layers->PushUndo(2), p.Layers->UpsideDown(2); }, 1},
+      {ecLayerMirror, [](TEventPacket& e) { e.WriteLayerMirror(2); },
+       [](TPaper& p) { p.Layers->PushUndo(2), p.Layers->Mirror(2); }, 1},
+      {ecLayerRotate180, [](TEventPacket& e) { e.WriteLayerRotate180(1); },
+       [](TPaper& p) { p.Layers->PushUndo(1), p.Layers->Rotate180(1); }, 1},
+      {ecLayerNegaPosi, [](TEventPacket& e) { e.WriteLayerNegaPosi(1); },
+       [](TPaper& p) { p.Layers->PushUndo(1), p.Layers->NegaPosi(1); }, 1},
+      {ecClearLayer, [](TEventPacket& e) { e.WriteClearLayer(2); },
+       [](TPaper& p) { p.Layers->PushUndo(2), p.Layers->ClearLayer(2); }, 1},
+      {ecFillSelection, [](TEventPacket& e) { e.WriteFillSelection(1, 0x11, 0x22, 0x33); },
+       [](TPaper& p) { p.Layers->PushUndo(1), p.Layers->FillSelection(p.Selection->GetCurrentSlot(), 1, 0x112233u); }, 1},
+      {ecOffsetLayer, [](TEventPacket& e) { e.WriteOffsetLayer(0, 2, -1); },
+       [](TPaper& p) { p.Layers->PushUndo(0), p.Layers->OffsetLayer(0, 2, -1); }, 1},
+      {ecClearRect, [](TEventPacket& e) { e.WriteClearRect(1, 1, 1, 3, 2); },
+       [](TPaper& p) { p.Layers->PushUndoRect(1, 1, 1, 3, 2), p.Layers->ClearRect(1, 1, 1, 3, 2); }, 0},
+      {ecFillRect, [](TEventPacket& e) { e.WriteFillRect(2, 2, 1, 3, 3, 0x80, 0x90, 0xA0); },
+       [](TPaper& p) { p.Layers->PushUndoRect(2, 2, 1, 3, 3), p.Layers->FillRect(2, 2, 1, 3, 3, 0x8090A0u); }, 0},
+      {ecClearPolygon, [&](TEventPacket& e) { e.WriteClearPolygon(1, tri, 3); }, [&](TPaper& p) { poly(p, false); }, 0},
+      {ecFillPolygon, [&](TEventPacket& e) { e.WriteFillPolygon(1, tri, 0x40, 0x50, 0x60, 3); }, [&](TPaper& p) { poly(p, true); },
+       0},
+      {ecNewPaper, [](TEventPacket& e) { e.WriteNewPaper(9, 7); }, [](TPaper& p) { p.Init("NONAME", 9, 7); }, 1},
+      {ecPaperColor, [](TEventPacket& e) { e.WritePaperColor(0x11, 0x22, 0x33); },
+       [](TPaper& p) { p.Layers->SetPaperColor(0x112233u); }, 1},
+      {ecCanvasSize, [](TEventPacket& e) { e.WriteCanvasSize(8, 3, 4); }, [](TPaper& p) { p.ChangeCanvasSize(8, 3, 4); }, 1},
+      {ecResolution, [](TEventPacket& e) { e.WriteResolution(12, 5); }, [](TPaper& p) { p.ChangeResolution(12, 5); }, 1},
+      {ecRotateRight, [](TEventPacket& e) { e.WriteRotateRight(); }, [](TPaper& p) { p.Rotate90(1); }, 1},
+      {ecRotateLeft, [](TEventPacket& e) { e.WriteRotateLeft(); }, [](TPaper& p) { p.Rotate90(0); }, 1},
+      {ecClearUndoAll, [](TEventPacket& e) { e.WriteClearUndoAll(); }, [](TPaper& p) { p.Layers->ClearAllUndo(); }, 1},
+      {ecClearUndoLayer, [](TEventPacket& e) { e.WriteClearUndoLayer(1); }, [](TPaper& p) { p.Layers->ClearUndo(1); }, 1},
+      {ecUpsideDownVisible, [](TEventPacket& e) { e.WriteUpsideDownVisible(); },
+       [](TPaper& p) { p.Layers->UpsideDownVisible(); }, 1},
+      {ecMirrorVisible, [](TEventPacket& e) { e.WriteMirrorVisible(); }, [](TPaper& p) { p.Layers->MirrorVisible(); }, 1},
+      {ecRotate180Visible, [](TEventPacket& e) { e.WriteRotate180Visible(); },
+       [](TPaper& p) { p.Layers->Rotate180Visible(); }, 1},
+      {ecNegaPosiVisible, [](TEventPacket& e) { e.WriteNegaPosiVisible(); }, [](TPaper& p) { p.Layers->NegaPosiVisible(); },
+       1},
+  };
+  for (const Case& c : cases) {
+    TPaper played, direct;
+    MakeDispatchPaper(played);
+    MakeDispatchPaper(direct);
+    c.prepare(played);
+    c.prepare(direct);
+    const std::string before = PaperState(direct);
+    MakeDispatchPaper(direct);
+    c.prepare(direct);
+    c.apply(direct);
+    TStroke brush;
+    TEventPacket e;
+    c.write(e);
+    const TStep s = Play(played, e, brush);
+    EXPECT_TRUE(s.go) << c.code;
+    EXPECT_EQ(s.code, c.code);
+    EXPECT_EQ(s.refit, c.refit) << c.code;
+    EXPECT_EQ(e.Data().Remaining(), 0) << c.code;
+    const std::string want = PaperState(direct);
+    EXPECT_NE(want, before) << c.code << ": the case shows nothing";
+    EXPECT_EQ(PaperState(played), want) << c.code;
   }
 }
 
