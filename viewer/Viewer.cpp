@@ -216,7 +216,9 @@ bool TForm1::ScanFolder(const std::string& folder) {
   dir.setFilter(QDir::Files | QDir::Hidden);
   dir.setNameFilters({QStringLiteral("*.wpe")});
   dir.setSorting(QDir::Unsorted);
-  const QFileInfoList found = dir.entryInfoList();
+  QFileInfoList found = dir.entryInfoList();
+  found.removeIf([](const QFileInfo& fi) { return !fi.isFile(); });
+  // Nothing to play: the list stays as it was.
   if (found.isEmpty()) return false;
   int n = 0;
   if (Form2) Form2->ClearList();
@@ -224,7 +226,6 @@ bool TForm1::ScanFolder(const std::string& folder) {
   if (base.empty() || base.back() != '/') base += '/';
   for (const QFileInfo& fi : found) {
     if (n >= kMaxFolderEntries) break;
-    if (!fi.isFile()) continue;
     const std::string name = fi.fileName().toStdString();
     Paths[n] = base + name;
     Dates[n] = LastWriteMs(fi);

@@ -29,8 +29,8 @@ int main(int argc, char** argv) {
   }
 
   QApplication app(argc, argv);
-  QGuiApplication::setApplicationDisplayName(QStringLiteral("[vl] Viewer1.1"));
   plat::InstallQtPlatform();
+  plat::SetApplicationTitle("[vl] Viewer1.1");
 
   TForm1 form1;
   TForm2 form2(&form1);

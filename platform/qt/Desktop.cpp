@@ -1,6 +1,7 @@
 #include "platform/qt/Desktop.h"
 
 #include <QApplication>
+#include <QCoreApplication>
 #include <QGuiApplication>
 #include <QMimeData>
 #include <QScreen>
@@ -17,6 +18,20 @@ void InstallQtPlatform() {
   InstallMessageDialog();
   SetFullScreenWidth(GetSystemMetrics(SM_CXFULLSCREEN));
 }
+
+namespace {
+std::string& TitleStore() {
+  static std::string title;
+  return title;
+}
+}  // namespace
+
+void SetApplicationTitle(const std::string& title) {
+  TitleStore() = title;
+  QCoreApplication::setApplicationName(QString::fromStdString(title));
+}
+
+std::string ApplicationTitle() { return TitleStore(); }
 
 TBusyCursor::TBusyCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
 TBusyCursor::~TBusyCursor() { QApplication::restoreOverrideCursor(); }

@@ -12,6 +12,12 @@ namespace plat {
 // tracker, the message dialog and the screen width that the view's scroll range uses.
 void InstallQtPlatform();
 
+// The program's title: the default caption of message boxes, and what the window system shows
+// for a window without a caption of its own. Window captions stand as they are set (Qt's
+// display name would be appended to every one of them on X11, so it is left unset).
+void SetApplicationTitle(const std::string& title);
+std::string ApplicationTitle();
+
 // The hourglass for the lifetime of the object (nested uses stack).
 class TBusyCursor {
  public:

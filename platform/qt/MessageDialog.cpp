@@ -4,6 +4,7 @@
 #include <QMessageBox>
 
 #include "platform/core/MessageBox.h"
+#include "platform/qt/Desktop.h"
 
 namespace plat {
 namespace {
@@ -11,8 +12,8 @@ namespace {
 int ShowDialog(const std::string& text, const std::string& caption, unsigned flags) {
   QMessageBox box(QApplication::activeWindow());
   box.setText(QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())));
-  box.setWindowTitle(caption.empty() ? QGuiApplication::applicationDisplayName()
-                                     : QString::fromUtf8(caption.data(), static_cast<qsizetype>(caption.size())));
+  const std::string& title = caption.empty() ? ApplicationTitle() : caption;
+  box.setWindowTitle(QString::fromUtf8(title.data(), static_cast<qsizetype>(title.size())));
   switch (flags & 0xF0u) {
     case MB_ICONERROR: box.setIcon(QMessageBox::Critical); break;
     case MB_ICONQUESTION: box.setIcon(QMessageBox::Question); break;

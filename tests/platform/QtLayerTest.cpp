@@ -230,7 +230,7 @@ void AnswerNextBox(QMessageBox::StandardButton button, QString* seenText, QStrin
 
 TEST(MessageDialog, ShowsUtf8TextsAndReturnsTheButtonPressed) {
   InstallMessageDialog();
-  QGuiApplication::setApplicationDisplayName("[vl] Test");
+  SetApplicationTitle("[vl] Test");
   struct Case {
     unsigned flags;
     QMessageBox::StandardButton press;

@@ -10,7 +10,9 @@
 #include <QProcessEnvironment>
 #include <QTest>
 #include <filesystem>
+#include <cstdio>
 #include <fstream>
+#include <regex>
 
 #include "common/TempDir.h"
 
@@ -119,6 +121,21 @@ TEST(ViewerSmoke, TheProgramShowsAPlayedFileOnARealDisplay) {
   }
   EXPECT_EQ(viewer.state(), QProcess::Running) << viewer.readAllStandardError().toStdString();
   EXPECT_TRUE(red) << "no played file on the screen; last screenshot " << img.width() << "x" << img.height();
+
+  // The window system shows the captions exactly as the program sets them, nothing appended.
+  const std::string xwininfo = FindProgram("xwininfo");
+  if (!xwininfo.empty()) {
+    QProcess info;
+    info.setProcessEnvironment(env);
+    info.start(QString::fromStdString(xwininfo), {"-root", "-tree"});
+    ASSERT_TRUE(info.waitForFinished(20000));
+    const std::string tree = info.readAllStandardOutput().toStdString();
+    EXPECT_NE(tree.find("\"[vl] Viewer1.1- b13 FR\": ("), std::string::npos) << tree;
+    EXPECT_TRUE(std::regex_search(tree, std::regex("\"<OFFLINE>  \"NONAME\" 160\\*120 : 100% : <(Lecture|Quitte)[^\n]*\\[ms\\]>\": \\(")))
+        << tree;
+  } else {
+    std::printf("xwininfo is not installed (Debian package x11-utils): window captions not checked\n");
+  }
   viewer.terminate();
   if (!viewer.waitForFinished(10000)) viewer.kill();
 }

@@ -319,6 +319,7 @@ TEST(ViewerList, FolderScanListsRegularEventFilesAndSortsBothWays) {
   // A folder without event files changes nothing.
   std::filesystem::create_directory(dir.Path("none"));
   std::ofstream(dir.Path("none/readme.txt")) << "x";
+  std::filesystem::create_directory_symlink(folder + "sub.wpe", dir.Path("none/link.wpe"));
   EXPECT_FALSE(v.Form1.ScanFolder(dir.Path("none") + "/"));
   v.Form2.FolderChosen(dir.Path("none") + "/");
   EXPECT_EQ(v.Form1.FileCount, 3);
