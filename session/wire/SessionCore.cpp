@@ -60,6 +60,7 @@ void TSessionCore::ResetBuffers() {
     s.ChatText.clear();
     s.Conn = 0;
     s.LoginArrived = false;
+    s.Occupant = 0;
   }
 }
 
@@ -88,6 +89,7 @@ void TSessionCore::BeginServer(const std::string& user, const std::string& passw
   LoggedIn = false;
   ResetBuffers();
   Slots[0].Used = true;
+  Slots[0].Occupant = 1;
 }
 
 void TSessionCore::BeginClient(const std::string& user, const std::string& password) {
@@ -149,6 +151,10 @@ int32_t TSessionCore::MemberDataSize(int32_t slot) const {
 
 bool TSessionCore::MemberUsed(int32_t slot) const { return ValidSlot(slot) && Slots[slot].Used; }
 
+uint32_t TSessionCore::MemberOccupant(int32_t slot) const {
+  return ValidSlot(slot) ? Slots[slot].Occupant : 0;
+}
+
 std::string TSessionCore::MemberAddress(int32_t slot) const {
   return ValidSlot(slot) ? Slots[slot].Address : std::string();
 }
@@ -207,6 +213,7 @@ bool TSessionCore::AcceptConnection(int32_t conn, const std::string& address) {
   MemberSlot& m = Slots[slot];
   CutToWholeEvents(slot);  // nothing of a former member's half event stays
   m.Used = true;
+  ++m.Occupant;
   m.Address = address;
   m.ConnIndex = static_cast<int32_t>(conns_.size()) - 1;
   m.Conn = conn;
@@ -408,7 +415,10 @@ void TSessionCore::HandleMemberFrame(const SessionMessage& m, const uint8_t* pay
         // A leave, or a new occupant. The host's own stream starts with the join reply
         // words and the host never leaves a running session, so slot 0 is left alone.
         if (wasUsed != slot.Used && s != 0) CutToWholeEvents(s);
-        if (!wasUsed && slot.Used) slot.ChatText.clear();
+        if (!wasUsed && slot.Used) {
+          slot.ChatText.clear();
+          ++slot.Occupant;
+        }
       }
       Notify(OnChange);
       break;

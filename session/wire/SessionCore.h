@@ -63,6 +63,7 @@ struct MemberSlot {
   int32_t SendOff = 0;        // host: bytes of the frame at SendPos the connection took
   bool LoginArrived = false;  // host: this occupant's login came in
   TEventCut Cut;              // where the whole events end in RecvBuf
+  uint32_t Occupant = 0;      // occupants the slot has had since the session began
 };
 
 class TSessionCore {
@@ -84,6 +85,9 @@ class TSessionCore {
   bool ReadMemberData(int32_t slot, void* dst, int32_t length);
   int32_t MemberDataSize(int32_t slot) const;
   bool MemberUsed(int32_t slot) const;
+  // How many occupants the slot has had since the session began (0: never used). A change
+  // between two looks tells a leave and a join apart from a member that stayed.
+  uint32_t MemberOccupant(int32_t slot) const;
   std::string MemberAddress(int32_t slot) const;
   std::string MemberName(int32_t slot) const;
   std::string MemberPassword(int32_t slot) const;

@@ -277,3 +277,50 @@ TEST_F(SessionCoreTest, MemberCutsAFormerMembersHalfEventWhenTheListFreesItsSlot
   ASSERT_TRUE(member.ReadMemberData(2, got.data(), 9));
   EXPECT_EQ(got, want);
 }
+
+TEST_F(SessionCoreTest, ALeaveAndAJoinBetweenTwoLooksChangeTheSlotsOccupant) {
+  Host({11, 12});
+  EXPECT_EQ(host.MemberOccupant(0), 1u);
+  const uint32_t first = host.MemberOccupant(1);
+  EXPECT_EQ(first, 1u);
+  EXPECT_EQ(host.MemberOccupant(3), 0u);
+  EXPECT_EQ(host.MemberOccupant(-1), 0u);
+  EXPECT_EQ(host.MemberOccupant(kMemberSlots), 0u);
+
+  host.ConnectionClosed(11);
+  host.SetJoinLock(false);
+  ASSERT_TRUE(host.AcceptConnection(13, "127.0.0.1"));
+  ASSERT_EQ(host.LastJoinedSlot, 1);
+  EXPECT_TRUE(host.MemberUsed(1));  // used at both looks ...
+  EXPECT_NE(host.MemberOccupant(1), first);  // ... yet someone else
+  EXPECT_EQ(host.MemberOccupant(2), 1u);  // a member who stayed
+
+  host.BeginServer("HOTE", "pw");  // a new session counts afresh
+  EXPECT_EQ(host.MemberOccupant(1), 0u);
+  EXPECT_EQ(host.MemberOccupant(0), 1u);
+}
+
+TEST_F(SessionCoreTest, MemberSeesANewOccupantFromTheMemberLists) {
+  TSessionCore member(&link);
+  member.BeginClient("CLIENT", "pw");
+  member.HostConnected();
+  auto list = [&](const char* slot2) {
+    std::vector<uint8_t> l(kMemberListSize, 0);
+    std::memcpy(l.data(), "HOTE", 4);
+    std::memcpy(l.data() + 32, "CLIENT", 6);
+    std::memcpy(l.data() + 64, slot2, std::strlen(slot2));
+    const std::vector<uint8_t> f = MakeFrame(mkMemberList, 0, mdAll, l);
+    member.HostData(f.data(), static_cast<int32_t>(f.size()));
+  };
+  list("B");
+  const uint32_t first = member.MemberOccupant(2);
+  EXPECT_EQ(first, 1u);
+  EXPECT_EQ(member.MemberOccupant(0), 1u);
+  list("B");  // the same list again: nobody came or went
+  EXPECT_EQ(member.MemberOccupant(2), first);
+  list("");  // a leave and a join that arrive together
+  list("C");
+  EXPECT_TRUE(member.MemberUsed(2));
+  EXPECT_EQ(member.MemberOccupant(2), first + 1);
+  EXPECT_EQ(member.MemberOccupant(3), 0u);
+}
