@@ -31,7 +31,7 @@ test: asan
 	@cd $(ASAN) && ctest --output-on-failure -j $(JOBS) --timeout 600
 
 bench: release
-	@set -e; for b in $(RELEASE)/bench/bench_*; do [ -x "$$b" ] || continue; echo "== $$b"; "$$b" --benchmark_min_time=0.2; done
+	@set -e; for b in $(RELEASE)/bench/bench_*; do [ -f "$$b" ] && [ -x "$$b" ] || continue; echo "== $$b"; "$$b" --benchmark_min_time=0.2; done
 
 fuzz: deps
 	@cmake -S . -B $(FUZZDIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_C_COMPILER=clang -DVELL_FUZZ=ON >/dev/null

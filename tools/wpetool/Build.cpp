@@ -114,6 +114,26 @@ class TFields {
   std::set<std::string> used_;
 };
 
+// The recorder normalises a few fields that a stream may still hold: flag bits 3-7 of the brush,
+// a visible byte other than 0 and 1, a line kind above 4. Build writes them through the recorder
+// and then puts the stated value in place, so that every valid stream has a text form.
+
+// Offsets from the event's first byte.
+constexpr int32_t kFlagsAt = 6;
+constexpr int32_t kLineKindAt = 19;
+constexpr int32_t kLineSize = 29;
+
+// Flag bits 3-7 of the brush block, as they stand in the byte.
+uint8_t OtherFlags(TFields& f) {
+  auto v = static_cast<uint8_t>(f.Int("otherflags", 0, 255));
+  if (v & 7) throw TBuildError("otherflags holds bits 3-7 only (bits 0-2 are ifsize, iftransparency, ifedge)");
+  return v;
+}
+
+uint8_t FlagsByte(const TStrokeAttributes& a, uint8_t other) {
+  return static_cast<uint8_t>((a.ifSIZE ? 1 : 0) | (a.ifTRANSPARENCY ? 2 : 0) | (a.ifEDGE ? 4 : 0) | other);
+}
+
 TStrokeAttributes BrushFields(TFields& f) {
   TStrokeAttributes a;
   a.Layer = f.Byte("layer");
@@ -164,6 +184,7 @@ void BuildEvent(TEventPacket& p, const std::string& name, TFields& f) {
     case ecStroke: {
       auto kind = static_cast<uint8_t>(f.Int("kind", 0, 4));
       TStrokeAttributes a = BrushFields(f);
+      uint8_t other = OtherFlags(f);
       auto pts = f.PointList("points", 3);
       if (pts.empty()) throw TBuildError("a stroke needs its first point");
       if (pts.size() > static_cast<size_t>(kMaxEventCount) + 1) throw TBuildError("more than 65536 points");
@@ -173,6 +194,7 @@ void BuildEvent(TEventPacket& p, const std::string& name, TFields& f) {
         float pr = TFields::ParseFixed(pts[i][2], "pressure", 10, -32, 32);
         if (i == 0) {
           p.BeginStroke(a, kind, x, y, pr);
+          p.Data().WriteByte(FlagsByte(a, other), kFlagsAt - kStrokeHeaderSize);
         } else {
           p.AddStrokePoint(x, y, pr);
         }
@@ -192,9 +214,11 @@ void BuildEvent(TEventPacket& p, const std::string& name, TFields& f) {
     case ecCombineLower: p.WriteCombineLower(f.Byte("layer")); break;
     case ecUndo: p.WriteUndo(f.Byte("layer")); break;
     case ecSelectLayer: p.WriteSelectLayer(f.Byte("layer")); break;
-    case ecLayerVisible: {
+    case ecLayerVisible: {  // 1 visible, any other byte hidden
       uint8_t layer = f.Byte("layer");
-      p.WriteLayerVisible(layer, f.Flag("visible"));
+      uint8_t visible = f.Byte("visible");
+      p.WriteLayerVisible(layer, visible);
+      p.Data().WriteByte(visible, -1);
       break;
     }
     case ecLayerOpacity: {
@@ -252,10 +276,13 @@ void BuildEvent(TEventPacket& p, const std::string& name, TFields& f) {
       break;
     }
     case ecLine: {
-      auto kind = static_cast<uint8_t>(f.Int("kind", 0, 4));
+      auto kind = static_cast<uint16_t>(f.Int("kind", 0, 65535));  // a 16-bit field; brushes take 0..4
       TStrokeAttributes a = BrushFields(f);
+      uint8_t other = OtherFlags(f);
       int32_t x1 = f.I16("x1"), y1 = f.I16("y1"), x2 = f.I16("x2"), y2 = f.I16("y2");
-      p.WriteLine(a, kind, x1, y1, x2, y2);
+      p.WriteLine(a, static_cast<uint8_t>(kind <= ecStrokeLast ? kind : 0), x1, y1, x2, y2);
+      p.Data().WriteByte(FlagsByte(a, other), kFlagsAt - kLineSize);
+      p.Data().WriteWord(kind, kLineKindAt - kLineSize);
       break;
     }
     case ecNewPaper: {

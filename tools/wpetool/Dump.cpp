@@ -32,9 +32,12 @@ class TOutLine {
 std::string Fixed88(float v) { return FormatFixed(TruncInt(static_cast<ext_t>(v) * 256.0L), 8); }
 std::string Pressure(float v) { return FormatFixed(TruncInt(static_cast<ext_t>(v) * 1024.0L), 10); }
 
-void Brush(TOutLine& l, const TStrokeAttributes& a) {
+// flags is the brush block's flag byte as stored: the reader keeps bits 0-2 only, and bits 3-7,
+// which no writer sets, are printed when present so that build gives them back.
+void Brush(TOutLine& l, const TStrokeAttributes& a, uint8_t flags) {
   l("layer", a.Layer).text("color", HexColor(a.Color))("ifsize", a.ifSIZE)("iftransparency", a.ifTRANSPARENCY)(
       "ifedge", a.ifEDGE);
+  if (flags & ~7) l("otherflags", flags & ~7);
   l.text("min", Fixed88(a.MIN)).text("width", Fixed88(a.WIDTH)).text("gamma", Fixed88(a.GAMMA));
   l.text("effect", Fixed88(a.EFFECT)).text("env", Fixed88(a.ENV)).text("speed", Fixed88(a.SPEED));
 }
@@ -48,7 +51,11 @@ std::string Points(const std::vector<TPoint>& pts) {
   return s;
 }
 
-// One event, code already read; every event reaching here is complete.
+// Offset of the flag byte in the brush block.
+constexpr int32_t kFlagsInBlock = 4;
+
+// One event, code already read; every event reaching here is complete. Bytes that a reader
+// normalises are peeked at before it reads them.
 std::string DumpEvent(TEventPacket& p, uint16_t code) {
   TOutLine l(EventName(code));
   uint8_t layer = 0, a = 0, r = 0, g = 0, b = 0;
@@ -57,9 +64,10 @@ std::string DumpEvent(TEventPacket& p, uint16_t code) {
     case 0: case 1: case 2: case 3: case 4: {
       TStrokeAttributes at;
       float fx, fy, fp;
+      uint8_t flags = p.Data().ReadPointer()[kFlagsInBlock];
       p.ReadStrokeBegin(at, fx, fy, fp);
       l("kind", code);
-      Brush(l, at);
+      Brush(l, at, flags);
       std::string pts = std::to_string(TruncInt(fx)) + ',' + std::to_string(TruncInt(fy)) + ',' + Pressure(fp);
       for (int32_t n = p.PointCount(); n > 0; --n) {
         p.ReadStrokePoint(fx, fy, fp);
@@ -85,8 +93,9 @@ std::string DumpEvent(TEventPacket& p, uint16_t code) {
       break;
     case ecLayerVisible: {
       bool v = false;
+      uint8_t visible = p.Data().ReadPointer()[1];  // the reader tells only whether it is 1
       p.ReadLayerVisible(layer, v);
-      l("layer", layer)("visible", v);
+      l("layer", layer)("visible", visible);
       break;
     }
     case ecLayerOpacity:
@@ -129,9 +138,10 @@ std::string DumpEvent(TEventPacket& p, uint16_t code) {
       TStrokeAttributes at;
       uint16_t kind = 0;
       int32_t x2 = 0, y2 = 0;
+      uint8_t flags = p.Data().ReadPointer()[kFlagsInBlock];
       p.ReadLine(at, kind, x, y, x2, y2);
       l("kind", kind);
-      Brush(l, at);
+      Brush(l, at, flags);
       l("x1", x)("y1", y)("x2", x2)("y2", y2);
       break;
     }
