@@ -1,10 +1,13 @@
 #include "session/MySocket.h"
 
 #include <QAbstractSocket>
+#include <QTimer>
 
 namespace {
 
 constexpr qint64 kReadChunk = 64 * 1024;
+// A connection closed gracefully is aborted if its peer has not taken the rest by then.
+constexpr int kFinishMs = 2000;
 
 // Remote address as dotted text (an IPv4 peer of a dual-stack socket is shown as IPv4).
 std::string PeerText(const QTcpSocket* s) {
@@ -210,4 +213,18 @@ void TMySocket::Drop(int32_t conn) {
   QTcpSocket* s = ConnSocket(conn);
   conns_.erase(conn);
   ForgetSocket(s);
+}
+
+void TMySocket::Finish(int32_t conn) {
+  QTcpSocket* s = ConnSocket(conn);
+  conns_.erase(conn);
+  if (!s) return;
+  s->disconnect();  // what it still says is not heard
+  QObject::connect(s, &QTcpSocket::disconnected, s, &QObject::deleteLater);
+  QTimer::singleShot(kFinishMs, s, [s] {
+    s->abort();
+    s->deleteLater();
+  });
+  s->disconnectFromHost();  // closes once the bytes it took are written
+  if (s->state() == QAbstractSocket::UnconnectedState) s->deleteLater();
 }

@@ -61,6 +61,7 @@ class TMySocket : private TSessionLink, public TSessionCore {
   int32_t Offer(int32_t conn, const uint8_t* p, int32_t n) override;
   int64_t Unsent(int32_t conn) override;
   void Drop(int32_t conn) override;
+  void Finish(int32_t conn) override;
 
   std::unordered_map<int32_t, QPointer<QTcpSocket>> conns_;
   int32_t nextConn_ = 1;

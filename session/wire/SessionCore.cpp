@@ -61,6 +61,10 @@ void TSessionCore::ResetBuffers() {
     s.Conn = 0;
     s.LoginArrived = false;
     s.Occupant = 0;
+    s.Admitted = false;
+    s.CloseAt = -1;
+    s.OutCut.Reset();
+    s.HeldFrom = 0;
   }
 }
 
@@ -90,6 +94,7 @@ void TSessionCore::BeginServer(const std::string& user, const std::string& passw
   ResetBuffers();
   Slots[0].Used = true;
   Slots[0].Occupant = 1;
+  Slots[0].Admitted = true;
 }
 
 void TSessionCore::BeginClient(const std::string& user, const std::string& password) {
@@ -110,11 +115,34 @@ void TSessionCore::BeginClient(const std::string& user, const std::string& passw
 
 int32_t TSessionCore::Send(int32_t kind, int32_t dest, const void* data, int32_t length) {
   const int32_t len = data ? std::clamp(length, 0, kMaxPayload) : 0;
-  uint8_t header[kFrameHeaderSize];
-  EncodeHeader(SessionMessage{kind, OwnId, dest, len}, header);
-  OutBuf.WriteBuffer(header, kFrameHeaderSize);
-  if (len > 0) OutBuf.WriteBuffer(data, len);
+  if (IsServer && kind == mkData && dest == mdAll) {
+    QueueStream(OwnId, static_cast<const uint8_t*>(data), len);
+  } else {
+    QueueFrame(SessionMessage{kind, OwnId, dest, len}, static_cast<const uint8_t*>(data));
+  }
   return len;
+}
+
+void TSessionCore::QueueFrame(const SessionMessage& m, const uint8_t* payload) {
+  uint8_t header[kFrameHeaderSize];
+  EncodeHeader(m, header);
+  OutBuf.WriteBuffer(header, kFrameHeaderSize);
+  if (m.Len > 0) OutBuf.WriteBuffer(payload, m.Len);
+}
+
+void TSessionCore::QueueStream(int32_t sender, const uint8_t* p, int32_t len) {
+  MemberSlot& s = Slots[sender];
+  if (!s.OutCut.Broken() && s.OutCut.Fed() == s.OutCut.WholeEnd()) s.HeldFrom = 0;
+  if (s.HeldFrom == 0) {
+    QueueFrame(SessionMessage{mkData, sender, mdAll, len}, p);
+  } else {
+    for (int32_t t = 1; t < kMemberSlots; ++t) {
+      if (t != sender && Slots[t].Used && !(s.HeldFrom & (1u << t))) {
+        QueueFrame(SessionMessage{mkData, sender, t, len}, p);
+      }
+    }
+  }
+  if (len > 0) s.OutCut.Feed(p, static_cast<size_t>(len));
 }
 
 void TSessionCore::SendMemberList() {
@@ -171,6 +199,24 @@ bool TSessionCore::MemberLoginArrived(int32_t slot) const {
   return ValidSlot(slot) && Slots[slot].LoginArrived;
 }
 
+bool TSessionCore::MemberAdmitted(int32_t slot) const {
+  return ValidSlot(slot) && Slots[slot].Used && Slots[slot].Admitted;
+}
+
+void TSessionCore::Admit(int32_t slot) {
+  if (IsServer && ValidSlot(slot) && Slots[slot].Used) Slots[slot].Admitted = true;
+}
+
+void TSessionCore::CloseMemberAfterFlush(int32_t slot) {
+  if (!IsServer || slot < 1 || slot >= kMemberSlots || !Slots[slot].Used) return;
+  Slots[slot].CloseAt = OutBuf.Size();
+}
+
+void TSessionCore::DropMember(int32_t slot) {
+  if (!IsServer || slot < 1 || slot >= kMemberSlots || !Slots[slot].Used) return;
+  DropConnection(Slots[slot].Conn);
+}
+
 std::string TSessionCore::TakeChatText(int32_t slot) {
   if (!ValidSlot(slot)) return std::string();
   std::string t;
@@ -221,6 +267,18 @@ bool TSessionCore::AcceptConnection(int32_t conn, const std::string& address) {
   m.SendOff = 0;
   m.LoginArrived = false;
   m.ChatText.clear();
+  m.Admitted = AdmitOnAccept;
+  m.CloseAt = -1;
+  m.OutCut.Reset();
+  m.HeldFrom = 0;
+  // Whoever is in the middle of an event reaches the newcomer only from its next one.
+  for (int32_t s = 0; s < kMemberSlots; ++s) {
+    MemberSlot& o = Slots[s];
+    o.HeldFrom &= ~(1u << slot);
+    if (s != slot && o.Used && (o.OutCut.Broken() || o.OutCut.Fed() != o.OutCut.WholeEnd())) {
+      o.HeldFrom |= 1u << slot;
+    }
+  }
 
   uint8_t id[4];
   PutInt32LE(id, slot);
@@ -251,6 +309,9 @@ void TSessionCore::Leave(int32_t conn) {
   const int32_t freedIndex = m.ConnIndex;
   m.Used = false;
   m.Conn = 0;
+  m.Admitted = false;
+  m.CloseAt = -1;
+  for (MemberSlot& o : Slots) o.HeldFrom &= ~(1u << slot);
   CutToWholeEvents(slot);  // its whole events stay for the session layer
   for (int32_t s = 1; s < kMemberSlots; ++s) {
     if (Slots[s].Used && Slots[s].ConnIndex > freedIndex) --Slots[s].ConnIndex;
@@ -305,15 +366,15 @@ bool TSessionCore::ParseHost(TConn& c) {
 void TSessionCore::HandleHostFrame(int32_t slot, const SessionMessage& m,
                                    const uint8_t* payload) {
   if (m.Sender != slot) return;  // only a member's own frames, never another's
+  if (!Slots[slot].Admitted && (m.Kind == mkData || m.Kind == mkChat)) return;
   const bool relay = (m.Dest == mdAll || (m.Dest >= 1 && m.Dest < kMemberSlots)) &&
                      m.Dest != slot;
   switch (m.Kind) {
     case mkData: {
-      if (relay) {
-        uint8_t header[kFrameHeaderSize];
-        EncodeHeader(m, header);
-        OutBuf.WriteBuffer(header, kFrameHeaderSize);
-        if (m.Len > 0) OutBuf.WriteBuffer(payload, m.Len);
+      if (relay && m.Dest == mdAll) {
+        QueueStream(slot, payload, m.Len);
+      } else if (relay) {
+        QueueFrame(m, payload);
       }
       AppendMemberData(slot, payload, m.Len);
       break;
@@ -502,7 +563,15 @@ void TSessionCore::FlushMember() {
 void TSessionCore::FlushHost() {
   for (int32_t s = 1; s < kMemberSlots; ++s) {
     MemberSlot& m = Slots[s];
-    if (!m.Used || m.SendPos >= OutBuf.Size()) continue;
+    if (!m.Used) continue;
+    if (m.CloseAt >= 0 && m.SendPos >= m.CloseAt && m.SendOff == 0) {
+      // Everything it was owed is written: a graceful close, taken up as a leave.
+      const int32_t conn = m.Conn;
+      Leave(conn);
+      if (link_) link_->Finish(conn);
+      continue;
+    }
+    if (m.SendPos >= OutBuf.Size()) continue;
     if (OutBuf.Size() - m.SendPos > kMaxMemberLag) {
       DropConnection(m.Conn);  // it takes nothing: holding its frames would grow forever
       continue;
@@ -540,5 +609,6 @@ void TSessionCore::CompactOut() {
   OutBuf.SetSize(rest);
   for (int32_t s = 1; s < kMemberSlots; ++s) {
     Slots[s].SendPos = Slots[s].Used ? Slots[s].SendPos - low : 0;
+    if (Slots[s].CloseAt >= 0) Slots[s].CloseAt = std::max(0, Slots[s].CloseAt - low);
   }
 }

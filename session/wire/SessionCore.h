@@ -44,6 +44,8 @@ class TSessionLink {
   // Closes a connection of the session's own accord. The session has already taken the
   // close up; the link reports nothing more for that connection.
   virtual void Drop(int32_t conn) = 0;
+  // Like Drop, but the bytes the connection took are still delivered before it closes.
+  virtual void Finish(int32_t conn) { Drop(conn); }
 
  protected:
   ~TSessionLink() = default;
@@ -64,6 +66,11 @@ struct MemberSlot {
   bool LoginArrived = false;  // host: this occupant's login came in
   TEventCut Cut;              // where the whole events end in RecvBuf
   uint32_t Occupant = 0;      // occupants the slot has had since the session began
+
+  bool Admitted = false;  // host: its data and chat count (see TSessionCore::Admit)
+  int32_t CloseAt = -1;   // host: its connection closes once SendPos reaches this
+  TEventCut OutCut;       // host: where the events end in this sender's data to all
+  uint32_t HeldFrom = 0;  // host: slots that get this sender's data from its next event start
 };
 
 class TSessionCore {
@@ -102,6 +109,18 @@ class TSessionCore {
   void SetOnChat(std::function<void()> f) { OnChat = std::move(f); }
   void SetOnChange(std::function<void()> f) { OnChange = std::move(f); }
   void Flush();
+
+  // Host: whether a new member's data and chat count from its accept on. When false, the
+  // session window admits each member once its join is accepted; until then its data and
+  // chat are dropped unseen (neither kept nor relayed).
+  bool AdmitOnAccept = true;
+  void Admit(int32_t slot);
+  bool MemberAdmitted(int32_t slot) const;
+  // Host: closes the slot's connection once every frame queued for it so far is written
+  // (a graceful close, taken up as a leave); nothing queued later reaches it.
+  void CloseMemberAfterFlush(int32_t slot);
+  // Host: closes the slot's connection now, taken up as a leave.
+  void DropMember(int32_t slot);
 
   // --- What the socket layer calls. ---
 
@@ -159,6 +178,11 @@ class TSessionCore {
   };
 
   void ResetBuffers();
+  void QueueFrame(const SessionMessage& m, const uint8_t* payload);
+  // Host: data to all members from one sender. A member accepted while that sender was in
+  // the middle of an event gets the sender's data only from its next event start; until
+  // then the frames go to the other members one by one.
+  void QueueStream(int32_t sender, const uint8_t* p, int32_t len);
   std::shared_ptr<TConn> FindConn(int32_t conn) const;
   // Host: a member's leave (its close, an error, a violation or a stall).
   void Leave(int32_t conn);

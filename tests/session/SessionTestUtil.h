@@ -67,9 +67,11 @@ class TRecordingLink : public TSessionLink {
   }
   int64_t Unsent(int32_t) override { return UnsentBytes; }
   void Drop(int32_t conn) override { Dropped.push_back(conn); }
+  void Finish(int32_t conn) override { Finished.push_back(conn); }
 
   std::map<int32_t, std::vector<uint8_t>> Sent;
   std::vector<int32_t> Dropped;
+  std::vector<int32_t> Finished;  // closed once what they took is written
   int32_t TakeAtMost = INT32_MAX;
   int64_t UnsentBytes = 0;
   int Offers = 0;
