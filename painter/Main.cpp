@@ -1,0 +1,695 @@
+#include "painter/Main.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QDesktopServices>
+#include <QGuiApplication>
+#include <QKeySequence>
+#include <QMdiArea>
+#include <QMdiSubWindow>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMouseEvent>
+#include <QShortcut>
+#include <QStatusBar>
+#include <QTimer>
+#include <QUrl>
+#include <QWindow>
+#include <algorithm>
+#include <cstdio>
+
+#include "engine/EventPacket.h"
+#include "engine/LayerMng.h"
+#include "engine/Paper.h"
+#include "painter/ColorWin.h"
+#include "painter/Cursors.h"
+#include "painter/DrawWin.h"
+#include "painter/EnvWin.h"
+#include "painter/EzHelpWin.h"
+#include "painter/LayerWin.h"
+#include "painter/Localize.h"
+#include "painter/NewWin.h"
+#include "painter/PenWin2.h"
+#include "painter/PreviewWin.h"
+#include "painter/ResoWin.h"
+#include "painter/SelectWin.h"
+#include "painter/SizeWin.h"
+#include "painter/ToolsWin.h"
+#include "platform/core/Clock.h"
+#include "platform/core/Files.h"
+#include "platform/core/MessageBox.h"
+#include "platform/qt/Desktop.h"
+#include "platform/qt/ToolWindow.h"
+#include "platform/qt/WindowMessages.h"
+#include "session/ChatWin.h"
+#include "session/NetState.h"
+#include "session/NetWin.h"
+
+const char* const kVelloraKey = "Software\\Brenmoor\\Vellora";
+const char* const kRoomvaneKey = "Software\\Brenmoor\\Roomvane\\vlConfig";
+const char* const kRoomvaneClass = "TRVMain";
+
+TVLMain* VLMain = nullptr;
+TNetState NetState;
+std::optional<std::string> CommandLineFile;
+
+namespace {
+
+QString Q(const char* s) { return QString::fromUtf8(s); }
+
+// The brush window's icon of a brush kind: pen, watercolour, blur (both kinds), eraser.
+int32_t IconOfKind(int32_t kind) {
+  switch (kind) {
+    case bkPen: return 0;
+    case bkWatercolor: return 1;
+    case bkBlur:
+    case bkBlur2: return 2;
+    case bkEraser: return 3;
+    default: return 0;
+  }
+}
+
+}  // namespace
+
+std::string AutosavePath() { return plat::DataDir() + "/$$$tmp.wpb"; }
+
+const std::string& ProgramFolder() {
+  static const std::string folder = plat::ProgramDir();
+  return folder;
+}
+
+std::string TVLMain::WebAddress(int page) {
+  static const char* const pages[] = {"https://brenmoor.example/vellora/", "https://brenmoor.example/vellora/upload/",
+                                      "https://brenmoor.example/vellora/latest/"};
+  return pages[std::clamp(page, 0, 2)];
+}
+
+TVLMain::TVLMain(QWidget* parent) : QMainWindow(parent) {
+  VLMain = this;
+  setObjectName("VLMain");
+  setWindowTitle(Q("Vellora1.1b72 FR"));
+  setFont(plat::UiFont(12));
+  resize(467, 322);
+  move(192, 108);
+
+  MdiArea = new QMdiArea(this);
+  MdiArea->setObjectName("MdiArea");
+  MdiArea->setBackground(palette().brush(QPalette::Dark));
+  setCentralWidget(MdiArea);
+  MdiArea->viewport()->installEventFilter(this);
+  StatusBar = new QStatusBar(this);
+  StatusBar->setObjectName("StatusBar");
+  StatusBar->setFixedHeight(18);
+  setStatusBar(StatusBar);
+
+  UpdateTimer = new QTimer(this);
+  UpdateTimer->setObjectName("UpdateTimer");
+  UpdateTimer->setInterval(20);
+  connect(UpdateTimer, &QTimer::timeout, this, &TVLMain::UpdateTimerTimer);
+  AntsTimer = new QTimer(this);
+  AntsTimer->setObjectName("AntsTimer");
+  AntsTimer->setInterval(50);
+  IdleTimer = new QTimer(this);
+  IdleTimer->setObjectName("IdleTimer");
+  IdleTimer->setInterval(0);
+  connect(IdleTimer, &QTimer::timeout, this, &TVLMain::AppIdle);
+
+  BuildMenus();
+
+  // FormCreate
+  setAttribute(Qt::WA_InputMethodEnabled, false);
+  InstallScreenCursors();
+  connect(qApp, &QGuiApplication::applicationStateChanged, this, [this](Qt::ApplicationState s) {
+    if (s == Qt::ApplicationActive) AppActivate();
+    else AppDeactivate();
+  });
+  connect(MdiArea, &QMdiArea::subWindowActivated, this, [this](QMdiSubWindow* w) {
+    if (w) lastActive_ = w;
+    UpdateMenuItems();
+  });
+  connect(qApp, &QGuiApplication::focusWindowChanged, this, [this] { UpdateMenuItems(); });
+  plat::TToolWindow::KeyHook = [](int vk) {
+    if (VLMain) VLMain->HandleKey(vk);
+  };
+  Tablet = std::make_unique<TWinTab32>();
+  Stroke = std::make_unique<TStroke>();
+  Stroke->SetColor(0);
+  Stroke->SetKind(bkPen);
+  Stroke->SetPressureSize(true);
+  Stroke->SetPressureAlpha(true);
+  EraserSwitched = false;
+  FirstActivation = true;
+  NextMember = 0;
+  LastRefresh = 0;
+  LastTabTime = timeGetTime();
+  setAcceptDrops(true);
+
+  Registry = std::make_unique<plat::TRegistry>();
+  Registry->OpenKey(kVelloraKey, true);
+  Registry->WriteString("LastExecute", ProgramFolder() + "vellpaint");
+  EventWait = Registry->ReadBool("EventWait").value_or(false);
+  EventWaitItem->setChecked(EventWait);
+  ReadPlacement();
+  UpdateMenuItems();
+
+  windowClass_ = std::make_unique<plat::TWindowClass>("TVLMain", this, [this](const plat::TWindowMessage& m) -> int64_t {
+    if (m.Msg == plat::WM_COPYDATA) return WMCopyData(m.Data);
+    if (m.Msg == WM_NETLAUNCH) {
+      WMNetLaunch();
+      return 0;
+    }
+    return 0;
+  });
+}
+
+TVLMain::~TVLMain() {
+  windowClass_.reset();
+  plat::TToolWindow::KeyHook = nullptr;
+  if (VLMain == this) VLMain = nullptr;
+}
+
+QAction* TVLMain::AddItem(QMenu* menu, const char* name, const char* caption, void (TVLMain::*slot)(),
+                          const char* shortcut) {
+  QString text = Q(caption);
+  if (shortcut) text += "\t" + QKeySequence(Q(shortcut)).toString(QKeySequence::NativeText);
+  QAction* a = menu->addAction(text);
+  a->setObjectName(name);
+  if (slot) connect(a, &QAction::triggered, this, slot);
+  return a;
+}
+
+void TVLMain::BuildMenus() {
+  QMenuBar* bar = menuBar();
+  bar->setObjectName("MainMenu1");
+  auto menu = [&](const char* name, const char* caption, void (TVLMain::*opening)()) {
+    QMenu* m = bar->addMenu(Q(caption));
+    m->setObjectName(name);
+    m->menuAction()->setObjectName(name);
+    if (opening) connect(m, &QMenu::aboutToShow, this, opening);
+    return m;
+  };
+  File1 = menu("File1", "ﾌｧｲﾙ(&F)", &TVLMain::File1Click);
+  FileNewItem = AddItem(File1, "FileNewItem", "新規作成(&N)...", &TVLMain::FileNewItemClick, "Ctrl+N");
+  FileOpenItem = AddItem(File1, "FileOpenItem", "開く(&O)...", &TVLMain::FileOpenItemClick, "Ctrl+O");
+  FileCloseItem = AddItem(File1, "FileCloseItem", "閉じる(&C)", &TVLMain::FileCloseItemClick, "Ctrl+W");
+  File1->addSeparator();
+  FileSaveItem = AddItem(File1, "FileSaveItem", "上書き保存(&S)", &TVLMain::FileSaveItemClick, "Ctrl+S");
+  FileSaveAsItem = AddItem(File1, "FileSaveAsItem", "名前を付けて保存(&A)...", &TVLMain::FileSaveAsItemClick, "Ctrl+A");
+  FileSaveCopyItem = AddItem(File1, "FileSaveCopyItem", "複製を保存(&Y)...", &TVLMain::FileSaveCopyItemClick, "Ctrl+Y");
+  File1->addSeparator();
+  EventImportItem = AddItem(File1, "EventImportItem", "イベントファイルのインポート(&I)...", &TVLMain::EventImportItemClick);
+  EventExportItem = AddItem(File1, "EventExportItem", "イベントファイルのエクスポート(&E)...", &TVLMain::EventExportItemClick);
+  File1->addSeparator();
+  EnvWinItem = AddItem(File1, "EnvWinItem", "環境設定...", &TVLMain::EnvWinItemClick);
+  File1->addSeparator();
+  FileExitItem = AddItem(File1, "FileExitItem", "終了(&X)", &TVLMain::FileExitItemClick, "Ctrl+Q");
+  FileExitItem->setStatusTip(Q("ｱﾌﾟﾘｹｰｼｮﾝの終了"));
+
+  Edit1 = menu("Edit1", "編集(&E)", &TVLMain::Edit1Click);
+  UndoItem = AddItem(Edit1, "UndoItem", "取り消し(&Z)", &TVLMain::UndoItemClick, "Ctrl+Z");
+  Edit1->addSeparator();
+  CopyItem = AddItem(Edit1, "CopyItem", "表示画面のコピー （クリップボードへ）", &TVLMain::CopyItemClick, "Ctrl+C");
+  PasteItem = AddItem(Edit1, "PasteItem", "クリップボードから貼り付け(&V)", &TVLMain::PasteItemClick, "Ctrl+V");
+  Edit1->addSeparator();
+  PaperColorItem = AddItem(Edit1, "PaperColorItem", "現在の選択色を用紙色に指定(&P)", &TVLMain::PaperColorItemClick);
+  PaperResizeItem = AddItem(Edit1, "PaperResizeItem", "用紙サイズ変更...", &TVLMain::PaperResizeItemClick);
+  PaperResolutionItem = AddItem(Edit1, "PaperResolutionItem", "画像解像度変更...", &TVLMain::PaperResolutionItemClick);
+  Edit1->addSeparator();
+  VFlipItem = AddItem(Edit1, "VFlipItem", "表示部分の上下反転", &TVLMain::VFlipItemClick);
+  HFlipItem = AddItem(Edit1, "HFlipItem", "表示部分の左右反転", &TVLMain::HFlipItemClick);
+  Rotate180Item = AddItem(Edit1, "Rotate180Item", "表示領域の１８０度回転", &TVLMain::Rotate180ItemClick);
+  NegaPosiItem = AddItem(Edit1, "NegaPosiItem", "表示部分のネガポジ反転", &TVLMain::NegaPosiItemClick);
+  Edit1->addSeparator();
+  RotateRightItem = AddItem(Edit1, "RotateRightItem", "画像の９０度 右回転", &TVLMain::RotateRightItemClick);
+  RotateLeftItem = AddItem(Edit1, "RotateLeftItem", "画像の９０度 左回転", &TVLMain::RotateLeftItemClick);
+
+  Show1 = menu("Show1", "表示(&V)", &TVLMain::Show1Click);
+  ZoomInItem = AddItem(Show1, "ZoomInItem", "拡大表示", &TVLMain::ZoomInItemClick);
+  ZoomOutItem = AddItem(Show1, "ZoomOutItem", "縮小表示", &TVLMain::ZoomOutItemClick);
+  Show1->addSeparator();
+  EventWaitItem = AddItem(Show1, "EventWaitItem", "イベント再生にウェイトを掛ける", &TVLMain::EventWaitItemClick);
+  EventWaitItem->setCheckable(true);
+  EventStopItem = AddItem(Show1, "EventStopItem", "イベント再生の停止", &TVLMain::EventStopItemClick);
+  Show1->addSeparator();
+  CaptureSaveItem = AddItem(Show1, "CaptureSaveItem", "デフォルトパスに年月日番号でBITMAP保存", &TVLMain::CaptureSaveItemClick);
+
+  Window1 = menu("Window1", "ｳｨﾝﾄﾞｳ(&W)", &TVLMain::Window1Click);
+  WindowCascadeItem = AddItem(Window1, "WindowCascadeItem", "重ねて表示(&C)", &TVLMain::WindowCascadeItemClick);
+  WindowTileItem = AddItem(Window1, "WindowTileItem", "ならべて表示(&T)", &TVLMain::WindowTileItemClick);
+  WindowArrangeItem = AddItem(Window1, "WindowArrangeItem", "ｱｲｺﾝの整列(&A)", &TVLMain::WindowArrangeItemClick);
+  WindowMinimizeItem = AddItem(Window1, "WindowMinimizeItem", "すべてをｱｲｺﾝ化(&M)", &TVLMain::WindowMinimizeItemClick);
+  Window1->addSeparator();
+  ShowAllToolItem = AddItem(Window1, "ShowAllToolItem", "全てのツールを表示", &TVLMain::ShowAllToolItemClick);
+  DefaultToolPosItem = AddItem(Window1, "DefaultToolPosItem", "ツール位置の初期化", &TVLMain::DefaultToolPosItemClick);
+  Window1->addSeparator();
+  ToolWinItem = AddItem(Window1, "ToolWinItem", "ツールボックス表示", &TVLMain::ToolWinItemClick);
+  ColorWinItem = AddItem(Window1, "ColorWinItem", "カラーパレット表示", &TVLMain::ColorWinItemClick);
+  BrushWinItem = AddItem(Window1, "BrushWinItem", "ブラシツール表示", &TVLMain::BrushWinItemClick);
+  PreviewWinItem = AddItem(Window1, "PreviewWinItem", "プレビュー表示", &TVLMain::PreviewWinItemClick);
+  LayerWinItem = AddItem(Window1, "LayerWinItem", "レイヤウィンドウ表示", &TVLMain::LayerWinItemClick);
+  for (QAction* a : {ToolWinItem, ColorWinItem, BrushWinItem, PreviewWinItem, LayerWinItem}) a->setCheckable(true);
+
+  NetworkItem = menu("NetworkItem", "ﾈｯﾄﾜｰｸ(&N)", &TVLMain::NetworkItemClick);
+  NetHomepageItem = AddItem(NetworkItem, "NetHomepageItem", "VelloraのWebPageをブラウザで開く", &TVLMain::NetHomepageItemClick);
+  NetUploadItem = AddItem(NetworkItem, "NetUploadItem", "画像イベントデータのアップロードをブラウザで行う",
+                          &TVLMain::NetUploadItemClick);
+  NetLatestItem = AddItem(NetworkItem, "NetLatestItem", "最新の投稿を見る", &TVLMain::NetLatestItemClick);
+  NetworkItem->addSeparator();
+  NetClientItem = AddItem(NetworkItem, "NetClientItem", "ネットワークウィンドウ表示(&N) ...", &TVLMain::NetClientItemClick);
+  NetFinishItem = AddItem(NetworkItem, "NetFinishItem", "ネットワークの終了(&E)", &TVLMain::NetFinishItemClick);
+
+  Help1 = menu("Help1", "ﾍﾙﾌﾟ(&H)", nullptr);
+  N24 = AddItem(Help1, "N24", "簡易ヘルプウィンドウ表示(&H)...", &TVLMain::N24Click);
+  Help1->addSeparator();
+  JapaneseItem = AddItem(Help1, "JapaneseItem", "Japonais    ", &TVLMain::JapaneseItemClick);
+  EnglishItem = AddItem(Help1, "EnglishItem", "Français   ", &TVLMain::EnglishItemClick);
+  JapaneseItem->setCheckable(true);
+  EnglishItem->setCheckable(true);
+  JapaneseItem->setChecked(true);
+
+  // Ctrl shortcuts from every window of the program; a focused text field keeps its own.
+  struct Key {
+    const char* seq;
+    void (TVLMain::*opening)();
+    QAction* item;
+  };
+  const Key keys[] = {
+      {"Ctrl+N", &TVLMain::File1Click, FileNewItem},      {"Ctrl+O", &TVLMain::File1Click, FileOpenItem},
+      {"Ctrl+W", &TVLMain::File1Click, FileCloseItem},    {"Ctrl+S", &TVLMain::File1Click, FileSaveItem},
+      {"Ctrl+A", &TVLMain::File1Click, FileSaveAsItem},   {"Ctrl+Y", &TVLMain::File1Click, FileSaveCopyItem},
+      {"Ctrl+Q", &TVLMain::File1Click, FileExitItem},     {"Ctrl+Z", &TVLMain::Edit1Click, UndoItem},
+      {"Ctrl+C", &TVLMain::Edit1Click, CopyItem},         {"Ctrl+V", &TVLMain::Edit1Click, PasteItem},
+  };
+  for (const Key& k : keys) {
+    auto* s = new QShortcut(QKeySequence(Q(k.seq)), this);
+    s->setObjectName(QString("Shortcut_") + k.item->objectName());
+    s->setContext(Qt::ApplicationShortcut);
+    auto opening = k.opening;
+    QAction* item = k.item;
+    connect(s, &QShortcut::activated, this, [this, opening, item] {
+      (this->*opening)();
+      if (item->isEnabled()) item->trigger();
+    });
+  }
+}
+
+// ---- Placement ------------------------------------------------------------------------------
+
+void TVLMain::ReadPlacement() {
+  const std::optional<bool> maximized = Registry->ReadBool("Maximized");
+  if (!maximized || *maximized) {
+    setWindowState(windowState() | Qt::WindowMaximized);
+    return;
+  }
+  setWindowState(windowState() & ~Qt::WindowMaximized);
+  int left = x(), top = y(), w = width(), h = height();
+  if (auto v = Registry->ReadInteger("WinLeft")) left = *v;
+  if (auto v = Registry->ReadInteger("WinTop")) top = *v;
+  if (auto v = Registry->ReadInteger("WinWidth")) w = *v;
+  if (auto v = Registry->ReadInteger("WinHeight")) h = *v;
+  if (left < 0) left = 0;
+  if (top < 0) top = 0;
+  if (left > (plat::GetSystemMetrics(plat::SM_CXFULLSCREEN) / 4) * 3) left = 0;
+  if (top > (plat::GetSystemMetrics(plat::SM_CYFULLSCREEN) / 4) * 3) top = 0;
+  if (w > 5000) w = 5000;
+  if (h > 5000) h = 5000;
+  move(left, top);
+  resize(std::max(w, 1), std::max(h, 1));
+}
+
+void TVLMain::WritePlacement() {
+  const bool maximized = isMaximized();
+  Registry->WriteBool("Maximized", maximized);
+  if (!maximized) {
+    Registry->WriteInteger("WinLeft", x());
+    Registry->WriteInteger("WinTop", y());
+    Registry->WriteInteger("WinWidth", width());
+    Registry->WriteInteger("WinHeight", height());
+  }
+}
+
+// ---- Paper windows ----------------------------------------------------------------------------
+
+std::vector<TDrawWindow*> TVLMain::DrawWindows() const {
+  std::vector<TDrawWindow*> out;
+  for (QMdiSubWindow* s : MdiArea->subWindowList(QMdiArea::CreationOrder)) {
+    auto* w = qobject_cast<TDrawWindow*>(s->widget());
+    if (w && !w->TearingDown()) out.push_back(w);
+  }
+  return out;
+}
+
+TDrawWindow* TVLMain::ActiveDrawWindow() const {
+  auto usable = [](QMdiSubWindow* s) -> TDrawWindow* {
+    if (!s) return nullptr;
+    auto* w = qobject_cast<TDrawWindow*>(s->widget());
+    return w && !w->TearingDown() ? w : nullptr;
+  };
+  if (TDrawWindow* w = usable(MdiArea->currentSubWindow())) return w;
+  // A tool window has the focus: the paper window last active stays the one commands act on.
+  if (TDrawWindow* w = usable(lastActive_.data())) return w;
+  const QList<QMdiSubWindow*> order = MdiArea->subWindowList(QMdiArea::StackingOrder);
+  for (auto it = order.rbegin(); it != order.rend(); ++it)
+    if (TDrawWindow* w = usable(*it)) return w;
+  return nullptr;
+}
+
+TDrawWindow* TVLMain::CreateDrawWindow(const std::string& caption) {
+  auto* w = new TDrawWindow;
+  QMdiSubWindow* sub = MdiArea->addSubWindow(w);
+  sub->setAttribute(Qt::WA_DeleteOnClose);
+  w->SetCaption(caption);
+  sub->show();
+  MdiArea->setActiveSubWindow(sub);
+  lastActive_ = sub;
+  UpdateMenuItems();
+  return w;
+}
+
+void TVLMain::PaperChanged(bool refit) {
+  TDrawWindow* w = ActiveDrawWindow();
+  if (!w || !w->Paper || !w->Paper->Initialised) return;
+  TPaper& p = *w->Paper;
+  if (refit && w->IsNormalState()) {
+    p.Display.FitWindow(p.Width(), p.Height(), *w);
+    const float zoom = p.Display.Zoom();
+    w->ScrollBar1.SetPosition(w->ScrollBar1.Max() / 2 - static_cast<int32_t>(p.Width() * static_cast<ext_t>(zoom)) / 2 - 32);
+    w->ScrollBar2.SetPosition(w->ScrollBar2.Max() / 2 - static_cast<int32_t>(p.Height() * static_cast<ext_t>(zoom)) / 2 - 32);
+  }
+  p.Composite();
+  w->Redraw();
+  if (PreviewWindow) PreviewWindow->NeedsFit = true;
+  if (LayerWindow) LayerWindow->DrawLayers(&p);
+}
+
+void TVLMain::UpdateMenuItems() {
+  const bool any = !DrawWindows().empty();
+  for (QAction* a : {UndoItem, EventExportItem, WindowCascadeItem, WindowTileItem, WindowArrangeItem,
+                     WindowMinimizeItem, CaptureSaveItem, ZoomInItem, ZoomOutItem, CopyItem, PasteItem,
+                     PaperResolutionItem, PaperResizeItem, PaperColorItem, VFlipItem, HFlipItem, NegaPosiItem,
+                     RotateRightItem, RotateLeftItem, Rotate180Item})
+    a->setEnabled(any);
+}
+
+// ---- Activation -----------------------------------------------------------------------------
+
+void TVLMain::FirstActivate() {
+  if (!FirstActivation) return;
+  FirstActivation = false;
+  int language = 0;
+  if (auto japanese = Registry->ReadBool("Japanese")) {
+    language = *japanese ? 0 : 1;
+  } else {
+    // The system language: Japanese unless the locale names another.
+    const QLocale::Language l = QLocale::system().language();
+    language = (l == QLocale::Japanese || l == QLocale::C) ? 0 : 1;
+  }
+  SetLanguage(language);
+  JapaneseItem->setChecked(language == 0);
+  EnglishItem->setChecked(language == 1);
+
+  Stroke->LoadPreset(bkPen, 1);
+  if (PenWindow2) PenWindow2->SelectBrush(IconOfKind(Stroke->GetKind()));
+  ToolWindowsShown = true;
+
+  const std::string autosave = AutosavePath();
+  if (plat::FileExists(autosave)) {
+    plat::MessageBox("前回異常終了しましたので、ファイルを復帰します。", "", unsigned{plat::MB_OK} | plat::MB_ICONINFORMATION);
+    const size_t before = DrawWindows().size();
+    OpenFile(autosave);
+    if (DrawWindows().size() > before) {
+      TDrawWindow* w = DrawWindows().back();
+      if (w->Paper) {
+        w->Paper->Name = "NONAME";
+        w->SetCaption(w->Paper->Caption());
+      }
+    }
+  }
+  if (CommandLineFile && !CommandLineFile->empty()) OpenFile(*CommandLineFile);
+  activateWindow();
+  if (PreviewWindow) PreviewWindow->ClearView();
+}
+
+void TVLMain::AppActivate() {
+  if (FirstActivation) FirstActivate();
+  SetUpdateMode(true);
+  if (Tablet && Tablet->Available()) {
+    int32_t x = 0, y = 0, w = 100, h = 100;
+    plat::TRegistry env;
+    if (env.OpenKey(kVelloraKey, true) && env.ReadBool("TabletCorrect").value_or(false)) {
+      x = env.ReadInteger("TabletCorrectX").value_or(0);
+      y = env.ReadInteger("TabletCorrectY").value_or(0);
+      w = env.ReadInteger("TabletCorrectWidth").value_or(100);
+      h = env.ReadInteger("TabletCorrectHeight").value_or(100);
+    }
+    Tablet->OpenContext(this, x, y, w, h);
+  }
+}
+
+void TVLMain::AppDeactivate() {
+  SetUpdateMode(false);
+  if (Tablet && Tablet->Available()) Tablet->CloseContext();
+}
+
+void TVLMain::AppHint(const QString& hint) { StatusBar->showMessage(hint); }
+
+bool TVLMain::eventFilter(QObject* watched, QEvent* event) {
+  // Qt sends press, release, double-click, release: the double-click itself opens.
+  if (watched == MdiArea->viewport() && event->type() == QEvent::MouseButtonDblClick) {
+    FormDblClick();
+    return true;
+  }
+  return QMainWindow::eventFilter(watched, event);
+}
+
+// ---- Messages -------------------------------------------------------------------------------
+
+int64_t TVLMain::WMCopyData(const std::string& data) {
+  setWindowTitle("OK");
+  const size_t zero = data.find('\0');
+  OpenFile(zero == std::string::npos ? data : data.substr(0, zero));
+  return 1;
+}
+
+void TVLMain::WMNetLaunch() {
+  for (TDrawWindow* w : DrawWindows())
+    if (w->Paper && w->Paper->NetMode == 1) return;
+  plat::TRegistry key;
+  key.OpenKey(kRoomvaneKey, true);
+  if (NetWindow) NetWindow->show();
+  const std::optional<bool> isServer = key.ReadBool("IsServer");
+  if (!isServer || !NetWindow) return;
+  auto text = [&](const char* name) { return QString::fromStdString(key.ReadString(name).value_or("")); };
+  // A missing integer ends the launch there, the network window left shown.
+  auto number = [&](const char* name, QSpinBox* spin) {
+    std::optional<int32_t> v = key.ReadInteger(name);
+    if (v) spin->setValue(*v);
+    return v.has_value();
+  };
+  if (*isServer) {
+    NetWindow->EditServerUser->setText(text("User"));
+    NetWindow->EditServerPassword->setText(text("Password"));
+    if (!number("X", NetWindow->SpinEditNetWidth) || !number("Y", NetWindow->SpinEditNetHeight) ||
+        !number("Port", NetWindow->SpinEditPort) || !number("MaxConnections", NetWindow->SpinEditMaxMember) ||
+        !number("Layer", NetWindow->SpinEditLayer))
+      return;
+    NetWindow->StartHosting();
+  } else {
+    NetWindow->EditClientUser->setText(text("User"));
+    NetWindow->EditClientPassword->setText(text("Password"));
+    if (!number("Port", NetWindow->SpinEditPort)) return;
+    NetWindow->EditIP->setText(text("IPAddress"));
+    NetWindow->StartJoining();
+  }
+  NetWindow->hide();
+  if (ChatWindow) ChatWindow->show();
+}
+
+// ---- Close ----------------------------------------------------------------------------------
+
+bool TVLMain::CloseAllPapers(bool ask) {
+  for (TDrawWindow* w : DrawWindows()) w->CloseWindow(ask);
+  return DrawWindows().empty();
+}
+
+void TVLMain::closeEvent(QCloseEvent* e) {
+  if (!DrawWindows().empty() &&
+      plat::MessageBox(msgQuit, "", unsigned{plat::MB_YESNO} | plat::MB_ICONQUESTION) != plat::IDYES) {
+    e->ignore();
+    return;
+  }
+  if (Tablet && Tablet->Available()) Tablet->CloseContext();
+  Tablet.reset();
+  Registry->WriteBool("EventWait", EventWaitItem->isChecked());
+  Registry->WriteBool("Japanese", JapaneseItem->isChecked());
+  WritePlacement();
+  const std::string autosave = AutosavePath();
+  if (plat::FileExists(autosave)) std::remove(autosave.c_str());
+  // Each paper window ends as a close would end it, without asking again.
+  CloseAllPapers(false);
+  SetUpdateMode(false);
+  e->accept();
+}
+
+// ---- Menu openings ----------------------------------------------------------------------------
+
+void TVLMain::Show1Click() {
+  TDrawWindow* w = ActiveDrawWindow();
+  EventStopItem->setEnabled(w && w->Playing);
+}
+
+void TVLMain::Window1Click() {
+  ToolWinItem->setChecked(ToolsWindow && ToolsWindow->isVisible());
+  ColorWinItem->setChecked(ColorWindow && ColorWindow->isVisible());
+  BrushWinItem->setChecked(PenWindow2 && PenWindow2->isVisible());
+  PreviewWinItem->setChecked(PreviewWindow && PreviewWindow->isVisible());
+  LayerWinItem->setChecked(LayerWindow && LayerWindow->isVisible());
+}
+
+void TVLMain::NetworkItemClick() {
+  bool network = false;
+  for (TDrawWindow* w : DrawWindows())
+    if (w->Paper && w->Paper->NetMode == 1) network = true;
+  NetFinishItem->setEnabled(network);
+}
+
+// ---- File items built here --------------------------------------------------------------------
+
+void TVLMain::FileNewItemClick() {
+  if (NewWindow) NewWindow->exec();
+}
+
+void TVLMain::FileCloseItemClick() {
+  if (TDrawWindow* w = ActiveDrawWindow()) w->CloseWindow(true);
+}
+
+void TVLMain::EnvWinItemClick() {
+  if (!EnvWindow) return;
+  EnvWindow->move(plat::GetSystemMetrics(plat::SM_CXFULLSCREEN) / 2 - EnvWindow->width() / 2,
+                  plat::GetSystemMetrics(plat::SM_CYFULLSCREEN) / 2 - EnvWindow->height() / 2);
+  EnvWindow->exec();
+}
+
+void TVLMain::FileExitItemClick() { close(); }
+
+void TVLMain::FormDblClick() { FileOpenItemClick(); }
+
+// ---- Edit items built here --------------------------------------------------------------------
+
+void TVLMain::UndoItemClick() {
+  if (TDrawWindow* w = ActiveDrawWindow()) w->Undo();
+}
+
+void TVLMain::PaperResizeItemClick() {
+  if (SizeWindow) SizeWindow->exec();
+}
+
+void TVLMain::PaperResolutionItemClick() {
+  if (ResoWindow) ResoWindow->exec();
+}
+
+// ---- Show -----------------------------------------------------------------------------------
+
+void TVLMain::ZoomInItemClick() {
+  TDrawWindow* w = ActiveDrawWindow();
+  if (!w || !w->Paper || !w->Paper->Display.CanZoomIn()) return;
+  int32_t x = 0, y = 0;
+  w->Paper->Display.CentrePoint(w->ClientWidth(), w->ClientHeight(), x, y);
+  w->ZoomInAt(false, x, y);
+}
+
+void TVLMain::ZoomOutItemClick() {
+  TDrawWindow* w = ActiveDrawWindow();
+  if (!w || !w->Paper || !w->Paper->Display.CanZoomOut()) return;
+  int32_t x = 0, y = 0;
+  w->Paper->Display.CentrePoint(w->ClientWidth(), w->ClientHeight(), x, y);
+  w->ZoomOutAt(false, x, y);
+}
+
+// ---- Window ---------------------------------------------------------------------------------
+
+void TVLMain::WindowCascadeItemClick() { MdiArea->cascadeSubWindows(); }
+void TVLMain::WindowTileItemClick() { MdiArea->tileSubWindows(); }
+
+void TVLMain::WindowArrangeItemClick() {
+  // Minimised paper windows in a row along the bottom of the area.
+  int x = 0;
+  const int bottom = MdiArea->viewport()->height();
+  for (QMdiSubWindow* s : MdiArea->subWindowList(QMdiArea::CreationOrder)) {
+    if (!s->isMinimized()) continue;
+    const QSize size = s->size();
+    if (x > 0 && x + size.width() > MdiArea->viewport()->width()) x = 0;
+    s->move(x, bottom - size.height());
+    x += size.width();
+  }
+}
+
+void TVLMain::WindowMinimizeItemClick() {
+  const QList<QMdiSubWindow*> list = MdiArea->subWindowList(QMdiArea::CreationOrder);
+  for (auto it = list.rbegin(); it != list.rend(); ++it) (*it)->showMinimized();
+}
+
+void TVLMain::ShowAllToolItemClick() {
+  for (QWidget* w : std::initializer_list<QWidget*>{ColorWindow, PenWindow2, PreviewWindow, LayerWindow})
+    if (w) w->show();
+}
+
+void TVLMain::DefaultToolPosItemClick() {
+  if (PenWindow2) PenWindow2->SetDefaultPosition();
+  if (ColorWindow) ColorWindow->SetDefaultPosition();
+  if (LayerWindow) LayerWindow->SetDefaultPosition();
+  if (PreviewWindow) PreviewWindow->SetDefaultPosition();
+  if (ToolsWindow) ToolsWindow->SetDefaultPosition();
+}
+
+namespace {
+void Toggle(QWidget* w) {
+  if (w) w->setVisible(!w->isVisible());
+}
+}  // namespace
+
+void TVLMain::ToolWinItemClick() { Toggle(ToolsWindow); }
+void TVLMain::ColorWinItemClick() { Toggle(ColorWindow); }
+void TVLMain::BrushWinItemClick() { Toggle(PenWindow2); }
+void TVLMain::PreviewWinItemClick() { Toggle(PreviewWindow); }
+void TVLMain::LayerWinItemClick() { Toggle(LayerWindow); }
+
+// ---- Network and help ---------------------------------------------------------------------------
+
+void TVLMain::OpenWebPage(int page) {
+  // A page that cannot be opened is not reported.
+  QDesktopServices::openUrl(QUrl(QString::fromStdString(WebAddress(page))));
+}
+
+void TVLMain::NetHomepageItemClick() { OpenWebPage(0); }
+void TVLMain::NetUploadItemClick() { OpenWebPage(1); }
+void TVLMain::NetLatestItemClick() { OpenWebPage(2); }
+
+void TVLMain::NetClientItemClick() {
+  if (ChatWindow) ChatWindow->show();
+  if (NetWindow) NetWindow->show();
+}
+
+void TVLMain::NetFinishItemClick() {
+  for (TDrawWindow* w : DrawWindows())
+    if (w->Paper && w->Paper->NetMode == 1) w->CloseWindow(true);
+}
+
+void TVLMain::N24Click() {
+  if (EzHelpWindow) EzHelpWindow->show();
+}
+
+void TVLMain::JapaneseItemClick() {
+  JapaneseItem->setChecked(true);
+  EnglishItem->setChecked(false);
+  SetLanguage(0);
+  if (PenWindow2) PenWindow2->SelectBrush(IconOfKind(Stroke->GetKind()));
+}
+
+void TVLMain::EnglishItemClick() {
+  EnglishItem->setChecked(true);
+  JapaneseItem->setChecked(false);
+  SetLanguage(1);
+  if (PenWindow2) PenWindow2->SelectBrush(IconOfKind(Stroke->GetKind()));
+}

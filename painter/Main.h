@@ -1,0 +1,234 @@
+#pragma once
+// The painter's MDI frame: menus, settings, activation, the current brush and the tablet
+// binding. Its commands on files, edits, strokes and the update loop live in MainFile.cpp,
+// MainEdit.cpp, MainStroke.cpp and MainUpdate.cpp; each keeps its own section below.
+#include <QMainWindow>
+#include <QPointer>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "engine/Stroke.h"
+#include "painter/WinTab32.h"
+#include "platform/core/Settings.h"
+#include "platform/qt/WindowMessageFrame.h"
+
+class QAction;
+class QEvent;
+class QMdiArea;
+class QMdiSubWindow;
+class QMenu;
+class QStatusBar;
+class QTimer;
+class TDrawWindow;
+
+namespace plat {
+class TWindowClass;
+}
+
+// Settings key of the painter (the brush presets, tool windows and dialogs use it too).
+extern const char* const kVelloraKey;
+// Key the sibling lobby program fills before it asks for a network session.
+extern const char* const kRoomvaneKey;
+// Window class of the sibling lobby program.
+extern const char* const kRoomvaneClass;
+// Message numbers exchanged with the sibling lobby program.
+constexpr uint32_t WM_NETLAUNCH = 0x601;
+constexpr uint32_t WM_NETCLOSED = 0x602;
+
+// Full path of the autosave file (in the per-user data folder).
+std::string AutosavePath();
+// The folder of the executable with a trailing separator.
+const std::string& ProgramFolder();
+// The first command-line argument handed to the program at start (opened at the first
+// activation); tests set it before the first activation.
+extern std::optional<std::string> CommandLineFile;
+
+class TVLMain : public QMainWindow {
+  Q_OBJECT
+ public:
+  explicit TVLMain(QWidget* parent = nullptr);
+  ~TVLMain() override;
+
+  // ---- Components --------------------------------------------------------------------------
+  QMdiArea* MdiArea = nullptr;
+  QStatusBar* StatusBar = nullptr;
+  QTimer* UpdateTimer = nullptr;
+  QTimer* AntsTimer = nullptr;
+  // Stands for the application's idle hook: a zero-interval timer (see SetUpdateMode).
+  QTimer* IdleTimer = nullptr;
+
+  QMenu* File1 = nullptr;
+  QAction *FileNewItem = nullptr, *FileOpenItem = nullptr, *FileCloseItem = nullptr, *FileSaveItem = nullptr,
+          *FileSaveAsItem = nullptr, *FileSaveCopyItem = nullptr, *EventImportItem = nullptr,
+          *EventExportItem = nullptr, *EnvWinItem = nullptr, *FileExitItem = nullptr;
+  QMenu* Edit1 = nullptr;
+  QAction *UndoItem = nullptr, *CopyItem = nullptr, *PasteItem = nullptr, *PaperColorItem = nullptr,
+          *VFlipItem = nullptr, *HFlipItem = nullptr, *Rotate180Item = nullptr, *NegaPosiItem = nullptr,
+          *RotateRightItem = nullptr, *RotateLeftItem = nullptr, *PaperResizeItem = nullptr,
+          *PaperResolutionItem = nullptr;
+  QMenu* Show1 = nullptr;
+  QAction *ZoomInItem = nullptr, *ZoomOutItem = nullptr, *EventWaitItem = nullptr, *EventStopItem = nullptr,
+          *CaptureSaveItem = nullptr;
+  QMenu* Window1 = nullptr;
+  QAction *WindowCascadeItem = nullptr, *WindowTileItem = nullptr, *WindowArrangeItem = nullptr,
+          *WindowMinimizeItem = nullptr, *ShowAllToolItem = nullptr, *DefaultToolPosItem = nullptr,
+          *ToolWinItem = nullptr, *ColorWinItem = nullptr, *BrushWinItem = nullptr, *PreviewWinItem = nullptr,
+          *LayerWinItem = nullptr;
+  QMenu* NetworkItem = nullptr;
+  QAction *NetHomepageItem = nullptr, *NetUploadItem = nullptr, *NetLatestItem = nullptr, *NetClientItem = nullptr,
+          *NetFinishItem = nullptr;
+  QMenu* Help1 = nullptr;
+  QAction *N24 = nullptr, *JapaneseItem = nullptr, *EnglishItem = nullptr;
+
+  // ---- Fields ------------------------------------------------------------------------------
+  bool EraserSwitched = false;
+  uint8_t SavedBrushKind = 0;
+  uint32_t LastShownColor = 0;
+  uint32_t LastRefresh = 0;
+  bool ToolWindowsShown = false;
+  bool FirstActivation = true;
+  uint32_t LastTabTime = 0;
+  uint32_t PlayStart = 0;
+  int32_t NextMember = 0;
+  bool EventWait = false;
+  std::unique_ptr<TStroke> Stroke;
+  std::unique_ptr<TWinTab32> Tablet;
+  std::unique_ptr<plat::TRegistry> Registry;
+
+  // ---- Shell -------------------------------------------------------------------------------
+  // The active paper window; while a tool window has the focus, the last active one. Never a
+  // window being torn down.
+  TDrawWindow* ActiveDrawWindow() const;
+  // Every paper window, in creation order (windows being torn down left out).
+  std::vector<TDrawWindow*> DrawWindows() const;
+  TDrawWindow* CreateDrawWindow(const std::string& caption);
+  void PaperChanged(bool refit);
+  void UpdateMenuItems();
+  // The work of the first activation; runs once.
+  void FirstActivate();
+  void AppActivate();
+  void AppDeactivate();
+  void AppHint(const QString& hint);
+  int64_t WMCopyData(const std::string& data);
+  void WMNetLaunch();
+  // Closes every paper window without asking (their teardown runs), then the frame: the
+  // program's end once the close was accepted.
+  bool CloseAllPapers(bool ask);
+  // A web page of the maker; overridable for tests.
+  static std::string WebAddress(int page);
+
+  // ---- update loop (MainUpdate.cpp) --------------------------------------------------------
+  void SetUpdateMode(bool on);
+  bool AnyPlaying() const;
+  bool AnyNetworkPaper() const;
+  void AppIdle();
+  void UpdateStep();
+  bool HeldKeysDown() const;
+  void NetworkStep(int32_t ownSlot);
+  // ---- end update loop
+
+  // ---- stroke input (MainStroke.cpp) -------------------------------------------------------
+  void StrokeTo(int32_t x, int32_t y, float pressure, float altitude, bool isScreen);
+  void EndStroke(int32_t x, int32_t y, float altitude, bool isScreen);
+  // The tablet feed; true when the event was used.
+  bool AppMessage(QEvent* event);
+  // ---- end stroke input
+
+  // ---- edit commands and keys (MainEdit.cpp) -----------------------------------------------
+  void HandleKey(int key);
+  // ---- end edit commands and keys
+
+  // ---- file commands (MainFile.cpp) --------------------------------------------------------
+  void OpenFile(const std::string& path);
+  bool OpenWpb(const std::string& path);
+  bool OpenBmp(const std::string& path);
+  bool OpenJpeg(const std::string& path);
+  void SaveFile(const std::string& path);
+  void ExportEvents();
+  void ImportEvents(const std::string& path, float scale);
+  void WMDropFiles(const std::vector<std::string>& paths);
+  // ---- end file commands
+
+ public slots:
+  // Menu openings.
+  void File1Click();
+  void Edit1Click();
+  void Show1Click();
+  void Window1Click();
+  void NetworkItemClick();
+  // File.
+  void FileNewItemClick();
+  void FileOpenItemClick();
+  void FileCloseItemClick();
+  void FileSaveItemClick();
+  void FileSaveAsItemClick();
+  void FileSaveCopyItemClick();
+  void EventImportItemClick();
+  void EventExportItemClick();
+  void EnvWinItemClick();
+  void FileExitItemClick();
+  // Edit.
+  void UndoItemClick();
+  void CopyItemClick();
+  void PasteItemClick();
+  void PaperColorItemClick();
+  void VFlipItemClick();
+  void HFlipItemClick();
+  void Rotate180ItemClick();
+  void NegaPosiItemClick();
+  void RotateRightItemClick();
+  void RotateLeftItemClick();
+  void PaperResizeItemClick();
+  void PaperResolutionItemClick();
+  // Show.
+  void ZoomInItemClick();
+  void ZoomOutItemClick();
+  void EventWaitItemClick();
+  void EventStopItemClick();
+  void CaptureSaveItemClick();
+  // Window.
+  void WindowCascadeItemClick();
+  void WindowTileItemClick();
+  void WindowArrangeItemClick();
+  void WindowMinimizeItemClick();
+  void ShowAllToolItemClick();
+  void DefaultToolPosItemClick();
+  void ToolWinItemClick();
+  void ColorWinItemClick();
+  void BrushWinItemClick();
+  void PreviewWinItemClick();
+  void LayerWinItemClick();
+  // Network and help.
+  void NetHomepageItemClick();
+  void NetUploadItemClick();
+  void NetLatestItemClick();
+  void NetClientItemClick();
+  void NetFinishItemClick();
+  void N24Click();
+  void JapaneseItemClick();
+  void EnglishItemClick();
+  // Double-click on the empty MDI area.
+  void FormDblClick();
+  void UpdateTimerTimer();
+
+ protected:
+  void closeEvent(QCloseEvent* e) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
+  void BuildMenus();
+  QAction* AddItem(QMenu* menu, const char* name, const char* caption, void (TVLMain::*slot)(),
+                   const char* shortcut = nullptr);
+  void ReadPlacement();
+  void WritePlacement();
+  void OpenWebPage(int page);
+
+  std::unique_ptr<plat::TWindowClass> windowClass_;
+  QPointer<QMdiSubWindow> lastActive_;
+  bool closing_ = false;
+};
+
+extern TVLMain* VLMain;

@@ -1,0 +1,74 @@
+#include "platform/qt/FileDialog.h"
+
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QStringList>
+
+namespace plat {
+namespace {
+
+TFileDialogHandler& Handler() {
+  static TFileDialogHandler h;
+  return h;
+}
+
+QString Q(const std::string& s) { return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())); }
+
+// "Text|*.a;*.b|Text2|*.c" -> Qt's name filters "Text (*.a *.b)".
+QStringList NameFilters(const std::string& filter) {
+  QStringList parts = Q(filter).split('|');
+  QStringList out;
+  for (qsizetype i = 0; i + 1 < parts.size(); i += 2) {
+    QString patterns = parts[i + 1];
+    patterns.replace(';', ' ');
+    out << parts[i].trimmed() + " (" + patterns.trimmed() + ")";
+  }
+  return out;
+}
+
+}  // namespace
+
+std::optional<std::string> RunFileDialog(QWidget* owner, const TFileDialogSpec& spec) {
+  if (Handler()) return Handler()(spec);
+  QFileDialog dlg(owner);
+  dlg.setObjectName(Q(spec.Name));
+  if (!spec.Title.empty()) dlg.setWindowTitle(Q(spec.Title));
+  dlg.setAcceptMode(spec.Save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
+  dlg.setFileMode(spec.Save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
+  if (!spec.OverwritePrompt) dlg.setOption(QFileDialog::DontConfirmOverwrite, true);
+  const QStringList filters = NameFilters(spec.Filter);
+  if (!filters.isEmpty()) {
+    dlg.setNameFilters(filters);
+    const int i = spec.FilterIndex - 1;
+    if (i >= 0 && i < filters.size()) dlg.selectNameFilter(filters[i]);
+  }
+  if (!spec.DefaultExt.empty()) dlg.setDefaultSuffix(Q(spec.DefaultExt));
+  if (!spec.Folder.empty() && QDir(Q(spec.Folder)).exists()) dlg.setDirectory(Q(spec.Folder));
+  if (!spec.FileName.empty()) dlg.selectFile(Q(spec.FileName));
+  if (dlg.exec() != QDialog::Accepted) return std::nullopt;
+  const QStringList files = dlg.selectedFiles();
+  if (files.isEmpty()) return std::nullopt;
+  return QDir::toNativeSeparators(files.first()).toStdString();
+}
+
+TFileDialogHandler SetFileDialogHandler(TFileDialogHandler h) {
+  TFileDialogHandler old = std::move(Handler());
+  Handler() = std::move(h);
+  return old;
+}
+
+TFileDialogRecorder::TFileDialogRecorder(std::vector<std::optional<std::string>> answers)
+    : Answers(std::move(answers)) {
+  previous_ = SetFileDialogHandler([this](const TFileDialogSpec& spec) -> std::optional<std::string> {
+    Dialogs.push_back(spec);
+    if (Answers.empty()) return std::nullopt;
+    std::optional<std::string> a = Answers.front();
+    Answers.erase(Answers.begin());
+    return a;
+  });
+}
+
+TFileDialogRecorder::~TFileDialogRecorder() { SetFileDialogHandler(std::move(previous_)); }
+
+}  // namespace plat
