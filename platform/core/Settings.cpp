@@ -223,6 +223,8 @@ bool TRegistry::DeleteKey(const std::string& path) {
 
 const TRegValue* TRegistry::Find(const std::string& name) const {
   if (!open_) return nullptr;
+  // Another accessor (or program) may have written the file since: read what stands now.
+  Load(file_, keys_);
   auto k = keys_.find(Lower(path_));
   if (k == keys_.end()) return nullptr;
   auto v = k->second.second.find(Lower(name));
@@ -231,6 +233,8 @@ const TRegValue* TRegistry::Find(const std::string& name) const {
 
 bool TRegistry::Store(const std::string& name, TRegValue v) {
   if (!open_) return false;
+  // Only this value changes: what others wrote to the file meanwhile stays.
+  Load(file_, keys_);
   auto& key = keys_[Lower(path_)];
   key.first = path_;
   key.second[Lower(name)] = {name, std::move(v)};
@@ -241,6 +245,7 @@ bool TRegistry::ValueExists(const std::string& name) const { return Find(name) !
 
 bool TRegistry::DeleteValue(const std::string& name) {
   if (!open_) return false;
+  Load(file_, keys_);
   auto k = keys_.find(Lower(path_));
   if (k == keys_.end() || k->second.second.erase(Lower(name)) == 0) return false;
   return Save(file_, keys_);

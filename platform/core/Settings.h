@@ -2,7 +2,7 @@
 // The per-user settings store that stands where the registry's HKEY_CURRENT_USER would.
 // Keys are backslash paths ("Software\\Brenmoor\\Vellora\\pen\\0"), compared without case.
 // Each maker key ("Software\\<maker>") is one text file in SettingsDir(), written atomically
-// on every change. Values are typed: DWORD, BINARY or string. The file may have been
+// on every change; every access reads the file again, so several accessors may stay open. Values are typed: DWORD, BINARY or string. The file may have been
 // edited by anyone: a malformed line is skipped, a value of another type reads as absent.
 #include <cstdint>
 #include <map>
@@ -67,7 +67,9 @@ class TRegistry {
   bool open_ = false;
   std::string path_;
   std::string file_;
-  Keys keys_;  // the whole maker file, loaded at OpenKey
+  // The whole maker file as last read: every read and write reads the file again, so that
+  // accessors held open for long never write back values that others have changed since.
+  mutable Keys keys_;
 };
 
 }  // namespace plat

@@ -2,6 +2,10 @@
 
 #include <QApplication>
 #include <QMessageBox>
+#include <cctype>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
 
 #include "platform/core/MessageBox.h"
 #include "platform/qt/Desktop.h"
@@ -47,8 +51,52 @@ int ShowDialog(const std::string& text, const std::string& caption, unsigned fla
   return (flags & 0x0Fu) == MB_YESNO ? IDNO : IDOK;
 }
 
+// The box's first button, or the named answer when the box has that button.
+int LoggedAnswer(const std::string& answer, unsigned flags) {
+  const unsigned buttons = flags & 0x0Fu;
+  const bool hasYesNo = buttons == MB_YESNO || buttons == MB_YESNOCANCEL;
+  const bool hasCancel = buttons == MB_OKCANCEL || buttons == MB_YESNOCANCEL;
+  if (answer == "yes" && hasYesNo) return IDYES;
+  if (answer == "no" && hasYesNo) return IDNO;
+  if (answer == "cancel" && hasCancel) return IDCANCEL;
+  if (answer == "ok" && !hasYesNo) return IDOK;
+  return hasYesNo ? IDYES : IDOK;
+}
+
+int LogMessage(const std::string& file, const std::string& answer, const std::string& text, unsigned flags) {
+  std::string line;
+  for (char c : text) {
+    if (c == '\n') line += "\\n";
+    else if (c != '\r') line += c;
+  }
+  line += '\n';
+  // One append per message, flushed at once: the log is read while the program runs.
+  if (FILE* f = std::fopen(file.c_str(), "ab")) {
+    std::fwrite(line.data(), 1, line.size(), f);
+    std::fflush(f);
+    std::fclose(f);
+  }
+  return LoggedAnswer(answer, flags);
+}
+
+std::string Lowered(const char* s) {
+  std::string out = s ? s : "";
+  for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return out;
+}
+
 }  // namespace
 
-void InstallMessageDialog() { SetMessageBoxHandler(ShowDialog); }
+void InstallMessageDialog() {
+  const char* log = std::getenv("VELLORA_MSGBOX_LOG");
+  if (log && *log) {
+    const std::string file = log, answer = Lowered(std::getenv("VELLORA_MSGBOX_ANSWER"));
+    SetMessageBoxHandler([file, answer](const std::string& text, const std::string&, unsigned flags) {
+      return LogMessage(file, answer, text, flags);
+    });
+    return;
+  }
+  SetMessageBoxHandler(ShowDialog);
+}
 
 }  // namespace plat

@@ -48,6 +48,39 @@ TEST(Settings, MakersLiveInSeparateFilesAndSubkeysDeleteWithTheirParent) {
   EXPECT_TRUE(r.KeyExists("Software\\Other\\Thing"));
 }
 
+TEST(Settings, AnAccessorHeldOpenSeesAndKeepsWhatOthersWroteMeanwhile) {
+  TTempSettings env;
+  TRegistry held;
+  ASSERT_TRUE(held.OpenKey("Software\\Brenmoor\\Vellora", true));
+  held.WriteInteger("WinLeft", 10);
+  {
+    TRegistry other;
+    ASSERT_TRUE(other.OpenKey("Software\\Brenmoor\\Vellora", true));
+    other.WriteString("Path", "/pictures/");
+    other.WriteInteger("WinLeft", 20);
+    TRegistry preset;
+    ASSERT_TRUE(preset.OpenKey("Software\\Brenmoor\\Vellora\\pen1", true));
+    preset.WriteInteger("Size", 7);
+    TRegistry lobby;
+    ASSERT_TRUE(lobby.OpenKey("Software\\Brenmoor\\Roomvane\\vlConfig", true));
+    lobby.WriteBool("IsServer", true);
+  }
+  EXPECT_EQ(held.ReadInteger("WinLeft"), 20);
+  EXPECT_EQ(held.ReadString("Path"), "/pictures/");
+  // Writing one value through the old accessor changes that value only.
+  held.WriteInteger("WinTop", 5);
+  held.DeleteValue("WinLeft");
+  TRegistry check;
+  ASSERT_TRUE(check.OpenKey("Software\\Brenmoor\\Vellora\\pen1", false));
+  EXPECT_EQ(check.ReadInteger("Size"), 7);
+  ASSERT_TRUE(check.OpenKey("Software\\Brenmoor\\Roomvane\\vlConfig", false));
+  EXPECT_EQ(check.ReadBool("IsServer"), true);
+  ASSERT_TRUE(check.OpenKey("Software\\Brenmoor\\Vellora", false));
+  EXPECT_EQ(check.ReadString("Path"), "/pictures/");
+  EXPECT_EQ(check.ReadInteger("WinTop"), 5);
+  EXPECT_FALSE(check.ValueExists("WinLeft"));
+}
+
 TEST(Settings, MalformedFileLinesAreSkipped) {
   TTempSettings env;
   std::string text =
