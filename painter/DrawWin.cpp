@@ -149,7 +149,7 @@ void TDrawWindow::RecompositeRect(int32_t x, int32_t y, int32_t w, int32_t h) {
   Paper->PaintRect(this, x, y, w, h);
 }
 
-void TDrawWindow::CentreOn(int32_t x, int32_t y) {
+void TDrawWindow::CentreOn(ext_t x, ext_t y) {
   const int32_t half = TDisplay::ScrollSlack();
   const ext_t zoom = Paper->Display.Zoom();
   ScrollBar1.SetPosition(half + static_cast<int32_t>(x * zoom) - static_cast<int32_t>(ClientWidth() / 2.0L));

@@ -83,8 +83,9 @@ class TDrawWindow : public TMDIChild {
   void ApplyZoom(bool refit, int32_t x, int32_t y);
   // Paper point under a window point for zoom clicks and the wheel (the rotation is ignored).
   TPoint ZoomPoint(int32_t wx, int32_t wy) const;
-  // Scroll positions that put a paper point in the middle of the window.
-  void CentreOn(int32_t x, int32_t y);
+  // Scroll positions that put a paper point in the middle of the window (the point may lie
+  // between pixels: the position truncates x × zoom).
+  void CentreOn(ext_t x, ext_t y);
   // The destroy steps: session messages, the log's export, the session's reset, the paper
   // freed, the tool windows cleared. Runs once, when the close was accepted.
   void Teardown();

@@ -397,14 +397,7 @@ void TVLMain::UpdateMenuItems() {
 void TVLMain::FirstActivate() {
   if (!FirstActivation) return;
   FirstActivation = false;
-  int language = 0;
-  if (auto japanese = Registry->ReadBool("Japanese")) {
-    language = *japanese ? 0 : 1;
-  } else {
-    // The system language: Japanese unless the locale names another.
-    const QLocale::Language l = QLocale::system().language();
-    language = (l == QLocale::Japanese || l == QLocale::C) ? 0 : 1;
-  }
+  const int language = StartLanguage(*Registry);
   SetLanguage(language);
   JapaneseItem->setChecked(language == 0);
   EnglishItem->setChecked(language == 1);
