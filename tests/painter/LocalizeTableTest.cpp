@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "common/TempDir.h"
+#include "LocalizeEnv.h"
 #include "painter/Localize.h"
 #include "platform/core/Settings.h"
 
@@ -158,31 +159,6 @@ TEST(LocalizeTable, SetLanguageFillsEveryMessageFromItsRow) {
     EXPECT_EQ(msgSmoothOff, FindMessage(&msgSmoothOff)->Text[0]) << other;
   }
 }
-
-// Sets or clears the locale variables for one case and puts them back afterwards.
-class TLocaleEnv {
- public:
-  TLocaleEnv() {
-    for (const char* v : kVars) {
-      const char* old = std::getenv(v);
-      saved_.push_back(old ? std::optional<std::string>(old) : std::nullopt);
-      unsetenv(v);
-    }
-  }
-  ~TLocaleEnv() {
-    for (size_t i = 0; i < std::size(kVars); ++i) {
-      if (saved_[i]) setenv(kVars[i], saved_[i]->c_str(), 1);
-      else unsetenv(kVars[i]);
-    }
-  }
-  static void Set(const char* var, const char* value) {
-    if (value) setenv(var, value, 1);
-  }
-
- private:
-  static constexpr const char* kVars[] = {"LC_ALL", "LC_MESSAGES", "LANG"};
-  std::vector<std::optional<std::string>> saved_;
-};
 
 TEST(LocalizeStart, SystemLanguageFromTheLocaleVariables) {
   struct TCase {
