@@ -63,6 +63,8 @@ class TDrawWindow : public TMDIChild {
   bool StopRequested = false;
   uint32_t LastStepTime = 0;
   bool ButtonDown = false;
+  // Occupant count of each member slot's connection when this window last looked (update loop).
+  std::array<uint32_t, kSlots> SlotOccupant{};
 
   // The recorder of the own member slot (slot 0 outside a session).
   TEventPacket& OwnPacket();

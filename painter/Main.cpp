@@ -133,6 +133,7 @@ TVLMain::TVLMain(QWidget* parent) : QMainWindow(parent) {
     if (VLMain) VLMain->HandleKey(vk);
   };
   Tablet = std::make_unique<TWinTab32>();
+  InitStrokeInput();
   Stroke = std::make_unique<TStroke>();
   Stroke->SetColor(0);
   Stroke->SetKind(bkPen);

@@ -128,6 +128,24 @@ class TVLMain : public QMainWindow {
   void UpdateStep();
   bool HeldKeysDown() const;
   void NetworkStep(int32_t ownSlot);
+  // A member slot of the session paper gets a new occupant: plays the former occupant's whole
+  // events left in the slot's recorder, logs them, drops a trailing half event, empties the
+  // recorder and gives the slot a fresh brush.
+  void HandOverSlot(TDrawWindow* w, int slot);
+  // The step is running (a modal dialog inside it runs a nested loop that must not step).
+  bool InUpdateStep = false;
+  // The window whose session connection was lost in this step; closed after the step.
+  QPointer<TDrawWindow> LostWindow;
+  // Sees each slot's occupant count in every window once (HandOverSlot on a change).
+  void FollowOccupants(TDrawWindow* w, int32_t ownSlot, int32_t memberCount);
+  // The paper window the tool windows were last made to follow.
+  QPointer<TDrawWindow> FollowedWindow;
+
+ private:
+  void StepBody();
+  void PlaybackStep(TDrawWindow* w, int32_t ownSlot);
+
+ public:
   // ---- end update loop
 
   // ---- stroke input (MainStroke.cpp) -------------------------------------------------------
@@ -135,6 +153,23 @@ class TVLMain : public QMainWindow {
   void EndStroke(int32_t x, int32_t y, float altitude, bool isScreen);
   // The tablet feed; true when the event was used.
   bool AppMessage(QEvent* event);
+  // Points of one stroke event before the next point starts another stroke.
+  static constexpr int32_t kMaxStrokePoints = 60000;
+  // Binds the tablet feed and the focus changes that end a stroke left open.
+  void InitStrokeInput();
+  // Ends the open stroke when its window is no longer the active paper window of the active
+  // application: at its newest point, counted, the button released.
+  void EndStrayStroke();
+  // The window holding the open local stroke, and its newest paper point.
+  QPointer<TDrawWindow> StrokeWindow;
+  int32_t StrokeLastX = 0, StrokeLastY = 0;
+
+ private:
+  bool StrokeFromPenMouse(bool isScreen) const;
+  void ToStrokePoint(TDrawWindow* w, int32_t x, int32_t y, bool isScreen, int32_t& px, int32_t& py) const;
+  void FinishStroke(TDrawWindow* w, int32_t px, int32_t py);
+
+ public:
   // ---- end stroke input
 
   // ---- edit commands and keys (MainEdit.cpp) -----------------------------------------------
