@@ -138,8 +138,6 @@ class TVLMain : public QMainWindow {
   QPointer<TDrawWindow> LostWindow;
   // Sees each slot's occupant count in every window once (HandOverSlot on a change).
   void FollowOccupants(TDrawWindow* w, int32_t ownSlot, int32_t memberCount);
-  // The paper window the tool windows were last made to follow.
-  QPointer<TDrawWindow> FollowedWindow;
 
  private:
   void StepBody();

@@ -173,12 +173,10 @@ void TVLMain::StepBody() {
   if (ownPacket.InStroke() && !w->Playing) return;
 
   // 7. Follow the active paper window.
-  if (FollowedWindow != w) {
-    FollowedWindow = w;
-    if (PreviewWindow) {
-      PreviewWindow->NeedsFit = true;
-      PreviewWindow->DrawPreview();
-    }
+  if (PreviewWindow && PreviewWindow->ShownChild != w) {
+    PreviewWindow->NeedsFit = true;
+    PreviewWindow->ShownChild = w;
+    PreviewWindow->DrawPreview();
     if (LayerWindow) LayerWindow->DrawLayers(&p);
     if (PenWindow2) PenWindow2->Redraw(*Stroke, true);
     if (ColorWindow) ColorWindow->Redraw(false, Stroke->Color);
