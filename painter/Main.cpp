@@ -462,7 +462,7 @@ bool TVLMain::eventFilter(QObject* watched, QEvent* event) {
 int64_t TVLMain::WMCopyData(const std::string& data) {
   setWindowTitle("OK");
   const size_t zero = data.find('\0');
-  OpenFile(zero == std::string::npos ? data : data.substr(0, zero));
+  QueueOpen(zero == std::string::npos ? data : data.substr(0, zero));
   return 1;
 }
 
@@ -576,11 +576,11 @@ void TVLMain::UndoItemClick() {
 }
 
 void TVLMain::PaperResizeItemClick() {
-  if (SizeWindow) SizeWindow->exec();
+  if (SizeWindow && PaperDialogAllowed(ActiveDrawWindow())) SizeWindow->exec();
 }
 
 void TVLMain::PaperResolutionItemClick() {
-  if (ResoWindow) ResoWindow->exec();
+  if (ResoWindow && PaperDialogAllowed(ActiveDrawWindow())) ResoWindow->exec();
 }
 
 // ---- Show -----------------------------------------------------------------------------------

@@ -5,6 +5,7 @@
 #include <QMainWindow>
 #include <QPointer>
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <optional>
 #include <string>
@@ -16,6 +17,9 @@
 #include "platform/qt/WindowMessageFrame.h"
 
 class QAction;
+class QDragEnterEvent;
+class QDragMoveEvent;
+class QDropEvent;
 class QEvent;
 class QMdiArea;
 class QMdiSubWindow;
@@ -179,10 +183,34 @@ class TVLMain : public QMainWindow {
   bool OpenWpb(const std::string& path);
   bool OpenBmp(const std::string& path);
   bool OpenJpeg(const std::string& path);
-  void SaveFile(const std::string& path);
+  // True when the file was written; every outcome is told to the user.
+  bool SaveFile(const std::string& path);
   void ExportEvents();
   void ImportEvents(const std::string& path, float scale);
+  // Queues the first 32 paths; they open one at a time from the event loop.
   void WMDropFiles(const std::vector<std::string>& paths);
+  // Queues a file to open once no modal dialog is open and no local stroke is drawn (drops,
+  // hand-overs).
+  void QueueOpen(const std::string& path);
+  void OpenPending();
+  std::deque<std::string> PendingOpens;
+  QTimer* OpenTimer = nullptr;
+  // The file menu's rule, also applied when a command runs from a shortcut: nothing during a
+  // playback, only the export (of the session record) on a network paper, no export of a
+  // record that can no longer rebuild the paper.
+  bool FileCommandAllowed(TDrawWindow* w, bool exportCommand) const;
+  bool LocalStrokeRunning() const;
+  // A new paper window at (n - 1) x 16; fitted to its paper with the paper's top-left corner
+  // 32 pixels inside.
+  void PlaceNewWindow(TDrawWindow* w);
+  void CentrePaper(TDrawWindow* w);
+  // "<folder>year-month-day-N.bmp" with the smallest N from 0 that names no file yet.
+  static std::string CaptureFileName(const std::string& folder, int year, int month, int day);
+  // Files dropped anywhere on the main window, paper windows included (they take no drops of
+  // their own), go to WMDropFiles.
+  void dragEnterEvent(QDragEnterEvent* e) override;
+  void dragMoveEvent(QDragMoveEvent* e) override;
+  void dropEvent(QDropEvent* e) override;
   // ---- end file commands
 
  public slots:
@@ -262,6 +290,9 @@ class TVLMain : public QMainWindow {
   std::unique_ptr<plat::TWindowClass> windowClass_;
   QPointer<QMdiSubWindow> lastActive_;
   bool closing_ = false;
+  // file commands: a queued file is being opened.
+  bool opening_ = false;
+  bool OpenPicture(const std::string& path, bool jpeg);
 };
 
 extern TVLMain* VLMain;

@@ -22,7 +22,12 @@ QStringList NameFilters(const std::string& filter) {
   for (qsizetype i = 0; i + 1 < parts.size(); i += 2) {
     QString patterns = parts[i + 1];
     patterns.replace(';', ' ');
-    out << parts[i].trimmed() + " (" + patterns.trimmed() + ")";
+    // A display text that already shows its patterns keeps only its words, so that Qt
+    // reads the patterns once.
+    QString text = parts[i];
+    const qsizetype open = text.lastIndexOf('(');
+    if (open > 0 && text.trimmed().endsWith(')')) text = text.left(open);
+    out << text.trimmed() + " (" + patterns.trimmed() + ")";
   }
   return out;
 }
