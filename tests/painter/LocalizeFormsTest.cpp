@@ -18,9 +18,8 @@ namespace {
 
 // Forms still standing as stubs: their rows are skipped. A form whose rows all resolve is
 // built, and must leave this list.
-const std::set<std::string> kFormsNotBuilt = {"TChatWindow",   "TNetWindow",  "TNewWindow",  "TColorWindow",
-                                              "TLayerWindow",  "TEzHelpWindow", "TPenWindow2", "TEnvWindow",
-                                              "TResoWindow",   "TSizeWindow"};
+const std::set<std::string> kFormsNotBuilt = {"TChatWindow", "TNetWindow", "TColorWindow", "TLayerWindow",
+                                              "TPenWindow2"};
 
 class LocalizeForms : public PainterFixture {
  protected:
