@@ -348,6 +348,25 @@ QWidget* FindForm(const char* formClass) {
   return nullptr;
 }
 
+namespace {
+// The form's own children only: the tool windows the main window owns hold items of the same
+// names (the layer window's CopyItem).
+bool OwnedByForm(QObject* o, QWidget* form) {
+  for (QObject* p = o; p; p = p->parent()) {
+    auto* w = qobject_cast<QWidget*>(p);
+    if (w && w->isWindow() && !qobject_cast<QMenu*>(w)) return w == form;
+  }
+  return false;
+}
+template <typename T>
+QList<T*> OwnChildren(QWidget* form, const QString& name) {
+  QList<T*> out;
+  for (T* c : form->findChildren<T*>(name))
+    if (OwnedByForm(c, form)) out.push_back(c);
+  return out;
+}
+}  // namespace
+
 QObject* ResolveLabelTarget(QWidget* form, const TLabelRow& row) {
   if (!form) return nullptr;
   const QString name = QString::fromUtf8(row.Target);
@@ -356,17 +375,17 @@ QObject* ResolveLabelTarget(QWidget* form, const TLabelRow& row) {
       return form->metaObject()->indexOfProperty(row.Target) >= 0 ? form : nullptr;
     case lwMenuCaption: {
       std::set<QAction*> found;
-      for (QAction* a : form->findChildren<QAction*>(name)) found.insert(a);
-      for (QMenu* m : form->findChildren<QMenu*>(name)) found.insert(m->menuAction());
+      for (QAction* a : OwnChildren<QAction>(form, name)) found.insert(a);
+      for (QMenu* m : OwnChildren<QMenu>(form, name)) found.insert(m->menuAction());
       return found.size() == 1 ? *found.begin() : nullptr;
     }
     case lwHint: {
-      const auto widgets = form->findChildren<QWidget*>(name);
+      const auto widgets = OwnChildren<QWidget>(form, name);
       return widgets.size() == 1 ? widgets[0] : nullptr;
     }
     case lwCaption: {
       if (name.isEmpty()) return form;
-      const auto widgets = form->findChildren<QWidget*>(name);
+      const auto widgets = OwnChildren<QWidget>(form, name);
       return widgets.size() == 1 && IsCaptionWidget(widgets[0]) ? widgets[0] : nullptr;
     }
   }

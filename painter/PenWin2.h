@@ -25,6 +25,9 @@ std::string GeneralFormat3(ext_t v);
 
 class TPenWindow2 : public plat::TToolWindow {
   Q_OBJECT
+  // The language switch sets the prefix of every caption through this property.
+  Q_PROPERTY(QString CaptionPrefix READ CaptionPrefixText WRITE SetCaptionPrefix)
+
  public:
   explicit TPenWindow2(QWidget* owner = nullptr);
   ~TPenWindow2() override;
@@ -34,6 +37,8 @@ class TPenWindow2 : public plat::TToolWindow {
   QTimer* AlphaTimer = nullptr;
 
   std::string CaptionPrefix;
+  QString CaptionPrefixText() const { return QString::fromStdString(CaptionPrefix); }
+  void SetCaptionPrefix(const QString& s) { CaptionPrefix = s.toStdString(); }
   TTCDC BackBuffer{200, 128};
   TTCDC FadeSnapshot{168, 128};
   bool Fading = false;

@@ -18,8 +18,7 @@ namespace {
 
 // Forms still standing as stubs: their rows are skipped. A form whose rows all resolve is
 // built, and must leave this list.
-const std::set<std::string> kFormsNotBuilt = {"TChatWindow", "TNetWindow", "TColorWindow", "TLayerWindow",
-                                              "TPenWindow2"};
+const std::set<std::string> kFormsNotBuilt = {"TChatWindow", "TNetWindow"};
 
 class LocalizeForms : public PainterFixture {
  protected:
