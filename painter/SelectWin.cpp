@@ -30,6 +30,8 @@ TSelectWindow::TSelectWindow(QWidget* owner) : plat::TToolWindow(owner) {
   TrackBar1->setValue(10);
   TrackBar1->setTickInterval(5);
   TrackBar1->setTickPosition(QSlider::TicksBelow);
+  // Nothing reads it: it must not take the keys that the window passes on.
+  TrackBar1->setFocusPolicy(Qt::NoFocus);
   PaintBox1 = new plat::TBufferedWidget(this);
   PaintBox1->setObjectName("PaintBox1");
   PaintBox1->setGeometry(0, 40, 81, 161);

@@ -43,6 +43,8 @@ class TSelectWindow : public plat::TToolWindow {
   void showEvent(QShowEvent* e) override;
   void hideEvent(QHideEvent* e) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
+  // Tab is a shortcut (the tool windows' toggle), not a focus move.
+  bool focusNextPrevChild(bool) override { return false; }
 
  private:
   static TDrawWindow* ActivePaper();

@@ -8,6 +8,7 @@
 #include "PainterFixture.h"
 #include "engine/Display.h"
 #include "painter/PreviewWin.h"
+#include "painter/SelectWin.h"
 #include "platform/core/Settings.h"
 
 namespace {
@@ -369,6 +370,38 @@ TEST_F(PreviewDrag, NavigatingRecordsNothing) {
   EXPECT_EQ(NetState.Step, net.Step);
   EXPECT_EQ(NetState.SentTotal, net.SentTotal);
   EXPECT_EQ(NetState.Socket, net.Socket);
+}
+
+TEST_F(PreviewDrag, TheUpdateStepDrivesTheDrag) {
+  Press();
+  MoveTo(10, 25);
+  VLMain->UpdateStep();
+  EXPECT_EQ(Centre(W), (TPoint{100, 250}));
+  // The step redrew the preview: the marker frames the new view, paper (-50, 150)-(250, 350),
+  // which is (0, 15)-(25, 35) of the preview once clamped.
+  EXPECT_EQ(W->Paper->PreviewCanvas.GetPixel(0, 15), kRed);
+  EXPECT_EQ(W->Paper->PreviewCanvas.GetPixel(25, 15), kRed);
+  EXPECT_EQ(W->Paper->PreviewCanvas.GetPixel(25, 35), kRed);
+  EXPECT_NE(W->Paper->PreviewCanvas.GetPixel(10, 25), kRed);
+  EXPECT_NE(W->Paper->PreviewCanvas.GetPixel(50, 25), kRed);
+  Release();
+}
+
+TEST_F(PreviewWin, BothWindowsStayOnTopAndPassTheirKeysOn) {
+  std::vector<int> keys;
+  auto saved = plat::TToolWindow::KeyHook;
+  plat::TToolWindow::KeyHook = [&keys](int vk) { keys.push_back(vk); };
+  for (QWidget* w : {static_cast<QWidget*>(PreviewWindow), static_cast<QWidget*>(SelectWindow)}) {
+    SCOPED_TRACE(w->objectName().toStdString());
+    EXPECT_TRUE(w->windowFlags() & Qt::WindowStaysOnTopHint);
+    EXPECT_EQ(w->windowType(), Qt::Tool);
+    EXPECT_FALSE(w->testAttribute(Qt::WA_InputMethodEnabled));
+    keys.clear();
+    QTest::keyPress(w, Qt::Key_A);
+    QTest::keyPress(w, Qt::Key_Tab);
+    EXPECT_EQ(keys, (std::vector<int>{'A', plat::VK_TAB}));
+  }
+  plat::TToolWindow::KeyHook = saved;
 }
 
 TEST_F(PreviewWin, PlaceIsKeptAcrossStarts) {
