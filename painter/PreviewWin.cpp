@@ -152,8 +152,12 @@ void TPreviewWindow::DrawPreview() {
 
 void TPreviewWindow::ShowCanvas() {
   TDrawWindow* dw = ActivePaper();
-  if (!dw || NeedsFit || dw != ShownChild) return;
-  dw->Paper->PreviewCanvas.DrawToPaintBox(PaintBox1, 0, 0, false);
+  if (!dw || dw != ShownChild) {
+    // Nothing shown yet (or any more): the box keeps the empty look.
+    ClearView();
+    return;
+  }
+  if (!NeedsFit) dw->Paper->PreviewCanvas.DrawToPaintBox(PaintBox1, 0, 0, false);
 }
 
 void TPreviewWindow::TrackDrag() {

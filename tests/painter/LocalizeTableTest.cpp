@@ -84,10 +84,30 @@ TEST(LocalizeTable, RowsThatAreEasyToGetWrongHoldTheirExactBytes) {
 TEST(LocalizeTable, TableSizesAndOrder) {
   EXPECT_EQ(LabelRows().size(), 110u);
   EXPECT_EQ(HelpLines().size(), 28u);
-  // The messages of the table plus the two failures of the file commands.
-  EXPECT_EQ(MessageRows().size(), 37u);
-  std::set<const std::string*> seen;
-  for (const TMessageRow& row : MessageRows()) EXPECT_TRUE(seen.insert(row.Message).second);
+  // The program's 35 messages in their order, then the ones added since (each with both texts).
+  const std::vector<const std::string*> messages = {
+      &msgFileNotFound,    &msgUnknownFormat,   &msgEventsNotExportable, &msgClipboardNotBitmap,
+      &msgPlaybackDone,    &msgPlaybackStopped, &msgPlaying,             &msgLayerMemory,
+      &msgQuit,            &msgEventsExported,  &msgImageSaved,          &msgDangerousData,
+      &msgScreenCaptured,  &msgTitleResize,     &msgTitleResolution,     &msgCloseWindow,
+      &msgNoUndo,          &msgConfigSaved,     &msgPressureSizeOn,      &msgPressureSizeOff,
+      &msgPressureAlphaOn, &msgPressureAlphaOff, &msgSmoothOn,           &msgSmoothOff,
+      &msgMinSize,         &msgMaxWidth,        &msgEffect,              &msgEnvEffect,
+      &msgPenetration,     &msgPressureCurve,   &msgBrushPen,            &msgBrushWatercolor,
+      &msgBrushOldBlur,    &msgBrushEraser,     &msgBrushNewBlur};
+  ASSERT_EQ(messages.size(), 35u);
+  const std::set<const std::string*> added = {&msgSaveFailed, &msgMagnificationTooLarge};
+  const auto rows = MessageRows();
+  ASSERT_GE(rows.size(), messages.size());
+  for (size_t i = 0; i < messages.size(); ++i) EXPECT_EQ(rows[i].Message, messages[i]) << i;
+  std::set<const std::string*> seen(messages.begin(), messages.end());
+  for (size_t i = messages.size(); i < rows.size(); ++i) {
+    EXPECT_TRUE(added.count(rows[i].Message)) << "message row " << i << " is new: add it to `added` here";
+    EXPECT_TRUE(seen.insert(rows[i].Message).second) << i;
+    EXPECT_STRNE(rows[i].Text[0], "");
+    EXPECT_STRNE(rows[i].Text[1], "");
+  }
+  EXPECT_EQ(rows.size(), messages.size() + added.size());
   // Rows run from the main window's File menu to the resize dialog's anchors.
   EXPECT_STREQ(LabelRows().front().Target, "File1");
   EXPECT_STREQ(LabelRows().back().Target, "TabSheet1");

@@ -196,6 +196,23 @@ TEST_F(PreviewWin, ClosingTheLastPaperLeavesTheButtonColour) {
   EXPECT_EQ(img.pixel(0, 0) | 0xFF000000u, face | 0xFF000000u);
 }
 
+TEST_F(PreviewWin, APaperWithoutLayersIsNeitherFittedNorDrawnNorMoved) {
+  TDrawWindow* w = VLMain->CreateDrawWindow("");
+  ASSERT_EQ(VLMain->ActiveDrawWindow(), w);
+  ASSERT_EQ(w->Paper->Layers, nullptr);
+  PreviewWindow->DrawPreview();
+  EXPECT_TRUE(PreviewWindow->NeedsFit);
+  EXPECT_TRUE(PreviewWindow->ShownChild.isNull());
+  PreviewWindow->Dragging = true;
+  QCursor::setPos(QCursor::pos() + QPoint(7, 7));
+  PreviewWindow->TrackDrag();
+  QTest::keyRelease(PreviewWindow, Qt::Key_Alt);
+  SelectWindow->Surface->Fill(0xFF010203);
+  SelectWindow->Timer1Timer();
+  SelectWindow->Button3Click();
+  EXPECT_EQ(SelectWindow->Surface->GetPixel(25, 25), 0xFF010203u);
+}
+
 TEST_F(PreviewWin, ANewPaperAtTheAddressOfAFreedOneStillRefits) {
   TDrawWindow* first = MakePaper(1000, 500);
   PreviewWindow->DrawPreview();
