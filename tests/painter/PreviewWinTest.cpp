@@ -374,6 +374,11 @@ TEST_F(PreviewDrag, NavigatingRecordsNothing) {
   PreviewWindow->TrackDrag();
   Release();
   QTest::keyRelease(PreviewWindow, Qt::Key_Alt);
+  {
+    QMouseEvent click(QEvent::MouseButtonRelease, QPointF(10, 10), SelectWindow->PaintBox1->mapToGlobal(QPointF(10, 10)),
+                      Qt::LeftButton, Qt::NoButton, Qt::NoModifier);
+    QApplication::sendEvent(SelectWindow->PaintBox1, &click);
+  }
   VLMain->EnglishItem->trigger();
   VLMain->JapaneseItem->trigger();
   Settle();
