@@ -1,13 +1,108 @@
 #include "session/ChatWin.h"
 
+#include <QGuiApplication>
+#include <QKeyEvent>
+#include <QScreen>
+#include <QScrollBar>
+
+#include "session/MySocket.h"
+#include "session/NetState.h"
+
 TChatWindow* ChatWindow = nullptr;
+
+namespace {
+
+QPlainTextEdit* MakeMemo(QWidget* owner, const char* name) {
+  auto* m = new QPlainTextEdit(owner);
+  m->setObjectName(name);
+  m->setReadOnly(true);
+  return m;
+}
+
+}  // namespace
 
 TChatWindow::TChatWindow(QWidget* owner) : plat::TToolWindow(owner) {
   setObjectName("ChatWindow");
-  MemoMsg = new QPlainTextEdit(this);
-  MemoMsg->setObjectName("MemoMsg");
-  MemoMsg->setReadOnly(true);
+  setWindowTitle(QString::fromUtf8("チャットウィンドウ"));
+  setWindowFlag(Qt::WindowMinMaxButtonsHint, false);
+  setWindowFlag(Qt::WindowCloseButtonHint, true);
+
+  MemoMsg = MakeMemo(this, "MemoMsg");
+  MemoMsg->setGeometry(0, 0, 200, 81);
+  MemoMsg->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  MemoList = MakeMemo(this, "MemoList");
+  MemoList->setGeometry(202, 2, 100, 77);
+  MemoList->setLineWrapMode(QPlainTextEdit::NoWrap);
+  LabelMessage = new QLabel(QString::fromUtf8("メッセージ"), this);
+  LabelMessage->setObjectName("LabelMessage");
+  LabelMessage->setGeometry(4, 88, 52, 17);
+  EditText = new QLineEdit(this);
+  EditText->setObjectName("EditText");
+  EditText->setGeometry(64, 84, 233, 20);
+  EditText->setMaxLength(kMaxText);
+  EditText->installEventFilter(this);
+
+  setMinimumSize(kMinClientWidth, kMinClientHeight);
+  resize(302, 107);
+  FormCreate();
 }
+
 TChatWindow::~TChatWindow() {
   if (ChatWindow == this) ChatWindow = nullptr;
+}
+
+void TChatWindow::FormCreate() {
+  const QScreen* screen = QGuiApplication::primaryScreen();
+  if (!screen) return;
+  const QRect full = screen->availableGeometry();
+  move(full.x() + full.width() / 2 - width() / 2, full.y() + full.height() / 2 - height());
+}
+
+void TChatWindow::FormResize() {
+  const int w = width(), h = height();
+  if (w < kMinClientWidth || h < kMinClientHeight) {
+    resize(std::max(w, kMinClientWidth), std::max(h, kMinClientHeight));
+    return;  // laid out by the resize that follows
+  }
+  MemoMsg->setGeometry(MemoMsg->x(), MemoMsg->y(), w - 100, h - 30);
+  MemoList->setGeometry(w - 100, MemoList->y(), MemoList->width(), h - 30);
+  LabelMessage->move(LabelMessage->x(), h - 22);
+  EditText->setGeometry(EditText->x(), h - 25, w - 65, EditText->height());
+}
+
+void TChatWindow::resizeEvent(QResizeEvent* e) {
+  plat::TToolWindow::resizeEvent(e);
+  FormResize();
+}
+
+bool TChatWindow::EditTextKeyDown(int vk) {
+  if (vk != 13) return false;
+  const std::string text = EditText->text().toStdString();
+  TMySocket* socket = NetState.Socket;
+  if (!text.empty() && socket && socket->LoggedIn) {
+    socket->SendChat(text);
+    AddMessage("[" + socket->UserName + "] " + text);
+  }
+  EditText->clear();
+  return true;
+}
+
+bool TChatWindow::eventFilter(QObject* watched, QEvent* e) {
+  if (watched == EditText && e->type() == QEvent::KeyPress) {
+    const int key = static_cast<QKeyEvent*>(e)->key();
+    if ((key == Qt::Key_Return || key == Qt::Key_Enter) && EditTextKeyDown(13)) return true;
+  }
+  return plat::TToolWindow::eventFilter(watched, e);
+}
+
+// The chat window's keys stay its own: typing is not a painter shortcut.
+void TChatWindow::keyPressEvent(QKeyEvent* e) { QWidget::keyPressEvent(e); }
+
+void TChatWindow::AddMessage(const std::string& line) {
+  MemoMsg->appendPlainText(QString::fromStdString(line));
+  MemoMsg->verticalScrollBar()->setValue(MemoMsg->verticalScrollBar()->maximum());
+}
+
+void TChatWindow::AddMember(const std::string& line) {
+  MemoList->appendPlainText(QString::fromStdString(line));
 }

@@ -1,6 +1,10 @@
 #pragma once
-// The chat window of a drawing session.
+// The chat window of a drawing session: the status and chat lines, the member list and the
+// input line that sends a chat line on Enter.
+#include <QLabel>
+#include <QLineEdit>
 #include <QPlainTextEdit>
+#include <string>
 
 #include "platform/qt/ToolWindow.h"
 
@@ -9,8 +13,32 @@ class TChatWindow : public plat::TToolWindow {
  public:
   explicit TChatWindow(QWidget* owner = nullptr);
   ~TChatWindow() override;
-  // The message list.
-  QPlainTextEdit* MemoMsg = nullptr;
+
+  QPlainTextEdit* MemoMsg = nullptr;   // status and chat lines, one per line
+  QPlainTextEdit* MemoList = nullptr;  // member names
+  QLabel* LabelMessage = nullptr;
+  QLineEdit* EditText = nullptr;
+
+  // Places the window: its bottom edge on the screen's middle line, centred across.
+  void FormCreate();
+  // Keeps the client area at least 150 x 50 and lays the controls out.
+  void FormResize();
+  // Enter (virtual key 13) sends the input line; other keys are left to the edit. True when
+  // the key was taken.
+  bool EditTextKeyDown(int vk);
+
+  // One line at the end of the message list (UTF-8).
+  void AddMessage(const std::string& line);
+  void AddMember(const std::string& line);
+
+  static constexpr int kMinClientWidth = 150;
+  static constexpr int kMinClientHeight = 50;
+  static constexpr int kMaxText = 200;
+
+ protected:
+  void resizeEvent(QResizeEvent* e) override;
+  void keyPressEvent(QKeyEvent* e) override;
+  bool eventFilter(QObject* watched, QEvent* e) override;
 };
 
 extern TChatWindow* ChatWindow;

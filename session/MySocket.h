@@ -16,7 +16,7 @@
 
 #include "session/wire/SessionCore.h"
 
-class TMySocket : private TSessionLink, public TSessionCore {
+class TMySocket final : private TSessionLink, public TSessionCore {
  public:
   // owner: the network window; it parents the socket objects that a start creates.
   explicit TMySocket(QObject* owner);

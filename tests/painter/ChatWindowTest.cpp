@@ -1,0 +1,111 @@
+// The chat window: its place and layout, and when Enter sends a line.
+#include <QGuiApplication>
+#include <QScreen>
+
+#include "NetTestUtil.h"
+
+namespace {
+
+using ChatWindowForm = NetFixture;
+
+TEST_F(ChatWindowForm, SitsOnTheScreensMiddleLineAndKeepsItsLayout) {
+  EXPECT_EQ(ChatWindow->size(), QSize(302, 107));
+  const QRect full = QGuiApplication::primaryScreen()->availableGeometry();
+  EXPECT_EQ(ChatWindow->y(), full.y() + full.height() / 2 - 107);
+  EXPECT_EQ(ChatWindow->x(), full.x() + full.width() / 2 - 302 / 2);
+  EXPECT_EQ(ChatWindow->EditText->maxLength(), 200);
+  EXPECT_TRUE(ChatWindow->MemoMsg->isReadOnly());
+  EXPECT_TRUE(ChatWindow->MemoList->isReadOnly());
+  EXPECT_EQ(ChatWindow->MemoList->lineWrapMode(), QPlainTextEdit::NoWrap);
+
+  ChatWindow->show();
+  struct Size {
+    int w, h, wantW, wantH;
+  };
+  for (const Size& s : {Size{400, 300, 400, 300}, Size{100, 30, 150, 50}, Size{149, 200, 150, 200}}) {
+    SCOPED_TRACE(std::to_string(s.w) + " x " + std::to_string(s.h));
+    ChatWindow->resize(s.w, s.h);
+    QApplication::processEvents();
+    ASSERT_EQ(ChatWindow->size(), QSize(s.wantW, s.wantH));
+    const int W = s.wantW, H = s.wantH;
+    EXPECT_EQ(ChatWindow->MemoMsg->geometry(), QRect(0, 0, W - 100, H - 30));
+    EXPECT_EQ(ChatWindow->MemoList->geometry(), QRect(W - 100, 2, 100, H - 30));
+    EXPECT_EQ(ChatWindow->LabelMessage->y(), H - 22);
+    EXPECT_EQ(ChatWindow->EditText->geometry(), QRect(64, H - 25, W - 65, 20));
+  }
+}
+
+TEST_F(ChatWindowForm, EnterWithoutASessionOrLoginOnlyClearsTheLine) {
+  QLineEdit* edit = ChatWindow->EditText;
+  // An empty line: nothing at all.
+  QTest::keyClick(edit, Qt::Key_Return);
+  EXPECT_TRUE(ChatWindow->MemoMsg->toPlainText().isEmpty());
+  // No session.
+  QTest::keyClicks(edit, "hello");
+  QTest::keyClick(edit, Qt::Key_Return);
+  EXPECT_TRUE(edit->text().isEmpty());
+  EXPECT_TRUE(ChatWindow->MemoMsg->toPlainText().isEmpty());
+  // 201 characters cannot be typed.
+  QTest::keyClicks(edit, QString(201, 'x'));
+  EXPECT_EQ(edit->text().size(), 200);
+  QTest::keyClick(edit, Qt::Key_Escape);  // other keys are left to the edit
+  EXPECT_EQ(edit->text().size(), 200);
+  edit->clear();
+
+  // A host before any member has logged in: nothing queued, nothing shown.
+  NetWindow->SpinEditPort->setValue(0);
+  NetWindow->ButtonStandby->click();
+  ASSERT_NE(NetState.Socket, nullptr);
+  const int32_t queued = NetState.Socket->OutBuf.Size();
+  const QString before = ChatWindow->MemoMsg->toPlainText();
+  QTest::keyClicks(edit, "anyone?");
+  QTest::keyClick(edit, Qt::Key_Enter);
+  EXPECT_TRUE(edit->text().isEmpty());
+  EXPECT_EQ(NetState.Socket->OutBuf.Size(), queued);
+  EXPECT_EQ(ChatWindow->MemoMsg->toPlainText(), before);
+  VLMain->CloseAllPapers(false);
+
+  // A member whose slot has not come yet.
+  QTcpServer server;
+  ASSERT_TRUE(server.listen(QHostAddress::LocalHost, 0));
+  NetWindow->SpinEditPort->setValue(server.serverPort());
+  NetWindow->ButtonConnect->click();
+  const QString joining = ChatWindow->MemoMsg->toPlainText();
+  QTest::keyClicks(edit, "early");
+  QTest::keyClick(edit, Qt::Key_Return);
+  EXPECT_TRUE(edit->text().isEmpty());
+  EXPECT_EQ(NetState.Socket->OutBuf.Size(), 0);
+  EXPECT_EQ(ChatWindow->MemoMsg->toPlainText(), joining);
+  NetWindow->ResetSession();
+}
+
+TEST_F(ChatWindowForm, AMembersLineIsSentAndShownOnce) {
+  QTcpServer server;
+  ASSERT_TRUE(server.listen(QHostAddress::LocalHost, 0));
+  NetWindow->SpinEditPort->setValue(server.serverPort());
+  NetWindow->EditClientUser->setText("CLIENT");
+  NetWindow->ButtonConnect->click();
+  ASSERT_TRUE(PumpUntil([&] { return server.hasPendingConnections(); }));
+  TRawConn host(server.nextPendingConnection());
+  host.Send(Frame(1, 0, 1, Le(1)));
+  ASSERT_TRUE(PumpUntil([&] { return NetState.Socket->LoggedIn; }));
+  QTest::keyClicks(ChatWindow->EditText, "hi all");
+  QTest::keyClick(ChatWindow->EditText, Qt::Key_Return);
+  ASSERT_TRUE(PumpUntil([&] { return !host.FramesOf(5).empty(); }));
+  const TRawFrame chat = host.FramesOf(5)[0];
+  EXPECT_EQ(Frame(chat.Kind, chat.Sender, chat.Dest, chat.Payload),
+            Cat({Le(5), Le(1), Le(-1), Le(6), Octets{'h', 'i', ' ', 'a', 'l', 'l'}}));
+  EXPECT_TRUE(HasLine("[CLIENT] hi all"));
+  // The host's line, and a list naming the members.
+  Octets list(256, 0);
+  const Octets hote = Field("HOTE", 16), client = Field("CLIENT", 16);
+  std::copy(hote.begin(), hote.end(), list.begin());
+  std::copy(client.begin(), client.end(), list.begin() + 32);
+  host.Send(Cat({Frame(4, 0, -1, list), Frame(5, 0, -1, Octets{'y', 'o'})}));
+  ASSERT_TRUE(PumpUntil([&] { return HasLine("[HOTE] yo"); }));
+  EXPECT_EQ(MemberLines(), (std::vector<std::string>{"CLIENT", "@HOTE"}));
+  NetWindow->ResetSession();
+  EXPECT_TRUE(MemberLines().empty());
+}
+
+}  // namespace

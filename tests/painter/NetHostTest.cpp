@@ -1,0 +1,253 @@
+// Hosting a session against raw members that speak literal bytes: the slot, the member list,
+// the join reply on the wire, the entry line, refusals and their close, the login timeout,
+// the lobby's notices, chat, and a port that cannot be opened.
+#include <QWidget>
+
+#include "NetTestUtil.h"
+#include "platform/qt/WindowMessages.h"
+
+namespace {
+
+class NetHost : public NetFixture {
+ protected:
+  // Hosts on a port the system chooses.
+  void Host(int maxMembers = 3, int layers = 2) {
+    NetWindow->SpinEditPort->setValue(0);
+    NetWindow->SpinEditMaxMember->setValue(maxMembers);
+    NetWindow->SpinEditLayer->setValue(layers);
+    NetWindow->SpinEditNetWidth->setValue(600);
+    NetWindow->SpinEditNetHeight->setValue(600);
+    NetWindow->EditServerUser->setText("HOTE");
+    NetWindow->EditServerPassword->setText("pw");
+    NetWindow->ButtonStandby->click();
+    ASSERT_NE(NetState.Socket, nullptr);
+    port = NetState.Socket->ServerPort();
+    ASSERT_NE(port, 0);
+  }
+
+  // Connects and waits for the slot and the member list; gives the slot.
+  int32_t Arrive(TRawConn& m) {
+    EXPECT_TRUE(m.Connect(port));
+    EXPECT_TRUE(PumpUntil([&] { return m.FramesOf(4).size() >= 1 && !m.FramesOf(1).empty(); }, false));
+    const std::vector<TRawFrame> ids = m.FramesOf(1);
+    return ids.empty() ? -1 : ReadLe(ids[0].Payload.data());
+  }
+  static Octets Login(int32_t slot, const std::string& name, const std::string& password) {
+    return Cat({Le(2), Le(slot), Le(0), Le(32), Field(name, 16), Field(password, 16)});
+  }
+  // The data words the member got from the host, one per frame.
+  static std::vector<int32_t> Words(const TRawConn& m) {
+    std::vector<int32_t> out;
+    for (const TRawFrame& f : m.FramesOf(0)) {
+      if (f.Sender == 0 && f.Payload.size() == 4) out.push_back(ReadLe(f.Payload.data()));
+    }
+    return out;
+  }
+  // A member that joins with the host's password; its slot.
+  int32_t Join(TRawConn& m, const std::string& name) {
+    const int32_t slot = Arrive(m);
+    m.Send(Login(slot, name, "pw"));
+    EXPECT_TRUE(PumpUntil([&] { return NetState.Phase == npRunning && Words(m).size() == 6; }));
+    return slot;
+  }
+
+  uint16_t port = 0;
+};
+
+TEST_F(NetHost, HostingBuildsTheSessionPaperAndLocksTheWindow) {
+  Host(4, 2);
+  EXPECT_FALSE(NetWindow->isVisible());
+  EXPECT_TRUE(NetWindow->Timer1->isActive());
+  EXPECT_FALSE(NetWindow->ButtonStandby->isEnabled());
+  EXPECT_FALSE(NetWindow->EditServerPassword->isEnabled());
+  EXPECT_EQ(NetState.Phase, npRunning);
+  EXPECT_EQ(NetState.IsHost, 1);
+  ASSERT_EQ(PaperCount(), 1);
+  TDrawWindow* w = NetWindow->SessionPaper();
+  ASSERT_NE(w, nullptr);
+  EXPECT_EQ(w->Paper->Layers->LastIndex() + 1, 8);
+  EXPECT_EQ(w->Paper->Layers->ActiveIndex(), 0);
+  EXPECT_EQ(w->Paper->NetMode, 1);
+  EXPECT_EQ(w->Paper->MemberCount, 4);
+  Octets log = Cat({{0x00, 0x02}, {0x58, 0x02, 0x58, 0x02}});
+  for (int i = 0; i < 7; ++i) log.insert(log.end(), {0x00, 0x01, 0x00});
+  EXPECT_EQ(Bytes(*w->Log), log);
+  const std::vector<std::string> lines = MessageLines();
+  ASSERT_EQ(lines.size(), 3u);
+  EXPECT_EQ(lines[0], "<サーバ待機>");
+  EXPECT_EQ(lines[1].rfind("HOST: ", 0), 0u);
+  EXPECT_EQ(lines[2].rfind("IP: ", 0), 0u);
+  EXPECT_EQ(MemberLines(), (std::vector<std::string>{"@HOTE"}));
+}
+
+TEST_F(NetHost, AMemberJoinsThroughTheHandshake) {
+  Host(3, 2);
+  TRawConn m;
+  ASSERT_TRUE(m.Connect(port));
+  ASSERT_TRUE(PumpUntil([&] { return m.In.size() >= 20 + 272; }, false));
+  const Octets assign = {0x01, 0, 0, 0, 0, 0, 0, 0, 0x01, 0, 0, 0, 0x04, 0, 0, 0, 0x01, 0, 0, 0};
+  EXPECT_EQ(Octets(m.In.begin(), m.In.begin() + 20), assign);
+  const Octets listHead = {0x04, 0, 0, 0, 0, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF, 0x00, 0x01, 0, 0};
+  EXPECT_EQ(Octets(m.In.begin() + 20, m.In.begin() + 36), listHead);
+  EXPECT_EQ(Octets(m.In.begin() + 36, m.In.begin() + 52), Field("HOTE", 16));
+  EXPECT_EQ(Octets(m.In.begin() + 36 + 48, m.In.begin() + 36 + 64), Field("127.0.0.1", 16));
+  // The host's own events wait from the accept on.
+  EXPECT_EQ(NetState.Phase, npJoining);
+
+  m.Send(Login(1, "CLIENT", "pw"));
+  ASSERT_TRUE(PumpUntil([&] { return Words(m).size() >= 6; }));
+  // The six words, each a frame of its own to the member's slot.
+  std::vector<TRawFrame> data = m.FramesOf(0);
+  ASSERT_GE(data.size(), 6u);
+  const Octets head = {0, 0, 0, 0, 0, 0, 0, 0, 0x01, 0, 0, 0, 0x04, 0, 0, 0};
+  const Octets words[6] = {{0x17, 0x27, 0, 0}, {0, 0, 0, 0}, {0x58, 0x02, 0, 0},
+                           {0x58, 0x02, 0, 0}, {0x03, 0, 0, 0}, {0x02, 0, 0, 0}};
+  for (int i = 0; i < 6; ++i) {
+    EXPECT_EQ(Frame(data[i].Kind, data[i].Sender, data[i].Dest, data[i].Payload), Cat({head, words[i]}));
+  }
+  ASSERT_TRUE(PumpUntil([&] { return NetState.Phase == npRunning; }));
+  EXPECT_TRUE(HasLine("CLIENT(127.0.0.1) が入場。現在2人。"));
+  EXPECT_EQ(MessageLines().back(), "");
+  EXPECT_FALSE(NetState.Socket->JoinLock);
+  EXPECT_TRUE(NetState.Socket->MemberAdmitted(1));
+  EXPECT_EQ(MemberLines(), (std::vector<std::string>{"CLIENT", "@HOTE"}));
+  // The layer states of the layers it does not own wait in the host's record.
+  Octets states;
+  for (uint8_t i : {0, 1, 4, 5}) {
+    states.insert(states.end(), {0x12, 0x01, i, 0x01, 0x13, 0x01, i, 0xFF, 0x14, 0x01, i, 0x00});
+  }
+  EXPECT_EQ(Bytes(*NetWindow->SessionPaper()->Packets[0]), states);
+}
+
+// A refused member reads its reply, is closed by the host and is taken up as a leave; its
+// chat is never shown or relayed.
+TEST_F(NetHost, RefusedMembersAreClosedAfterTheirReply) {
+  struct Case {
+    const char* name;
+    int maxMembers;
+    const char* password;
+    int32_t status;
+  };
+  const Case cases[] = {
+      {"wrong password", 3, "xx", -2},
+      {"full room", 2, "pw", -1},
+      {"full room and wrong password", 2, "xx", -2},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Host(c.maxMembers, 2);
+    TRawConn a, b;
+    ASSERT_EQ(Join(a, "ALICE"), 1);
+    const int32_t slot = Arrive(b);
+    ASSERT_EQ(slot, 2);
+    b.Send(Cat({Login(slot, "BOB", c.password), Frame(5, slot, -1, Field("sneak", 5))}));
+    ASSERT_TRUE(PumpUntil([&] { return b.Closed(); }));
+    EXPECT_EQ(Words(b), (std::vector<int32_t>{10007, c.status, 600, 600, c.maxMembers, 2}));
+    // The reply and the member list came before the close.
+    EXPECT_EQ(b.Frames().back().Kind, 4);
+    ASSERT_TRUE(PumpUntil([&] { return HasLine("<BOB が退室 : 現在2人>"); }));
+    EXPECT_EQ(NetState.Phase, npRunning);
+    EXPECT_EQ(NetState.Socket->MemberCount, 2);
+    for (const std::string& l : MessageLines()) {
+      EXPECT_EQ(l.find("BOB("), std::string::npos) << l;
+      EXPECT_EQ(l.find("sneak"), std::string::npos) << l;
+    }
+    PumpFor(30);
+    EXPECT_TRUE(a.FramesOf(5).empty());
+    // The closing of the session paper ends the session.
+    VLMain->CloseAllPapers(false);
+    EXPECT_TRUE(Unlocked());
+  }
+}
+
+TEST_F(NetHost, AConnectionThatNeverLogsInIsClosedAfterTenSeconds) {
+  Host(3, 2);
+  TRawConn silent;
+  ASSERT_EQ(Arrive(silent), 1);
+  PumpFor(30);
+  plat::AdvanceFakeClock(10000);
+  PumpFor(30);
+  EXPECT_FALSE(silent.Closed());
+  EXPECT_EQ(NetState.Phase, npJoining);
+  plat::AdvanceFakeClock(1);
+  ASSERT_TRUE(PumpUntil([&] { return silent.Closed(); }));
+  EXPECT_EQ(NetState.Phase, npRunning);
+  EXPECT_FALSE(NetState.Socket->JoinLock);
+  // The next one gets in at once.
+  TRawConn next;
+  EXPECT_EQ(Join(next, "NEXT"), 1);
+}
+
+TEST_F(NetHost, ChatGoesBothWays) {
+  Host(3, 2);
+  TRawConn m;
+  Join(m, "CLIENT");
+  m.Send(Frame(5, 1, -1, Octets{'h', 'e', 'l', 'l', 'o'}));
+  ASSERT_TRUE(PumpUntil([&] { return HasLine("[CLIENT] hello"); }));
+
+  // 200 characters of kana: 400 bytes on the wire, shown once on this side.
+  std::string line;
+  for (int i = 0; i < 200; ++i) line += "あ";
+  ChatWindow->EditText->setText(QString::fromStdString(line));
+  QTest::keyClick(ChatWindow->EditText, Qt::Key_Return);
+  EXPECT_TRUE(ChatWindow->EditText->text().isEmpty());
+  ASSERT_TRUE(PumpUntil([&] { return !m.FramesOf(5).empty(); }));
+  const TRawFrame chat = m.FramesOf(5)[0];
+  EXPECT_EQ(chat.Sender, 0);
+  EXPECT_EQ(chat.Dest, -1);
+  Octets sjis;
+  for (int i = 0; i < 200; ++i) sjis.insert(sjis.end(), {0x82, 0xA0});
+  EXPECT_EQ(chat.Payload, sjis);
+  int shown = 0;
+  for (const std::string& l : MessageLines()) shown += l == "[HOTE] " + line;
+  EXPECT_EQ(shown, 1);
+}
+
+TEST_F(NetHost, TheLobbyHearsOfJoinsAndLeaves) {
+  QWidget lobbyWindow;
+  std::vector<uint32_t> heard;
+  plat::TWindowClass lobby("TRVMain", &lobbyWindow, [&](const plat::TWindowMessage& m) {
+    heard.push_back(m.Msg);
+    return int64_t{0};
+  });
+  ASSERT_TRUE(lobby.Listening());
+  // Three members at most: the first join leaves one seat, so the lobby hears of it.
+  Host(3, 2);
+  TRawConn a;
+  Join(a, "A");
+  ASSERT_TRUE(PumpUntil([&] { return heard == std::vector<uint32_t>{0x603}; }));
+  a.Close();
+  ASSERT_TRUE(PumpUntil([&] { return heard.size() == 2; }));
+  EXPECT_EQ(heard[1], 0x604u);
+  VLMain->CloseAllPapers(false);  // the hosted paper closing is told too
+  ASSERT_TRUE(PumpUntil([&] { return heard.size() == 3; }));
+  EXPECT_EQ(heard[2], 0x602u);
+  heard.clear();
+
+  // Four at most: only the second join does.
+  Host(4, 2);
+  TRawConn b, c;
+  Join(b, "B");
+  PumpFor(100);
+  EXPECT_TRUE(heard.empty());
+  Join(c, "C");
+  ASSERT_TRUE(PumpUntil([&] { return heard == std::vector<uint32_t>{0x603}; }));
+}
+
+TEST_F(NetHost, APortInUseIsToldAfterTheClickAndStartsNothing) {
+  QTcpServer busy;
+  ASSERT_TRUE(busy.listen(QHostAddress::AnyIPv4, 0));
+  NetWindow->SpinEditPort->setValue(busy.serverPort());
+  NetWindow->ButtonStandby->click();
+  EXPECT_TRUE(Messages.Messages.empty());  // not inside the handler
+  EXPECT_TRUE(Unlocked());
+  EXPECT_EQ(NetState.IsHost, 0);
+  EXPECT_EQ(PaperCount(), 0);
+  ASSERT_TRUE(PumpUntil([&] { return !Messages.Messages.empty(); }, false, 2000));
+  EXPECT_FALSE(Messages.Messages[0].Text.empty());
+  // A free port afterwards hosts as usual.
+  Host(3, 2);
+  EXPECT_EQ(PaperCount(), 1);
+}
+
+}  // namespace

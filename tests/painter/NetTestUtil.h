@@ -1,0 +1,177 @@
+#pragma once
+// Sessions of the painter over 127.0.0.1 against raw peers that speak literal bytes: frames
+// are built and read here by hand, not by the session's own encoder.
+#include <QElapsedTimer>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QThread>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "PainterFixture.h"
+#include "session/ChatWin.h"
+#include "session/MySocket.h"
+#include "session/NetWin.h"
+
+using Octets = std::vector<uint8_t>;
+
+inline Octets Le(int32_t v) {
+  const auto u = static_cast<uint32_t>(v);
+  return {static_cast<uint8_t>(u), static_cast<uint8_t>(u >> 8), static_cast<uint8_t>(u >> 16),
+          static_cast<uint8_t>(u >> 24)};
+}
+
+inline int32_t ReadLe(const uint8_t* p) {
+  return static_cast<int32_t>(p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24));
+}
+
+inline Octets Cat(std::initializer_list<Octets> parts) {
+  Octets out;
+  for (const Octets& p : parts) out.insert(out.end(), p.begin(), p.end());
+  return out;
+}
+
+// A text in a zero-padded field.
+inline Octets Field(const std::string& text, size_t size) {
+  Octets b(size, 0);
+  std::copy(text.begin(), text.end(), b.begin());
+  return b;
+}
+
+// A frame: kind, sender, destination, length, payload.
+inline Octets Frame(int32_t kind, int32_t sender, int32_t dest, const Octets& payload) {
+  return Cat({Le(kind), Le(sender), Le(dest), Le(static_cast<int32_t>(payload.size())), payload});
+}
+
+struct TRawFrame {
+  int32_t Kind = 0, Sender = 0, Dest = 0;
+  Octets Payload;
+};
+
+inline std::vector<TRawFrame> ParseFrames(const Octets& b) {
+  std::vector<TRawFrame> out;
+  size_t pos = 0;
+  while (b.size() - pos >= 16) {
+    const int32_t len = ReadLe(&b[pos + 12]);
+    if (len < 0 || b.size() - pos - 16 < static_cast<size_t>(len)) break;
+    TRawFrame f{ReadLe(&b[pos]), ReadLe(&b[pos + 4]), ReadLe(&b[pos + 8]), {}};
+    f.Payload.assign(b.begin() + static_cast<long>(pos) + 16, b.begin() + static_cast<long>(pos) + 16 + len);
+    out.push_back(std::move(f));
+    pos += 16 + static_cast<size_t>(len);
+  }
+  return out;
+}
+
+// One end of a raw connection: what it read, and what it writes.
+class TRawConn {
+ public:
+  TRawConn() : sock_(std::make_unique<QTcpSocket>()) { Bind(); }
+  explicit TRawConn(QTcpSocket* accepted) : sock_(accepted) {
+    accepted->setParent(nullptr);
+    Bind();
+  }
+  bool Connect(uint16_t port) {
+    sock_->connectToHost(QHostAddress::LocalHost, port);
+    return sock_->waitForConnected(3000);
+  }
+  void Send(const Octets& b) {
+    sock_->write(reinterpret_cast<const char*>(b.data()), static_cast<qint64>(b.size()));
+    sock_->flush();
+  }
+  std::vector<TRawFrame> Frames() const { return ParseFrames(In); }
+  std::vector<TRawFrame> FramesOf(int32_t kind) const {
+    std::vector<TRawFrame> out;
+    for (TRawFrame& f : Frames()) {
+      if (f.Kind == kind) out.push_back(std::move(f));
+    }
+    return out;
+  }
+  // The data bytes from one sender, in order.
+  Octets DataFrom(int32_t sender) const {
+    Octets out;
+    for (const TRawFrame& f : FramesOf(0)) {
+      if (f.Sender == sender) out.insert(out.end(), f.Payload.begin(), f.Payload.end());
+    }
+    return out;
+  }
+  bool Closed() const { return closed_; }
+  void Close() { sock_->disconnectFromHost(); }
+  QTcpSocket& Socket() { return *sock_; }
+
+  Octets In;
+
+ private:
+  void Bind() {
+    QObject::connect(sock_.get(), &QTcpSocket::readyRead, sock_.get(), [this] { ReadAll(); });
+    QObject::connect(sock_.get(), &QTcpSocket::disconnected, sock_.get(), [this] {
+      ReadAll();
+      closed_ = true;
+    });
+  }
+  void ReadAll() {
+    const QByteArray b = sock_->readAll();
+    In.insert(In.end(), b.begin(), b.end());
+  }
+  std::unique_ptr<QTcpSocket> sock_;
+  bool closed_ = false;
+};
+
+// The painter with its network window, its timer ticked by the test.
+class NetFixture : public PainterFixture {
+ protected:
+  void SetUp() override {
+    PainterFixture::SetUp();
+    // The test ticks the handshake itself; the window's own timer never comes round.
+    NetWindow->Timer1->setInterval(3600 * 1000);
+  }
+
+  // Runs events (and, with ticks, the handshake timer) until pred holds or ms have passed.
+  bool PumpUntil(const std::function<bool()>& pred, bool ticks = true, int ms = 5000) {
+    QElapsedTimer t;
+    t.start();
+    while (true) {
+      QApplication::processEvents(QEventLoop::AllEvents, 5);
+      if (ticks && NetWindow->Timer1->isActive()) NetWindow->Timer1Timer();
+      if (NetState.Socket) NetState.Socket->Flush();
+      if (pred()) return true;
+      if (t.elapsed() > ms) return false;
+      QThread::usleep(300);
+    }
+  }
+  void PumpFor(int ms, bool ticks = true) {
+    PumpUntil([] { return false; }, ticks, ms);
+  }
+
+  std::vector<std::string> MessageLines() const {
+    std::vector<std::string> out;
+    const QStringList l = ChatWindow->MemoMsg->toPlainText().split('\n');
+    for (const QString& s : l) out.push_back(s.toStdString());
+    return out;
+  }
+  bool HasLine(const std::string& line) const {
+    for (const std::string& l : MessageLines()) {
+      if (l == line) return true;
+    }
+    return false;
+  }
+  std::vector<std::string> MemberLines() const {
+    std::vector<std::string> out;
+    const QString t = ChatWindow->MemoList->toPlainText();
+    if (t.isEmpty()) return out;
+    for (const QString& s : t.split('\n')) out.push_back(s.toStdString());
+    return out;
+  }
+  // A session paper's close offers to save its log: cancelled.
+  plat::TFileDialogRecorder Dialogs;
+
+  int PaperCount() const { return static_cast<int>(VLMain->MdiArea->subWindowList().size()); }
+  bool Unlocked() const {
+    return NetWindow->ButtonConnect->isEnabled() && NetWindow->ButtonStandby->isEnabled() &&
+           NetWindow->EditIP->isEnabled() && !NetWindow->Timer1->isActive() && NetState.Socket == nullptr &&
+           NetState.Phase == npIdle;
+  }
+};
