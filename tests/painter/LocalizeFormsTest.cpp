@@ -18,7 +18,7 @@ namespace {
 
 // Forms still standing as stubs: their rows are skipped. A form whose rows all resolve is
 // built, and must leave this list.
-const std::set<std::string> kFormsNotBuilt = {"TChatWindow", "TNetWindow"};
+const std::set<std::string> kFormsNotBuilt = {};
 
 class LocalizeForms : public PainterFixture {
  protected:
