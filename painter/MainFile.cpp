@@ -376,7 +376,6 @@ bool TVLMain::OpenPicture(const std::string& path, bool jpeg) {
   p.SetEventsIncomplete(true);
   p.Layers->LayerImage(0)->LoadFromTTC(picture);
   p.Layers->Layers(0)->UpdateThumbnail();
-  p.Composite();
   p.Layers->Flow().Reset();
   p.Layers->SetActiveLayer(p.Layers->ActiveIndex());
   PlaceNewWindow(w);
