@@ -116,7 +116,8 @@ void TResoWindow::showEvent(QShowEvent* e) {
 }
 
 bool TResoWindow::eventFilter(QObject* watched, QEvent* e) {
-  if (e->type() == QEvent::FocusIn) {
+  // Entering an edit, or typing in it, names its axis.
+  if (e->type() == QEvent::FocusIn || e->type() == QEvent::KeyPress) {
     if (watched == EditPixelX || watched == EditPerX) LastAxisX = 1;
     if (watched == EditPixelY || watched == EditPerY) LastAxisX = 0;
   } else if (e->type() == QEvent::KeyRelease && !static_cast<QKeyEvent*>(e)->isAutoRepeat()) {
