@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QFileInfo>
 #include <QMdiSubWindow>
 #include <QTimer>
 #include <memory>
@@ -50,9 +51,9 @@ constexpr int32_t kMaxPictureSide = 5000;
 // The widest paper an import may make.
 constexpr int32_t kMaxImportSide = kMaxPaperSide;
 
+// The folder of a file, absolute, with its trailing separator.
 std::string FolderOf(const std::string& path) {
-  const size_t slash = path.find_last_of('/');
-  return slash == std::string::npos ? std::string("./") : path.substr(0, slash + 1);
+  return QFileInfo(QString::fromStdString(path)).absolutePath().toStdString() + "/";
 }
 
 // The file name without folder and extension.

@@ -281,3 +281,37 @@ TEST_F(FileImport, ANetworkPaperGetsNoResizeDialog) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(FileImport, StopEndsAPlaybackWhereItStands) {
+  const std::string path = SquareFile();
+  // With the clock standing, a waiting playback does not step past its first event.
+  VLMain->EventWaitItem->trigger();
+  ASSERT_TRUE(VLMain->EventWait);
+  VLMain->ImportEvents(path, 1.0f);
+  TDrawWindow* w = VLMain->ActiveDrawWindow();
+  ASSERT_NE(w, nullptr);
+  VLMain->EventStopItemClick();
+  ASSERT_TRUE(PlayToEnd(w));
+  // The record keeps what was played: the new paper only.
+  EXPECT_EQ(Bytes(*w->Packets[0]), std::vector<uint8_t>(kSquare.begin(), kSquare.begin() + 6));
+  VLMain->EventWaitItem->trigger();
+  EXPECT_FALSE(VLMain->EventWait);
+}
+
+TEST_F(FileImport, TheOpenDialogAlsoKnowsTheLongJpegExtension) {
+  TTC c;
+  FillPattern(c, 8, 8);
+  std::vector<uint8_t> jpeg;
+  ASSERT_TRUE(EncodeJPEG(c, 90, jpeg));
+  const std::string path = Data.Path("p.jpeg");
+  WriteBytes(path, jpeg);
+  plat::TFileDialogRecorder dialogs({path});
+  VLMain->FileOpenItemClick();
+  ASSERT_EQ(Windows(), 1);
+  EXPECT_EQ(VLMain->ActiveDrawWindow()->Paper->Name, path);
+  EXPECT_EQ(ReadSetting("Path"), Data.Dir() + "/");
+}
+
+}  // namespace
