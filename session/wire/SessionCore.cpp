@@ -133,16 +133,24 @@ void TSessionCore::QueueFrame(const SessionMessage& m, const uint8_t* payload) {
 void TSessionCore::QueueStream(int32_t sender, const uint8_t* p, int32_t len) {
   MemberSlot& s = Slots[sender];
   if (!s.OutCut.Broken() && s.OutCut.Fed() == s.OutCut.WholeEnd()) s.HeldFrom = 0;
-  if (s.HeldFrom == 0) {
-    QueueFrame(SessionMessage{mkData, sender, mdAll, len}, p);
-  } else {
+  int32_t held = 0;  // bytes that finish an event begun before a newcomer came
+  if (s.HeldFrom != 0) {
+    while (held < len && !s.OutCut.Broken()) {
+      s.OutCut.Feed(p + held, 1);
+      ++held;
+      if (s.OutCut.Fed() == s.OutCut.WholeEnd()) break;
+    }
+    if (s.OutCut.Broken()) held = len;
     for (int32_t t = 1; t < kMemberSlots; ++t) {
       if (t != sender && Slots[t].Used && !(s.HeldFrom & (1u << t))) {
-        QueueFrame(SessionMessage{mkData, sender, t, len}, p);
+        QueueFrame(SessionMessage{mkData, sender, t, held}, p);
       }
     }
+    if (held == len) return;
+    s.HeldFrom = 0;  // the rest starts on an event: everybody's
   }
-  if (len > 0) s.OutCut.Feed(p, static_cast<size_t>(len));
+  QueueFrame(SessionMessage{mkData, sender, mdAll, len - held}, p + held);
+  if (len > held) s.OutCut.Feed(p + held, static_cast<size_t>(len - held));
 }
 
 void TSessionCore::SendMemberList() {

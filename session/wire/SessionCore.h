@@ -181,7 +181,8 @@ class TSessionCore {
   void QueueFrame(const SessionMessage& m, const uint8_t* payload);
   // Host: data to all members from one sender. A member accepted while that sender was in
   // the middle of an event gets the sender's data only from its next event start; until
-  // then the frames go to the other members one by one.
+  // then the bytes go to the other members one by one, and a frame in which that event ends
+  // is split there.
   void QueueStream(int32_t sender, const uint8_t* p, int32_t len);
   std::shared_ptr<TConn> FindConn(int32_t conn) const;
   // Host: a member's leave (its close, an error, a violation or a stall).

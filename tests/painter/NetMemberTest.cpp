@@ -89,6 +89,15 @@ TEST_F(NetMember, JoinsAsSlotTwoAndBuildsTheHostsPaper) {
                                          "<レイヤ枚数: 2[枚/人]>", "<接続完了>", ""};
   EXPECT_EQ(MessageLines(), want);
   EXPECT_TRUE(Messages.Messages.empty());
+
+  // Its first events are its first data: one frame to all members.
+  ASSERT_TRUE(PumpUntil([&] { return !host->FramesOf(0).empty(); }));
+  const TRawFrame first = host->FramesOf(0)[0];
+  EXPECT_EQ(Frame(first.Kind, first.Sender, first.Dest, first.Payload),
+            Cat({Le(0), Le(2), Le(-1), Le(36), firstEvents(4), firstEvents(5)}));
+  // The host's events play on its paper: layer 0 hidden.
+  host->Send(Frame(0, 0, 2, Octets{0x12, 0x01, 0x00, 0x00}));
+  ASSERT_TRUE(PumpUntil([&] { return !p.Layers->LayerVisible(0); }));
 }
 
 // Every member builds all members' layers, also with one layer each, and starts on its own.

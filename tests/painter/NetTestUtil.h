@@ -13,6 +13,9 @@
 #include <vector>
 
 #include "PainterFixture.h"
+#include "engine/Block.h"
+#include "engine/Stroke.h"
+#include "tests/painter/StrokeFixture.h"
 #include "session/ChatWin.h"
 #include "session/MySocket.h"
 #include "session/NetWin.h"
@@ -121,26 +124,38 @@ class TRawConn {
 };
 
 // The painter with its network window, its timer ticked by the test.
-class NetFixture : public PainterFixture {
+class NetFixture : public StrokeFixture {
  protected:
   void SetUp() override {
-    PainterFixture::SetUp();
+    StrokeFixture::SetUp();
     // The test ticks the handshake itself; the window's own timer never comes round.
     NetWindow->Timer1->setInterval(3600 * 1000);
   }
 
   // Runs events (and, with ticks, the handshake timer) until pred holds or ms have passed.
-  bool PumpUntil(const std::function<bool()>& pred, bool ticks = true, int ms = 5000) {
+  // With advanceMs the frozen clock moves on by that much each round (the replay is paced).
+  bool PumpUntil(const std::function<bool()>& pred, bool ticks = true, int ms = 5000, uint32_t advanceMs = 0) {
     QElapsedTimer t;
     t.start();
     while (true) {
+      if (advanceMs) plat::AdvanceFakeClock(advanceMs);
       QApplication::processEvents(QEventLoop::AllEvents, 5);
       if (ticks && NetWindow->Timer1->isActive()) NetWindow->Timer1Timer();
       if (NetState.Socket) NetState.Socket->Flush();
       if (pred()) return true;
       if (t.elapsed() > ms) return false;
-      QThread::usleep(300);
+      if (!advanceMs) QThread::usleep(300);
     }
+  }
+  // Runs update steps back to back, the clock moving 10 ms each, until pred holds.
+  bool StepUntil(const std::function<bool()>& pred, int maxSteps = 20000) {
+    for (int i = 0; i < maxSteps; ++i) {
+      if (pred()) return true;
+      plat::AdvanceFakeClock(10);
+      VLMain->UpdateStep();
+      if (i % 64 == 0) QApplication::processEvents();
+    }
+    return pred();
   }
   void PumpFor(int ms, bool ticks = true) {
     PumpUntil([] { return false; }, ticks, ms);
@@ -175,3 +190,64 @@ class NetFixture : public PainterFixture {
            NetState.Phase == npIdle;
   }
 };
+
+// Every event of a stream, from its first byte; false at a code that is no event.
+inline bool WholeEventsOnly(const Octets& b, int* count = nullptr) {
+  size_t pos = 0;
+  int n = 0;
+  while (pos < b.size()) {
+    int32_t size = 0;
+    const TEventMeasure m = MeasureEvent(b.data() + pos, static_cast<int32_t>(b.size() - pos), size);
+    if (m == TEventMeasure::NotEvent) return false;
+    if (m == TEventMeasure::Short) break;
+    pos += static_cast<size_t>(size);
+    ++n;
+  }
+  if (count) *count = n;
+  return true;
+}
+
+// A paper of the session's size and layers with a stream played onto it.
+inline std::unique_ptr<TPaper> Replay(int32_t width, int32_t height, int32_t layers, const Octets& stream) {
+  auto p = std::make_unique<TPaper>();
+  p->Init("NONAME", width, height);
+  p->Layers->Flow().SetSlotCount(4);
+  for (int32_t i = 1; i < layers; ++i) p->Layers->AddLayer(lkMultiply);
+  TEventPacket pk;
+  if (!stream.empty()) pk.Data().WriteBuffer(stream.data(), static_cast<int32_t>(stream.size()));
+  TStroke brush;
+  while (true) {
+    const int32_t before = pk.Data().ReadPos();
+    const bool inStroke = pk.InStroke();
+    if (!inStroke && pk.Data().Remaining() == 0) break;
+    uint16_t code = 0;
+    uint8_t refit = 0;
+    if (!p->PlayEvent(pk, brush, code, refit, nullptr)) break;
+    if (!inStroke && pk.Data().ReadPos() == before) break;
+  }
+  p->Composite();
+  return p;
+}
+
+// Pixels of one layer that differ between two papers.
+inline int64_t LayerDifference(const TPaper& a, const TPaper& b, int32_t layer) {
+  const TBlockImage* x = a.Layers->LayerImage(layer);
+  const TBlockImage* y = b.Layers->LayerImage(layer);
+  if (!x || !y) return -1;
+  int64_t n = 0;
+  for (int32_t j = 0; j < a.Height(); ++j) {
+    for (int32_t i = 0; i < a.Width(); ++i) n += (x->GetPixel(i, j) & 0xFFFFFF) != (y->GetPixel(i, j) & 0xFFFFFF);
+  }
+  return n;
+}
+
+// Pixels of one layer that are not the layer's cleared colour.
+inline int64_t LayerInk(const TPaper& a, int32_t layer) {
+  const TBlockImage* x = a.Layers->LayerImage(layer);
+  if (!x) return -1;
+  int64_t n = 0;
+  for (int32_t j = 0; j < a.Height(); ++j) {
+    for (int32_t i = 0; i < a.Width(); ++i) n += (x->GetPixel(i, j) & 0xFFFFFF) != 0xFFFFFF;
+  }
+  return n;
+}

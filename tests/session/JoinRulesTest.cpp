@@ -3,6 +3,7 @@
 // member's data from an event start.
 #include <gtest/gtest.h>
 
+#include "engine/EventPacket.h"
 #include "platform/core/Clock.h"
 #include "session/wire/SessionCore.h"
 #include "tests/session/LoopbackUtil.h"
@@ -160,7 +161,8 @@ TEST_F(JoinRulesTest, DroppingAMemberIsALeave) {
 }
 
 // A sender that is in the middle of an event when a member joins reaches the newcomer only
-// from its next frame that starts an event; the members already there get every byte.
+// from its next event start (a frame is split there); the members already there get every
+// byte.
 TEST_F(JoinRulesTest, ANewcomerGetsEachStreamFromAnEventStart) {
   const Bytes fill = Event(296, 14, 0x33), clear = Event(292, 3, 0x22), paper = Event(512, 6, 1);
   struct Case {
@@ -172,7 +174,10 @@ TEST_F(JoinRulesTest, ANewcomerGetsEachStreamFromAnEventStart) {
   const Case cases[] = {
       {"mid-event", Slice(fill, 0, 9),
        {Cat({Slice(fill, 9, 14), Slice(clear, 0, 2)}), Slice(clear, 2, 3), paper},
-       paper},
+       Cat({clear, paper})},
+      {"mid-event over two frames", Slice(fill, 0, 3),
+       {Slice(fill, 3, 8), Cat({Slice(fill, 8, 14), clear}), paper},
+       Cat({clear, paper})},
       {"on a boundary", fill, {clear, paper}, Cat({clear, paper})},
       {"before the size is known", Slice(fill, 0, 1), {Slice(fill, 1, 14), clear}, clear},
       {"a frame ending on a boundary", Slice(fill, 0, 5), {Slice(fill, 5, 14), clear, paper},
@@ -213,6 +218,15 @@ TEST_F(JoinRulesTest, ANewcomerGetsEachStreamFromAnEventStart) {
       for (const TFrame& f : TakenOf(12, mkData)) {
         EXPECT_EQ(f.H.Sender, sender);
         EXPECT_TRUE(f.H.Dest == mdAll || f.H.Dest == 2) << f.H.Dest;
+      }
+      // The newcomer's stream reads as whole events from its first byte.
+      const Bytes joiner = DataFrom(13, sender);
+      size_t pos = 0;
+      while (pos < joiner.size()) {
+        int32_t size = 0;
+        ASSERT_EQ(MeasureEvent(joiner.data() + pos, static_cast<int32_t>(joiner.size() - pos), size),
+                  TEventMeasure::Complete);
+        pos += static_cast<size_t>(size);
       }
     }
   }
