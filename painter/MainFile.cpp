@@ -473,7 +473,7 @@ void TVLMain::ImportEvents(const std::string& path, float scale) {
     ShowError(scale == 1.0f ? msgDangerousData : msgMagnificationTooLarge);
     return;
   }
-  if (TDrawWindow* active = ActiveDrawWindow(); active && active->IsMaximized()) active->SetNormalState();
+  if (TDrawWindow* active = ActiveDrawWindow()) active->SetNormalState();
   TDrawWindow* w = CreateDrawWindow("");
   w->Playing = true;
   w->LastStepTime = plat::timeGetTime();
