@@ -1,0 +1,198 @@
+// The real program on an X display: a Japanese start, the switch to French in the Help menu by
+// keyboard, and the next start in French, seen in the caption of the new-paper dialog.
+#include <gtest/gtest.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QTest>
+#include <filesystem>
+#include <functional>
+#include <string>
+
+#include "common/TempDir.h"
+#include "platform/core/Settings.h"
+
+namespace {
+
+const std::string kPainter = std::string(VELL_BINARY_DIR) + "/painter/vellpaint";
+
+std::string FindProgram(const char* name) {
+  const char* path = getenv("PATH");
+  const std::string dirs = path ? path : "/usr/bin:/bin";
+  size_t start = 0;
+  while (start <= dirs.size()) {
+    const size_t end = dirs.find(':', start);
+    const std::string d = dirs.substr(start, end == std::string::npos ? std::string::npos : end - start);
+    const std::string p = d + "/" + name;
+    if (!d.empty() && access(p.c_str(), X_OK) == 0) return p;
+    if (end == std::string::npos) break;
+    start = end + 1;
+  }
+  return {};
+}
+
+// An X server on a display number it picks itself; stopped on destruction.
+class TXServer {
+ public:
+  explicit TXServer(const std::string& program) {
+    int fds[2];
+    if (pipe(fds) != 0) return;
+    pid_ = fork();
+    if (pid_ == 0) {
+      dup2(fds[1], 3);
+      if (fds[1] != 3) close(fds[1]);
+      close(fds[0]);
+      const int devnull = open("/dev/null", O_WRONLY);
+      dup2(devnull, 2);
+      execl(program.c_str(), program.c_str(), "-displayfd", "3", "-screen", "0", "1024x768x24", "-nolisten", "tcp",
+            static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    close(fds[1]);
+    std::string number;
+    char c;
+    while (read(fds[0], &c, 1) == 1 && c != '\n') number += c;
+    close(fds[0]);
+    if (!number.empty()) display_ = ":" + number;
+  }
+  ~TXServer() {
+    if (pid_ > 0) {
+      kill(pid_, SIGTERM);
+      waitpid(pid_, nullptr, 0);
+    }
+  }
+  const std::string& Display() const { return display_; }
+
+ private:
+  pid_t pid_ = -1;
+  std::string display_;
+};
+
+bool WaitFor(const std::function<bool()>& done, int ms) {
+  QElapsedTimer t;
+  t.start();
+  while (!done()) {
+    if (t.elapsed() > ms) return false;
+    QTest::qWait(100);
+  }
+  return true;
+}
+
+class LocalizeReal : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    xvfb_ = FindProgram("Xvfb");
+    xdotool_ = FindProgram("xdotool");
+    if (xvfb_.empty() || xdotool_.empty())
+      GTEST_SKIP() << "Xvfb and xdotool are needed (Debian packages xvfb, xdotool): the real program is not tried";
+    ASSERT_TRUE(std::filesystem::exists(kPainter)) << kPainter;
+    server_ = std::make_unique<TXServer>(xvfb_);
+    if (server_->Display().empty()) GTEST_SKIP() << "Xvfb did not start";
+    std::filesystem::create_directory(dir_.Path("run"));
+    std::filesystem::permissions(dir_.Path("run"), std::filesystem::perms::owner_all);
+    env_ = QProcessEnvironment::systemEnvironment();
+    env_.insert("DISPLAY", QString::fromStdString(server_->Display()));
+    env_.insert("QT_QPA_PLATFORM", "xcb");
+    env_.insert("XDG_RUNTIME_DIR", QString::fromStdString(dir_.Path("run")));
+    env_.insert("XDG_DATA_HOME", QString::fromStdString(dir_.Path("data")));
+    env_.insert("VELLORA_SETTINGS_DIR", QString::fromStdString(settings_.Dir()));
+    env_.insert("VELLORA_MSGBOX_LOG", QString::fromStdString(dir_.Path("messages.log")));
+    env_.insert("VELLORA_MSGBOX_ANSWER", "no");
+    env_.remove("LC_ALL");
+    env_.remove("LC_MESSAGES");
+    env_.insert("LANG", "ja_JP.UTF-8");
+  }
+
+  std::string Xdotool(const QStringList& args) {
+    QProcess p;
+    p.setProcessEnvironment(env_);
+    p.start(QString::fromStdString(xdotool_), args);
+    if (!p.waitForFinished(20000)) return {};
+    return p.readAllStandardOutput().toStdString();
+  }
+  // The first visible window whose whole title is `title`, or an empty text.
+  // (Titles are compared here: xdotool's own pattern match misses titles outside Latin-1.)
+  std::string Window(const std::string& title) {
+    const QString ids = QString::fromStdString(Xdotool({"search", "--onlyvisible", "--name", "."}));
+    for (const QString& id : ids.split('\n', Qt::SkipEmptyParts)) {
+      std::string name = Xdotool({"getwindowname", id});
+      if (!name.empty() && name.back() == '\n') name.pop_back();
+      if (name == title) return id.toStdString();
+    }
+    return {};
+  }
+  // Keys to the main window.
+  void Keys(const QStringList& keys) {
+    const std::string main = Window("Vellora1.1b72 FR");
+    ASSERT_FALSE(main.empty());
+    Xdotool({"windowfocus", "--sync", QString::fromStdString(main)});
+    for (const QString& k : keys) {
+      Xdotool({"key", k});
+      QTest::qWait(150);
+    }
+  }
+  // The new-paper dialog opens with the given title and is cancelled.
+  void ExpectNewPaperTitle(const std::string& title) {
+    // A key sent while the window system still sets the new window up may be lost: try again.
+    bool shown = false;
+    for (int attempt = 0; attempt < 4 && !shown; ++attempt) {
+      Keys({"ctrl+n"});
+      shown = WaitFor([&] { return !Window(title).empty(); }, 5000);
+    }
+    EXPECT_TRUE(shown) << "no dialog titled \"" << title << "\"";
+    Xdotool({"key", "Escape"});
+    EXPECT_TRUE(WaitFor([&] { return Window(title).empty(); }, 20000));
+  }
+  void Start(QProcess& painter) {
+    painter.setProcessEnvironment(env_);
+    painter.start(QString::fromStdString(kPainter), {});
+    ASSERT_TRUE(painter.waitForStarted(20000));
+    ASSERT_TRUE(WaitFor([&] { return !Window("Vellora1.1b72 FR").empty(); }, 30000))
+        << painter.readAllStandardError().toStdString();
+    QTest::qWait(1000);  // the first activation
+  }
+  void Quit(QProcess& painter) {
+    Keys({"ctrl+q"});
+    if (!painter.waitForFinished(30000)) {
+      painter.kill();
+      painter.waitForFinished(10000);
+      FAIL() << "the program did not end on Ctrl+Q";
+    }
+  }
+
+  std::string xvfb_, xdotool_;
+  std::unique_ptr<TXServer> server_;
+  TTempDir dir_;
+  TTempSettings settings_;  // the program's store, read here too
+  QProcessEnvironment env_;
+};
+
+TEST_F(LocalizeReal, FrenchChosenInTheHelpMenuHoldsAtTheNextStart) {
+  {
+    QProcess painter;
+    Start(painter);
+    ExpectNewPaperTitle("\u65B0\u898F\u4F5C\u6210");
+    // Help menu: its first item, then the two language items.
+    Keys({"alt+h", "Down", "Down", "Return"});
+    ExpectNewPaperTitle("Nou");
+    Quit(painter);
+  }
+  {
+    plat::TRegistry reg;
+    ASSERT_TRUE(reg.OpenKey("Software\\Brenmoor\\Vellora", false));
+    EXPECT_EQ(reg.ReadBool("Japanese"), std::optional<bool>(false));
+  }
+  {
+    QProcess painter;
+    Start(painter);
+    ExpectNewPaperTitle("Nou");
+    Quit(painter);
+  }
+}
+
+}  // namespace
