@@ -43,6 +43,31 @@ class StrokeFixture : public PainterFixture {
     return std::vector<uint8_t>(all.begin() + static_cast<long>(std::min(from, all.size())), all.end());
   }
 
+  // Plays a record on a paper to its end (or to the first event it cannot take).
+  static void ReplayAll(TPaper& paper, TEventPacket& record) {
+    TStroke brush;
+    for (;;) {
+      const int32_t before = record.Data().ReadPos();
+      const bool inStroke = record.InStroke();
+      if (!inStroke && record.Data().Remaining() < 2) return;
+      if (!paper.PlayEvent(record, brush, nullptr)) return;
+      if (!inStroke && record.Data().ReadPos() == before) return;  // a cut-off event
+    }
+  }
+
+  // The composites of two papers are equal, byte for byte.
+  static bool SameComposite(TPaper& a, TPaper& b) {
+    a.Composite();
+    b.Composite();
+    if (a.Width() != b.Width() || a.Height() != b.Height()) return false;
+    for (int32_t y = 0; y < a.Height(); ++y) {
+      for (int32_t x = 0; x < a.Width(); ++x) {
+        if (a.CompositeImage.GetPixel(x, y) != b.CompositeImage.GetPixel(x, y)) return false;
+      }
+    }
+    return true;
+  }
+
   // The strokes of a record: code, first point, and every further point.
   struct TRecordedStroke {
     uint16_t Code = 0;
