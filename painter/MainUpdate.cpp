@@ -1,6 +1,5 @@
 // The update loop of the main window: autosave, playback steps, the session's pump, the tool
 // windows following the active paper.
-#include <QAbstractButton>
 #include <QStatusBar>
 #include <QTimer>
 #include <string>
@@ -59,17 +58,6 @@ void LogSlot(TDrawWindow& w, int32_t s, int32_t end) {
   if (from < 0 || end > src.Size() || end <= from) return;
   w.Log->Data().WriteBuffer(src.Memory() + from, end - from);
   w.LoggedPos[s] = end;
-}
-
-// The network window, reached by its components' names.
-void NetWindowCaption(const std::string& text) {
-  if (NetWindow) NetWindow->setWindowTitle(QString::fromStdString(text));
-}
-
-void NetWindowHostLost() {
-  if (!NetWindow) return;
-  if (auto* b = NetWindow->findChild<QAbstractButton*>("ButtonConnect")) b->setEnabled(true);
-  if (auto* t = NetWindow->findChild<QTimer*>("Timer1")) t->stop();
 }
 
 }  // namespace
@@ -160,7 +148,7 @@ void TVLMain::StepBody() {
     if (!NetState.IsHost && (!socket || socket->Status != ssOnline || !sound)) {
       NetState.Phase = npLost;
       p.SetNetMode(0);
-      NetWindowHostLost();
+      if (NetWindow) NetWindow->HostLost();
       LostWindow = w;
       return;
     }
@@ -224,7 +212,8 @@ void TVLMain::StepBody() {
       ++n;
     }
     const float sync = n > 0 ? static_cast<float>(static_cast<ext_t>(sum) / n) : 100.0f;
-    NetWindowCaption(std::string(NetState.IsHost ? "<Server> " : "<Client> ") + "SEND:" +
+    if (NetWindow)
+      NetWindow->SetCaption(std::string(NetState.IsHost ? "<Server> " : "<Client> ") + "SEND:" +
                      std::to_string(socket->BytesSent) + " RECV:" + std::to_string(socket->BytesReceived) +
                      " SYNC:" + std::to_string(static_cast<int32_t>(sync)) + "[%]");
     socket->Flush();

@@ -261,8 +261,10 @@ TEST_F(UpdateLoop, ALostHostClosesTheSessionPaperAfterTheStepAndTheStepStaysClos
   plat::TFileDialogRecorder dialogs({std::nullopt});
   std::vector<std::string> shown;
   uint32_t tabTimeInside = 0;
+  uint8_t phaseInside = npIdle;
   plat::TMessageBoxHandler old = plat::SetMessageBoxHandler([&](const std::string& text, const std::string&, unsigned) {
     shown.push_back(text);
+    phaseInside = NetState.Phase;
     // A timer firing inside the notice's loop runs no step.
     plat::SetKeyDown(plat::VK_TAB, true);
     plat::AdvanceFakeClock(1000);
@@ -275,7 +277,8 @@ TEST_F(UpdateLoop, ALostHostClosesTheSessionPaperAfterTheStepAndTheStepStaysClos
   VLMain->UpdateStep();
   plat::SetMessageBoxHandler(old);
   Settle();
-  EXPECT_EQ(NetState.Phase, npLost);
+  EXPECT_EQ(phaseInside, npLost);
+  EXPECT_EQ(NetState.Phase, npIdle) << "the session was reset with the window";
   ASSERT_FALSE(shown.empty());
   EXPECT_EQ(shown.front(), "サーバが落ちたので切断します。");
   EXPECT_EQ(tabTimeInside, 0u);
