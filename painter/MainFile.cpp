@@ -177,7 +177,6 @@ void TVLMain::FileOpenItemClick() {
   const std::optional<std::string> path = plat::RunFileDialog(this, d);
   if (!path) return;
   WritePath(*path);
-  plat::TBusyCursor busy;
   const std::string ext = plat::UpperExtension(*path);
   if (ext == ".WPB")
     OpenWpb(*path);
@@ -331,6 +330,8 @@ bool TVLMain::OpenWpb(const std::string& path) {
     return false;
   }
   if (TDrawWindow* active = ActiveDrawWindow(); active && active->IsMaximized()) active->SetNormalState();
+  // The hourglass while the file loads; questions and dialogs are asked without it.
+  plat::TBusyCursor busy;
   TDrawWindow* w = CreateDrawWindow("");
   // The engine tells the user why it refused a file; the window made for it goes again.
   if (!w->Paper->LoadFromFile(path, *w->Packets[0])) {
@@ -355,13 +356,18 @@ bool TVLMain::OpenPicture(const std::string& path, bool jpeg) {
   }
   // Decoded before anything else: a file that does not decode leaves no paper behind.
   TTCDC picture;
-  const bool decoded = jpeg ? LoadJPEG(picture, path) : LoadBMP(picture, path);
+  bool decoded;
+  {
+    plat::TBusyCursor busy;
+    decoded = jpeg ? LoadJPEG(picture, path) : LoadBMP(picture, path);
+  }
   if (!decoded) {
     ShowError(msgUnknownFormat);
     return false;
   }
   if (plat::MessageBox(msgEventsNotExportable, "", kQuestionBox) != plat::IDYES)
     return false;
+  plat::TBusyCursor busy;
   if (TDrawWindow* active = ActiveDrawWindow(); active && active->IsMaximized()) active->SetNormalState();
   TDrawWindow* w = CreateDrawWindow("");
   TPaper& p = *w->Paper;
@@ -551,10 +557,7 @@ void TVLMain::OpenPending() {
   const std::string path = PendingOpens.front();
   PendingOpens.pop_front();
   opening_ = true;
-  {
-    plat::TBusyCursor busy;
-    OpenFile(path);
-  }
+  OpenFile(path);
   opening_ = false;
   if (PendingOpens.empty() && OpenTimer) OpenTimer->stop();
 }
