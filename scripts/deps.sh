@@ -2,7 +2,7 @@
 # Installs the Debian packages the build and the tests need; does nothing when all are present.
 set -euo pipefail
 pkgs=(cmake ninja-build g++ make pkg-config
-      qt6-base-dev libjpeg62-turbo-dev libjpeg-turbo-progs
+      qt6-base-dev qt6-base-private-dev libjpeg62-turbo-dev libjpeg-turbo-progs
       libgtest-dev libgmock-dev libbenchmark-dev libmypaint-dev
       clang libclang-rt-14-dev xvfb xauth)
 missing=()
