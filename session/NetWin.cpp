@@ -491,11 +491,16 @@ void TNetWindow::HostStep1(int32_t slot) {
 void TNetWindow::MemberTick() {
   TMySocket* s = NetState.Socket;
   if (s->Status == ssDisconnected) {
-    // Closed during the handshake (refused, or the host went): the join failed.
-    if (NetState.Phase == npJoining) {
-      Status("<接続出来ません>");
-      ResetSession();
+    // Closed during the handshake (refused, or the host went): the join failed. A reply
+    // that came before the close is told first.
+    if (NetState.Phase != npJoining) return;
+    if (NetState.Step < 2 && s->LoggedIn && s->MemberDataSize(0) >= kJoinReplyWords * 4) {
+      if (NetState.Step == 0) Status("<サーバ認識>");
+      MemberStep1();
+      if (!NetState.Socket) return;  // the reply ended the session
     }
+    Status("<接続出来ません>");
+    ResetSession();
     return;
   }
   if (s->Status == ssConnectFailed) {

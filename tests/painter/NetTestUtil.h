@@ -147,6 +147,16 @@ class NetFixture : public StrokeFixture {
       if (!advanceMs) QThread::usleep(300);
     }
   }
+  // The painter itself becomes the active window (a tool window shown over it, such as the
+  // chat window, counts as the painter's for isActiveWindow, but strokes want the painter).
+  static bool ActivatePainter() {
+    for (int i = 0; i < 200 && QApplication::activeWindow() != VLMain; ++i) {
+      VLMain->activateWindow();
+      QApplication::processEvents(QEventLoop::AllEvents, 5);
+    }
+    return QApplication::activeWindow() == VLMain;
+  }
+
   // Runs update steps back to back, the clock moving 10 ms each, until pred holds.
   bool StepUntil(const std::function<bool()>& pred, int maxSteps = 20000) {
     for (int i = 0; i < maxSteps; ++i) {
