@@ -18,4 +18,18 @@ void SetKeyDown(int vk, bool down) {
 
 void ClearKeys() { Held().reset(); }
 
+namespace {
+int32_t cursorX = 0, cursorY = 0;
+}  // namespace
+
+void GetCursorPos(int32_t& x, int32_t& y) {
+  x = cursorX;
+  y = cursorY;
+}
+
+void SetCursorPos(int32_t x, int32_t y) {
+  cursorX = x;
+  cursorY = y;
+}
+
 }  // namespace plat

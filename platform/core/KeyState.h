@@ -17,4 +17,9 @@ bool IsKeyDown(int vk);
 void SetKeyDown(int vk, bool down);
 void ClearKeys();
 
+// Screen position of the mouse at its last event, as GetCursorPos gives it. Kept by the same
+// event filter: QCursor::pos() does not follow synthetic events and is unreliable on Wayland.
+void GetCursorPos(int32_t& x, int32_t& y);
+void SetCursorPos(int32_t x, int32_t y);
+
 }  // namespace plat

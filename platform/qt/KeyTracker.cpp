@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QGuiApplication>
 #include <QKeyEvent>
+#include <QMouseEvent>
 
 #include "platform/core/KeyState.h"
 
@@ -110,6 +111,10 @@ bool TKeyTracker::eventFilter(QObject* watched, QEvent* event) {
       }
       if (vk) SetKeyDown(vk, false);
     }
+  } else if (type == QEvent::MouseMove || type == QEvent::MouseButtonPress || type == QEvent::MouseButtonRelease ||
+             type == QEvent::MouseButtonDblClick) {
+    const QPointF g = static_cast<QMouseEvent*>(event)->globalPosition();
+    SetCursorPos(static_cast<int32_t>(g.x()), static_cast<int32_t>(g.y()));
   } else if (type == QEvent::ApplicationDeactivate) {
     ClearKeys();
     downByScanCode_.clear();
