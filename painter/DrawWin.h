@@ -7,8 +7,10 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "engine/Types.h"
+#include "painter/ToolMode.h"
 #include "platform/qt/BackBuffer.h"
 #include "platform/qt/ScrollBar.h"
 
@@ -121,10 +123,17 @@ class TDrawWindow : public TMDIChild {
   void ToolKeyUp(int key);
   // The double-click: closes a polygon.
   void FormDblClick();
+
+ public:
+  // The rubber band of the shape being drawn, in window pixels, shown over the paper; the
+  // window's pixels under the old band are repainted from the back buffer.
+  std::vector<TBandLine> BandLines;
+  void ShowRubberBand(std::vector<TBandLine> lines);
   // ---- end tool steps
 
  protected:
   void RepaintBuffer() override;
+  void PaintOverlay(QPainter& painter) override;  // the rubber band (DrawWinInput.cpp)
   void resizeEvent(QResizeEvent* e) override;
   void closeEvent(QCloseEvent* e) override;
   void mousePressEvent(QMouseEvent* e) override;

@@ -6,6 +6,8 @@
 #include "engine/Display.h"
 #include "engine/LayerMng.h"
 #include "engine/Paper.h"
+#include "painter/Cursors.h"
+#include "painter/DrawWin.h"
 #include "platform/core/KeyState.h"
 
 namespace {
@@ -428,4 +430,25 @@ bool TToolMode::RubberBand(const TDisplay& display, int32_t clientWidth, int32_t
     return true;
   }
   return false;
+}
+
+// ---- The paper window's side --------------------------------------------------------------------
+
+void TToolMode::UpdateCursor(TDrawWindow* window) {
+  if (!window) return;
+  const int32_t n = CursorNumber();
+  if (n >= 0) window->setCursor(ScreenCursor(n));
+}
+
+bool TToolMode::TrackRotateDrag(TPaper& paper, TDrawWindow* window) {
+  if (!window) return false;
+  return TrackRotateDrag(paper, static_cast<const TDisplayForm&>(*window));
+}
+
+bool TToolMode::DrawRubberBand(TDrawWindow* window, TPaper& paper, int32_t x, int32_t y) {
+  if (!window) return false;
+  std::vector<TBandLine> lines;
+  const bool drawn = RubberBand(paper.Display, window->ClientWidth(), window->ClientHeight(), x, y, lines);
+  window->ShowRubberBand(std::move(lines));
+  return drawn;
 }
