@@ -333,7 +333,9 @@ void TDrawWindow::FormMouseWheelUp(int32_t x, int32_t y) {
   ZoomOutAt(false, p.X, p.Y);
 }
 
-void TDrawWindow::FormKeyDown(int key, bool) {
+void TDrawWindow::FormKeyDown(int key, bool autoRepeat) {
+  // A held Tab repeats through the update step, not through auto-repeat.
+  if (autoRepeat && key == plat::VK_TAB) return;
   if (key == plat::VK_MENU) {
     AltDownTime = timeGetTime();
     ++AltDownCount;

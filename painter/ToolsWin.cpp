@@ -209,13 +209,4 @@ void TToolsWindow::mouseDoubleClickEvent(QMouseEvent* e) {
   e->accept();
 }
 
-void TToolsWindow::keyPressEvent(QKeyEvent* e) {
-  // A held Tab repeats through the update step's timer, not through auto-repeat.
-  if (e->isAutoRepeat() && plat::VirtualKeyOf(e) == plat::VK_TAB) {
-    e->accept();
-    return;
-  }
-  plat::TToolWindow::keyPressEvent(e);
-}
-
 bool TToolsWindow::focusNextPrevChild(bool) { return false; }

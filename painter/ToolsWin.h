@@ -33,7 +33,6 @@ class TToolsWindow : public plat::TToolWindow, public TPaintTarget {
   void paintEvent(QPaintEvent* e) override;
   void mousePressEvent(QMouseEvent* e) override;
   void mouseDoubleClickEvent(QMouseEvent* e) override;
-  void keyPressEvent(QKeyEvent* e) override;
   bool focusNextPrevChild(bool next) override;
 
  private:

@@ -2,6 +2,7 @@
 
 #include <QKeyEvent>
 
+#include "platform/core/KeyState.h"
 #include "platform/core/Settings.h"
 #include "platform/qt/Desktop.h"
 #include "platform/qt/KeyTracker.h"
@@ -46,6 +47,11 @@ void TToolWindow::SavePlace(const std::string& key, const std::string& leftName,
 
 void TToolWindow::keyPressEvent(QKeyEvent* e) {
   const int vk = VirtualKeyOf(e);
+  // A held Tab repeats through the update step, not through auto-repeat.
+  if (vk == VK_TAB && e->isAutoRepeat()) {
+    e->accept();
+    return;
+  }
   if (vk != 0 && KeyHook) {
     KeyHook(vk);
     e->accept();
