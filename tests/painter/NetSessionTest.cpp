@@ -91,6 +91,30 @@ TEST_F(NetSession, AHostStrokeDrawnDuringAJoinArrivesAfterTheReply) {
   EXPECT_EQ(a.DataFrom(0), want);
 }
 
+// The layer states go into the host's record after a stroke it is drawing, never inside it.
+TEST_F(NetSession, TheReplyWaitsForTheEndOfTheHostsStroke) {
+  Host(3, 2);
+  TRawConn a;
+  ASSERT_EQ(Arrive(a), 1);
+  ASSERT_TRUE(ActivatePainter());
+  QTest::mousePress(paper, Qt::LeftButton, Qt::NoModifier, At(paper, 100, 100));
+  QTest::mouseMove(paper, At(paper, 140, 120));
+  QTest::mouseMove(paper, At(paper, 180, 100));
+  ASSERT_TRUE(paper->Packets[0]->InStroke());
+  a.Send(Login(1, "CLIENT"));
+  PumpFor(150);
+  EXPECT_TRUE(a.DataFrom(0).empty());
+  EXPECT_EQ(NetState.Phase, npJoining);
+  QTest::mouseRelease(paper, Qt::LeftButton, Qt::NoModifier, At(paper, 200, 120));
+  const Octets stroke = Bytes(*paper->Packets[0]);
+  const Octets want = Cat({Reply(3, 2), stroke, States(3, 2, 1)});
+  ASSERT_TRUE(PumpUntil([&] { return a.DataFrom(0).size() >= want.size(); }));
+  EXPECT_EQ(a.DataFrom(0), want);
+  int events = 0;
+  EXPECT_TRUE(WholeEventsOnly(Bytes(*paper->Packets[0]), &events));
+  EXPECT_EQ(events, 1 + 3 * 4);
+}
+
 TEST_F(NetSession, AfterASilentConnectionIsClosedTheHostsStrokesGoOn) {
   Host(3, 2);
   TRawConn a, silent;
