@@ -268,7 +268,10 @@ bool TToolMode::TrackMoveDrag(TPaper& paper) {
   if (MoveState != dsDragging) return false;
   const TPoint c = CursorScreenPos();
   if (c == MoveAnchor) return false;
-  MoveOffset = MoveOffsetFor(paper.Display, c.X - MoveAnchor.X, c.Y - MoveAnchor.Y);
+  const TPoint o = MoveOffsetFor(paper.Display, c.X - MoveAnchor.X, c.Y - MoveAnchor.Y);
+  // An unchanged offset is on screen already: no recomposite.
+  if (o == MoveOffset) return false;
+  MoveOffset = o;
   return true;
 }
 

@@ -60,8 +60,18 @@ class ToolFixture : public PainterFixture {
   }
   void PaperDrag(int32_t x0, int32_t y0, int32_t x1, int32_t y1) { Drag(Win(x0, y0), Win(x1, y1)); }
 
-  void ToolBoxClick(int x, int y) { Send(ToolsWindow, QEvent::MouseButtonPress, QPoint(x, y), Qt::LeftButton, Qt::LeftButton);
-    Send(ToolsWindow, QEvent::MouseButtonRelease, QPoint(x, y), Qt::LeftButton, {}); }
+  void ToolBoxClick(int x, int y) {
+    Send(ToolsWindow, QEvent::MouseButtonPress, QPoint(x, y), Qt::LeftButton, Qt::LeftButton);
+    Send(ToolsWindow, QEvent::MouseButtonRelease, QPoint(x, y), Qt::LeftButton, {});
+  }
+
+  // A black 30 x 20 block at (10, 20) on the active layer, then the pen again.
+  void DrawMark() {
+    ToolBoxClick(15, 62);
+    VLMain->Stroke->SetColor(0x000000);
+    PaperDrag(10, 20, 40, 40);
+    Mode().SetTool(tkPen);
+  }
 
   // A key pressed (and released) in the paper window.
   void KeyDown(int vk, Qt::Key key, Qt::KeyboardModifiers mods = {}) {
