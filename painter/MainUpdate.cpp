@@ -349,6 +349,12 @@ void TVLMain::NetworkStep(int32_t own) {
 
   FollowOccupants(w, own, count);
 
+  // The pace comes first and the turn moves on only when a step is played, so that the
+  // members take their turns one after another whatever the rate of the steps.
+  const uint32_t now = timeGetTime();
+  const uint32_t interval = 1000u / static_cast<uint32_t>((NetState.MaxMembers - 1) * 120);
+  if (static_cast<uint32_t>(now - w->LastStepTime) < interval) return;
+
   // A slot takes part while its member is there, and after a leave until its received whole
   // events are played.
   auto takesPart = [&](int32_t s) {
@@ -368,10 +374,6 @@ void TVLMain::NetworkStep(int32_t own) {
   TEventPacket& r = *w->Packets[s];
   const int32_t n = socket->MemberDataSize(s);
   if (n > 0 && r.Data().Reserve(n) && socket->ReadMemberData(s, r.Data().WritePointer(), n)) r.Data().AddSize(n);
-
-  const uint32_t now = timeGetTime();
-  const uint32_t interval = 1000u / static_cast<uint32_t>((NetState.MaxMembers - 1) * 120);
-  if (static_cast<uint32_t>(now - w->LastStepTime) < interval) return;
   w->LastStepTime = now;
   uint16_t code = 0;
   uint8_t refit = 0;
