@@ -1,5 +1,6 @@
 // The update loop of the main window: autosave, playback steps, the session's pump, the tool
 // windows following the active paper.
+#include <QPushButton>
 #include <QStatusBar>
 #include <QTimer>
 #include <string>
@@ -148,7 +149,11 @@ void TVLMain::StepBody() {
     if (!NetState.IsHost && (!socket || socket->Status != ssOnline || !sound)) {
       NetState.Phase = npLost;
       p.SetNetMode(0);
-      if (NetWindow) NetWindow->HostLost();
+      if (NetWindow) {
+        // The network window can start again; its handshake timer has nothing left to do.
+        if (NetWindow->ButtonConnect) NetWindow->ButtonConnect->setEnabled(true);
+        if (NetWindow->Timer1) NetWindow->Timer1->stop();
+      }
       LostWindow = w;
       return;
     }
@@ -213,9 +218,10 @@ void TVLMain::StepBody() {
     }
     const float sync = n > 0 ? static_cast<float>(static_cast<ext_t>(sum) / n) : 100.0f;
     if (NetWindow)
-      NetWindow->SetCaption(std::string(NetState.IsHost ? "<Server> " : "<Client> ") + "SEND:" +
-                     std::to_string(socket->BytesSent) + " RECV:" + std::to_string(socket->BytesReceived) +
-                     " SYNC:" + std::to_string(static_cast<int32_t>(sync)) + "[%]");
+      NetWindow->setWindowTitle(QString::fromStdString(
+          std::string(NetState.IsHost ? "<Server> " : "<Client> ") + "SEND:" + std::to_string(socket->BytesSent) +
+          " RECV:" + std::to_string(socket->BytesReceived) + " SYNC:" + std::to_string(static_cast<int32_t>(sync)) +
+          "[%]"));
     socket->Flush();
   }
 

@@ -311,7 +311,7 @@ TEST_F(UpdateNet, SessionValuesOutOfTheirRangesCauseNoFault) {
       w->Paper->SetMemberCount(c.memberCount);
       VLMain->NextMember = c.memberIndex;
       w->Packets[0]->WriteClearLayer(0);
-      NetWindow->SetCaption("none");
+      NetWindow->setWindowTitle("none");
       for (int i = 0; i < 5; ++i) {
         plat::AdvanceFakeClock(10);
         VLMain->UpdateStep();
