@@ -75,10 +75,10 @@ class FileFixture : public StrokeFixture {
     return t;
   }
   // Plays an import to its end.
-  static bool PlayToEnd(TDrawWindow* w) { return QTest::qWaitFor([w] { return !w->Playing; }, 10000); }
+  static bool PlayToEnd(TDrawWindow* w) { return QTest::qWaitFor([w] { return !w->Playing; }, 60000); }
   // Waits until every queued file has been opened.
   static bool DrainQueue() {
-    const bool ok = QTest::qWaitFor([] { return VLMain->PendingOpens.empty() && !QApplication::activeModalWidget(); }, 10000);
+    const bool ok = QTest::qWaitFor([] { return VLMain->PendingOpens.empty() && !QApplication::activeModalWidget(); }, 60000);
     Settle();
     return ok;
   }
