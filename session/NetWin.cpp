@@ -228,6 +228,13 @@ void TNetWindow::LockControls() {
   Timer1->start();
 }
 
+void TNetWindow::SetCaption(const std::string& caption) { setWindowTitle(QString::fromStdString(caption)); }
+
+void TNetWindow::HostLost() {
+  ButtonConnect->setEnabled(true);
+  Timer1->stop();
+}
+
 void TNetWindow::Status(const std::string& line) {
   if (ChatWindow) ChatWindow->AddMessage(line);
 }

@@ -62,6 +62,11 @@ class TNetWindow : public plat::TToolWindow {
   void ChatArrived();
   void MembersChanged();
 
+  // What the update loop tells this window: the traffic line shown as its caption, and that
+  // a member lost its host (the connect button enabled again, the timer stopped).
+  void SetCaption(const std::string& caption);
+  void HostLost();
+
   // The session's paper window while it exists.
   TDrawWindow* SessionPaper() const { return paper_; }
 
