@@ -20,8 +20,7 @@ asan: deps
 	@cmake --build $(ASAN) -j $(JOBS)
 
 run: release
-	@if [ -x $(RELEASE)/painter/vellpaint ]; then exec $(RELEASE)/painter/vellpaint $(ARGS); \
-	 else echo "vellpaint is not built yet: the painter application is still to come (try 'make view')."; fi
+	@exec $(RELEASE)/painter/vellpaint $(ARGS)
 
 view: release
 	@if [ -x $(RELEASE)/viewer/vellview ]; then exec $(RELEASE)/viewer/vellview $(ARGS); \

@@ -18,6 +18,7 @@
 #include <QWindow>
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 
 #include "engine/EventPacket.h"
 #include "engine/LayerMng.h"
@@ -58,8 +59,9 @@ namespace {
 
 QString Q(const char* s) { return QString::fromUtf8(s); }
 
-// The brush window's icon of a brush kind: pen, watercolour, blur (both kinds), eraser.
-int32_t IconOfKind(int32_t kind) {
+}  // namespace
+
+int32_t BrushIconOfKind(int32_t kind) {
   switch (kind) {
     case bkPen: return 0;
     case bkWatercolor: return 1;
@@ -69,8 +71,6 @@ int32_t IconOfKind(int32_t kind) {
     default: return 0;
   }
 }
-
-}  // namespace
 
 std::string AutosavePath() { return plat::DataDir() + "/$$$tmp.wpb"; }
 
@@ -404,7 +404,7 @@ void TVLMain::FirstActivate() {
   EnglishItem->setChecked(language == 1);
 
   Stroke->LoadPreset(bkPen, 1);
-  if (PenWindow2) PenWindow2->SelectBrush(IconOfKind(Stroke->GetKind()));
+  if (PenWindow2) PenWindow2->SelectBrush(BrushIconOfKind(Stroke->GetKind()));
   ToolWindowsShown = true;
 
   const std::string autosave = AutosavePath();
@@ -678,12 +678,12 @@ void TVLMain::JapaneseItemClick() {
   JapaneseItem->setChecked(true);
   EnglishItem->setChecked(false);
   SetLanguage(0);
-  if (PenWindow2) PenWindow2->SelectBrush(IconOfKind(Stroke->GetKind()));
+  if (PenWindow2) PenWindow2->SelectBrush(BrushIconOfKind(Stroke->GetKind()));
 }
 
 void TVLMain::EnglishItemClick() {
   EnglishItem->setChecked(true);
   JapaneseItem->setChecked(false);
   SetLanguage(1);
-  if (PenWindow2) PenWindow2->SelectBrush(IconOfKind(Stroke->GetKind()));
+  if (PenWindow2) PenWindow2->SelectBrush(BrushIconOfKind(Stroke->GetKind()));
 }

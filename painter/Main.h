@@ -49,6 +49,8 @@ const std::string& ProgramFolder();
 // The first command-line argument handed to the program at start (opened at the first
 // activation); tests set it before the first activation.
 extern std::optional<std::string> CommandLineFile;
+// The brush window's icon of a brush kind: pen, watercolour, blur (both kinds), eraser.
+int32_t BrushIconOfKind(int32_t kind);
 
 class TVLMain : public QMainWindow {
   Q_OBJECT

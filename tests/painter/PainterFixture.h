@@ -22,6 +22,7 @@
 #include "platform/core/Clock.h"
 #include "platform/core/KeyState.h"
 #include "platform/core/MessageBox.h"
+#include "platform/core/Settings.h"
 #include "platform/qt/FileDialog.h"
 #include "session/NetState.h"
 
@@ -39,8 +40,30 @@ class PainterFixture : public ::testing::Test {
     plat::ClearKeys();
     NetState = TNetState{};
     CommandLineFile.reset();
+    // Japanese unless a test says otherwise, whatever the machine's locale.
+    {
+      plat::TRegistry reg;
+      reg.OpenKey(kVelloraKey, true);
+      reg.WriteBool("Japanese", true);
+    }
     CreateForms();
     SetLanguage(0);
+  }
+
+  // A new run of the program on the same settings and data: the forms go (without closing)
+  // and are made again.
+  void Restart() {
+    if (VLMain) VLMain->CloseAllPapers(false);
+    DestroyForms();
+    Settle();
+    CreateForms();
+  }
+
+  // The main window on the screen and active, with its paper windows.
+  static void ShowMain() {
+    VLMain->show();
+    VLMain->activateWindow();
+    (void)QTest::qWaitForWindowActive(VLMain, 2000);
   }
 
   void TearDown() override {
@@ -87,6 +110,8 @@ class PainterFixture : public ::testing::Test {
   TTempSettings Settings;
   TTempDir Data;
   plat::TMessageRecorder Messages;
+  // No real file dialog ever opens: each is recorded and cancelled unless answers are queued.
+  plat::TFileDialogRecorder Dialogs;
 
  private:
   std::string oldData_;
