@@ -172,10 +172,14 @@ TVLMain::~TVLMain() {
 
 QAction* TVLMain::AddItem(QMenu* menu, const char* name, const char* caption, void (TVLMain::*slot)(),
                           const char* shortcut) {
-  QString text = Q(caption);
-  if (shortcut) text += "\t" + QKeySequence(Q(shortcut)).toString(QKeySequence::NativeText);
-  QAction* a = menu->addAction(text);
+  QAction* a = menu->addAction(Q(caption));
   a->setObjectName(name);
+  if (shortcut) {
+    // Shown in the menu and acting while the menu is open; elsewhere the application-wide
+    // shortcuts below act for it.
+    a->setShortcut(QKeySequence(Q(shortcut)));
+    a->setShortcutContext(Qt::WidgetShortcut);
+  }
   if (slot) connect(a, &QAction::triggered, this, slot);
   return a;
 }
@@ -188,6 +192,9 @@ void TVLMain::BuildMenus() {
     m->setObjectName(name);
     m->menuAction()->setObjectName(name);
     if (opening) connect(m, &QMenu::aboutToShow, this, opening);
+    // While a menu is open its own items take their keys.
+    connect(m, &QMenu::aboutToShow, this, [this] { EnableShortcuts(false); });
+    connect(m, &QMenu::aboutToHide, this, [this] { EnableShortcuts(true); });
     return m;
   };
   File1 = menu("File1", "ﾌｧｲﾙ(&F)", &TVLMain::File1Click);
@@ -286,6 +293,7 @@ void TVLMain::BuildMenus() {
     auto* s = new QShortcut(QKeySequence(Q(k.seq)), this);
     s->setObjectName(QString("Shortcut_") + k.item->objectName());
     s->setContext(Qt::ApplicationShortcut);
+    shortcuts_.push_back(s);
     auto opening = k.opening;
     QAction* item = k.item;
     connect(s, &QShortcut::activated, this, [this, opening, item] {
@@ -293,6 +301,10 @@ void TVLMain::BuildMenus() {
       if (item->isEnabled()) item->trigger();
     });
   }
+}
+
+void TVLMain::EnableShortcuts(bool on) {
+  for (QShortcut* s : shortcuts_) s->setEnabled(on);
 }
 
 // ---- Placement ------------------------------------------------------------------------------

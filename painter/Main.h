@@ -285,11 +285,13 @@ class TVLMain : public QMainWindow {
   void BuildMenus();
   QAction* AddItem(QMenu* menu, const char* name, const char* caption, void (TVLMain::*slot)(),
                    const char* shortcut = nullptr);
+  void EnableShortcuts(bool on);
   void ReadPlacement();
   void WritePlacement();
   void OpenWebPage(int page);
 
   std::unique_ptr<plat::TWindowClass> windowClass_;
+  std::vector<class QShortcut*> shortcuts_;
   QPointer<QMdiSubWindow> lastActive_;
   bool closing_ = false;
   // file commands: a queued file is being opened.
