@@ -53,7 +53,7 @@ class PainterFixture : public ::testing::Test {
   // A new run of the program on the same settings and data: the forms go (without closing)
   // and are made again.
   void Restart() {
-    if (VLMain) VLMain->CloseAllPapers(false);
+    CloseAllQuietly();
     DestroyForms();
     Settle();
     CreateForms();
@@ -67,8 +67,7 @@ class PainterFixture : public ::testing::Test {
   }
 
   void TearDown() override {
-    // Paper windows end as at the program's end, without the close question.
-    if (VLMain) VLMain->CloseAllPapers(false);
+    CloseAllQuietly();
     DestroyForms();
     QApplication::processEvents();
     QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
@@ -94,6 +93,14 @@ class PainterFixture : public ::testing::Test {
     return w;
   }
 
+  // Paper windows end as at the program's end, without the close question; a session paper's
+  // log dialog is cancelled.
+  static void CloseAllQuietly() {
+    if (!VLMain) return;
+    plat::TFileDialogRecorder cancel;
+    VLMain->CloseAllPapers(false);
+  }
+
   // Lets posted events (deferred deletes included) run.
   static void Settle() {
     QApplication::processEvents();
@@ -110,8 +117,6 @@ class PainterFixture : public ::testing::Test {
   TTempSettings Settings;
   TTempDir Data;
   plat::TMessageRecorder Messages;
-  // No real file dialog ever opens: each is recorded and cancelled unless answers are queued.
-  plat::TFileDialogRecorder Dialogs;
 
  private:
   std::string oldData_;
