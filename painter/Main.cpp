@@ -116,6 +116,7 @@ TVLMain::TVLMain(QWidget* parent) : QMainWindow(parent) {
   connect(IdleTimer, &QTimer::timeout, this, &TVLMain::AppIdle);
 
   BuildMenus();
+  ShowShortcutLabels();
 
   // FormCreate
   setAttribute(Qt::WA_InputMethodEnabled, false);
@@ -174,12 +175,9 @@ QAction* TVLMain::AddItem(QMenu* menu, const char* name, const char* caption, vo
                           const char* shortcut) {
   QAction* a = menu->addAction(Q(caption));
   a->setObjectName(name);
-  if (shortcut) {
-    // Shown in the menu and acting while the menu is open; elsewhere the application-wide
-    // shortcuts below act for it.
-    a->setShortcut(QKeySequence(Q(shortcut)));
-    a->setShortcutContext(Qt::WidgetShortcut);
-  }
+  // Shown after a tab, as a menu shows its keys; the application-wide shortcuts below act
+  // for the item (a shortcut of the action itself would not act while it is disabled).
+  if (shortcut) a->setProperty("shortcutText", QKeySequence(Q(shortcut)).toString(QKeySequence::NativeText));
   if (slot) connect(a, &QAction::triggered, this, slot);
   return a;
 }
@@ -192,9 +190,6 @@ void TVLMain::BuildMenus() {
     m->setObjectName(name);
     m->menuAction()->setObjectName(name);
     if (opening) connect(m, &QMenu::aboutToShow, this, opening);
-    // While a menu is open its own items take their keys.
-    connect(m, &QMenu::aboutToShow, this, [this] { EnableShortcuts(false); });
-    connect(m, &QMenu::aboutToHide, this, [this] { EnableShortcuts(true); });
     return m;
   };
   File1 = menu("File1", "ﾌｧｲﾙ(&F)", &TVLMain::File1Click);
@@ -293,7 +288,6 @@ void TVLMain::BuildMenus() {
     auto* s = new QShortcut(QKeySequence(Q(k.seq)), this);
     s->setObjectName(QString("Shortcut_") + k.item->objectName());
     s->setContext(Qt::ApplicationShortcut);
-    shortcuts_.push_back(s);
     auto opening = k.opening;
     QAction* item = k.item;
     connect(s, &QShortcut::activated, this, [this, opening, item] {
@@ -303,8 +297,11 @@ void TVLMain::BuildMenus() {
   }
 }
 
-void TVLMain::EnableShortcuts(bool on) {
-  for (QShortcut* s : shortcuts_) s->setEnabled(on);
+void TVLMain::ShowShortcutLabels() {
+  for (QAction* a : findChildren<QAction*>()) {
+    const QString keys = a->property("shortcutText").toString();
+    if (!keys.isEmpty() && !a->text().contains('\t')) a->setText(a->text() + "\t" + keys);
+  }
 }
 
 // ---- Placement ------------------------------------------------------------------------------
@@ -412,6 +409,7 @@ void TVLMain::FirstActivate() {
   FirstActivation = false;
   const int language = StartLanguage(*Registry);
   SetLanguage(language);
+  ShowShortcutLabels();
   JapaneseItem->setChecked(language == 0);
   EnglishItem->setChecked(language == 1);
 
@@ -690,6 +688,7 @@ void TVLMain::JapaneseItemClick() {
   JapaneseItem->setChecked(true);
   EnglishItem->setChecked(false);
   SetLanguage(0);
+  ShowShortcutLabels();
   if (PenWindow2) PenWindow2->SelectBrush(BrushIconOfKind(Stroke->GetKind()));
 }
 
@@ -697,5 +696,6 @@ void TVLMain::EnglishItemClick() {
   EnglishItem->setChecked(true);
   JapaneseItem->setChecked(false);
   SetLanguage(1);
+  ShowShortcutLabels();
   if (PenWindow2) PenWindow2->SelectBrush(BrushIconOfKind(Stroke->GetKind()));
 }

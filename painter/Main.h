@@ -113,6 +113,8 @@ class TVLMain : public QMainWindow {
   TDrawWindow* CreateDrawWindow(const std::string& caption);
   void PaperChanged(bool refit);
   void UpdateMenuItems();
+  // The Ctrl keys after a tab in their items' captions (again after the captions changed).
+  void ShowShortcutLabels();
   // The work of the first activation; runs once.
   void FirstActivate();
   void AppActivate();
@@ -285,13 +287,11 @@ class TVLMain : public QMainWindow {
   void BuildMenus();
   QAction* AddItem(QMenu* menu, const char* name, const char* caption, void (TVLMain::*slot)(),
                    const char* shortcut = nullptr);
-  void EnableShortcuts(bool on);
   void ReadPlacement();
   void WritePlacement();
   void OpenWebPage(int page);
 
   std::unique_ptr<plat::TWindowClass> windowClass_;
-  std::vector<class QShortcut*> shortcuts_;
   QPointer<QMdiSubWindow> lastActive_;
   bool closing_ = false;
   // file commands: a queued file is being opened.
