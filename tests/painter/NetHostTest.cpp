@@ -141,7 +141,7 @@ TEST_F(NetHost, RefusedMembersAreClosedAfterTheirReply) {
     const int32_t slot = Arrive(b);
     ASSERT_EQ(slot, 2);
     b.Send(Cat({Login(slot, "BOB", c.password), Frame(5, slot, -1, Field("sneak", 5))}));
-    ASSERT_TRUE(PumpUntil([&] { return b.Closed(); }));
+    ASSERT_TRUE(PumpUntil([&] { return b.Closed(); }, true, 2000));  // within 2 s
     EXPECT_EQ(Words(b), (std::vector<int32_t>{10007, c.status, 600, 600, c.maxMembers, 2}));
     // The reply and the member list came before the close.
     EXPECT_EQ(b.Frames().back().Kind, 4);
