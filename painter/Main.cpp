@@ -11,6 +11,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QMouseEvent>
+#include <QProxyStyle>
 #include <QShortcut>
 #include <QStatusBar>
 #include <QTimer>
@@ -182,9 +183,25 @@ QAction* TVLMain::AddItem(QMenu* menu, const char* name, const char* caption, vo
   return a;
 }
 
+namespace {
+// A lone Alt belongs to the paper window (its tap puts a rotated view upright), so it never
+// moves the keyboard into the menu bar; Alt with a letter still opens a menu.
+class TMenuBarStyle : public QProxyStyle {
+ public:
+  int styleHint(StyleHint hint, const QStyleOption* option, const QWidget* widget,
+                QStyleHintReturn* returnData) const override {
+    if (hint == QStyle::SH_MenuBar_AltKeyNavigation) return 0;
+    return QProxyStyle::styleHint(hint, option, widget, returnData);
+  }
+};
+}  // namespace
+
 void TVLMain::BuildMenus() {
   QMenuBar* bar = menuBar();
   bar->setObjectName("MainMenu1");
+  auto* barStyle = new TMenuBarStyle;
+  barStyle->setParent(bar);
+  bar->setStyle(barStyle);
   auto menu = [&](const char* name, const char* caption, void (TVLMain::*opening)()) {
     QMenu* m = bar->addMenu(Q(caption));
     m->setObjectName(name);

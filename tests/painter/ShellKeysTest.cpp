@@ -1,0 +1,97 @@
+// Keys and clicks as the user gives them: Ctrl shortcuts through the menus' opening handlers,
+// text fields keeping their own keys, Tab and Alt for the paper window, the double-click on
+// the empty area.
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QStyle>
+
+#include "PainterFixture.h"
+#include "session/NetWin.h"
+
+namespace {
+
+class ShellKeys : public PainterFixture {
+ protected:
+  void SetUp() override {
+    PainterFixture::SetUp();
+    ShowMain();
+  }
+  // A fill of the active layer with one undo step, recorded as a menu command records it.
+  static void RecordedFill(TDrawWindow* w) {
+    w->Packets[0]->WriteFillRect(0, 1, 1, 5, 5, 0, 0xFF, 0);
+    w->Paper->Layers->PushUndoRect(0, 1, 1, 5, 5);
+    w->Paper->Layers->FillRect(0, 1, 1, 5, 5, 0x00FF00);
+    w->RecompositeAll();
+  }
+  static size_t Size(TDrawWindow* w) { return static_cast<size_t>(w->Packets[0]->Data().Size()); }
+  const std::vector<plat::TFileDialogSpec>& Dialogs() const { return recorder_.Dialogs; }
+
+ private:
+  plat::TFileDialogRecorder recorder_;
+};
+
+TEST_F(ShellKeys, AShortcutOpensItsMenuFirstAndActsWhenTheItemIsThenEnabled) {
+  TDrawWindow* w = MakePaper(40, 30);
+  w->setFocus();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(VLMain, 2000));
+  // The Edit menu opened while nothing could be undone: its item is disabled.
+  VLMain->Edit1Click();
+  ASSERT_FALSE(VLMain->UndoItem->isEnabled());
+  RecordedFill(w);
+  const size_t before = Size(w);
+  QTest::keyClick(w, Qt::Key_Z, Qt::ControlModifier);
+  EXPECT_EQ(Size(w), before + 3);
+  EXPECT_EQ(w->Paper->CompositeImage.GetPixel(2, 2) & 0xFFFFFF, 0xFFFFFFu);
+  // Nothing left to undo: the opening handler disables the item and the key does nothing.
+  QTest::keyClick(w, Qt::Key_Z, Qt::ControlModifier);
+  EXPECT_EQ(Size(w), before + 3);
+}
+
+TEST_F(ShellKeys, AFocusedTextFieldKeepsItsEditingKeys) {
+  TDrawWindow* w = MakePaper(40, 30);
+  RecordedFill(w);
+  const size_t before = Size(w);
+  NetWindow->show();
+  NetWindow->activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(NetWindow, 2000));
+  QLineEdit* edit = NetWindow->EditServerUser;
+  edit->setFocus();
+  edit->clear();
+  QTest::keyClicks(edit, "abc");
+  QTest::keyClick(edit, Qt::Key_Z, Qt::ControlModifier);
+  EXPECT_EQ(edit->text().toStdString(), "");
+  QTest::keyClick(edit, Qt::Key_A, Qt::ControlModifier);
+  EXPECT_TRUE(Dialogs().empty());
+  EXPECT_EQ(Size(w), before);
+  // Keys the field has no use for still reach the painter.
+  QTest::keyClick(edit, Qt::Key_Q, Qt::ControlModifier);
+  ASSERT_EQ(Messages.Messages.size(), 1u);
+  EXPECT_EQ(Messages.Messages[0].Text, msgQuit);
+}
+
+TEST_F(ShellKeys, TabAndALoneAltReachThePaperWindow) {
+  TDrawWindow* w = MakePaper(40, 30);
+  w->setFocus();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return QApplication::focusWidget() == w; }, 2000));
+  const bool shown = VLMain->ToolWindowsShown;
+  QTest::keyClick(w, Qt::Key_Tab);
+  EXPECT_NE(VLMain->ToolWindowsShown, shown);
+  EXPECT_EQ(QApplication::focusWidget(), w);
+  EXPECT_EQ(VLMain->menuBar()->style()->styleHint(QStyle::SH_MenuBar_AltKeyNavigation, nullptr, VLMain->menuBar()), 0);
+  w->Paper->Display.SetAngle(0.25f);
+  QTest::keyClick(w, Qt::Key_Alt);
+  EXPECT_FALSE(w->Paper->Display.IsRotated());
+  EXPECT_EQ(QApplication::focusWidget(), w);
+}
+
+TEST_F(ShellKeys, ADoubleClickOnTheEmptyAreaOpensAPicture) {
+  QWidget* area = VLMain->MdiArea->viewport();
+  QTest::mouseClick(area, Qt::LeftButton, Qt::NoModifier, QPoint(20, 20));
+  EXPECT_TRUE(Dialogs().empty());
+  QTest::mouseDClick(area, Qt::LeftButton, Qt::NoModifier, QPoint(20, 20));
+  ASSERT_EQ(Dialogs().size(), 1u);
+  EXPECT_FALSE(Dialogs()[0].Save);
+  EXPECT_EQ(Dialogs()[0].DefaultExt, "wpb");
+}
+
+}  // namespace
