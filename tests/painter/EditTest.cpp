@@ -314,6 +314,7 @@ TEST_F(Edit, TabTogglesTheFiveWindowsOncePerPressThenEvery300ms) {
   for (int i = 0; i < 3; ++i) {
     QKeyEvent repeat(QEvent::KeyPress, Qt::Key_Tab, Qt::NoModifier, QString(), true);
     QApplication::sendEvent(W, &repeat);
+    QApplication::sendEvent(ToolsWindow, &repeat);
     plat::AdvanceFakeClock(100);
     VLMain->UpdateStep();
   }

@@ -92,6 +92,9 @@ TEST_F(ToolPaper, PolygonsFillAndEraseAndTheDoubleClickAddsNoVertex) {
     Click(Win(60, 50));
     Move(Win(30, 55), Qt::NoButton);
     EXPECT_EQ(W->BandLines.size(), 3u);
+    // The band is drawn over the window: its back buffer keeps the paper's pixels.
+    const QPoint onBand = Win(35, 10);
+    EXPECT_EQ(W->BackBuffer().Image().pixel(onBand) & 0xFFFFFFu, Pixel(35, 10));
     DoubleClick(Win(10, 50));
     EXPECT_EQ(Recorded(), Cat(r.head, points));
     EXPECT_EQ(Mode().Count, 0);
@@ -297,6 +300,23 @@ TEST_F(ToolPaper, NetworkMemberRecordsShapesAndMovesInItsOwnSlot) {
   EXPECT_EQ(own[14] | (own[15] << 8), ecFillPolygon);
   EXPECT_EQ(own[34] | (own[35] << 8), ecOffsetLayer);
   W->Paper->SetNetMode(0);  // closed as an offline paper: no session log to offer
+}
+
+TEST_F(ToolPaper, SpaceArmsTheHandForADragThatScrolls) {
+  KeyDown(0, Qt::Key_Space);
+  EXPECT_EQ(Mode().HandState, dsArmed);
+  EXPECT_EQ(W->cursor().shape(), Qt::PointingHandCursor);
+  const int32_t before = W->ScrollBar1.Position();
+  const QPoint at = Win(100, 100);
+  Press(at);
+  Move(at + QPoint(-30, 0));
+  VLMain->UpdateStep();  // the update step tracks the drag
+  EXPECT_EQ(W->ScrollBar1.Position(), before + 30);
+  Release(at + QPoint(-30, 0));
+  EXPECT_EQ(Recorded(), std::vector<uint8_t>{});
+  KeyUp(Qt::Key_Space);
+  EXPECT_EQ(Mode().HandState, dsIdle);
+  EXPECT_NE(W->cursor().shape(), Qt::PointingHandCursor);
 }
 
 TEST_F(ToolPaper, RightButtonTakesBackTheLastVertex) {
