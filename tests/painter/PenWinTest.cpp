@@ -120,7 +120,7 @@ TEST_F(PenWin, WatercolourPresetSaveAndRecordedValues) {
   Click(Box(), 104, 120);
   EXPECT_EQ(Brush().WIDTH, 120.0f);
   EXPECT_EQ(StrokeAttributes(w), Hex({0x03, 0, 0, 0x00, 0x78, 0x00, 0x01, 0x00, 0x41, 0x00, 0x28, 0x00, 0x1E}));
-  EXPECT_EQ(Replay(w), Live(w));
+  EXPECT_TRUE(ReplayMatches(w));
 
   Click(Box(), 16, 16);
   Click(Box(), 65, 105);
@@ -266,7 +266,7 @@ TEST_F(PenWin, StoredPenGammaIsKeptInItsRange) {
     const std::vector<uint8_t> a = StrokeAttributes(w);
     EXPECT_EQ(std::vector<uint8_t>(a.begin() + 5, a.begin() + 7), expected[n]) << n;
   }
-  EXPECT_EQ(Replay(w), Live(w));
+  EXPECT_TRUE(ReplayMatches(w));
 }
 
 TEST_F(PenWin, RedrawTakesAnyBrush) {
@@ -330,7 +330,7 @@ TEST_F(PenWin, NothingChangesInPlaybackOrDuringAStroke) {
   EXPECT_EQ(Brush().WIDTH, width);
   EXPECT_EQ(Brush().ifSIZE, size);
   EndStroke(w, Brush(), {80, 60});
-  EXPECT_EQ(Replay(w), Live(w));
+  EXPECT_TRUE(ReplayMatches(w));
 }
 
 TEST_F(PenWin, AFailedSaveKeepsTheCaptionAndSaysSo) {

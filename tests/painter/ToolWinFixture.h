@@ -6,12 +6,21 @@
 
 #include "PainterFixture.h"
 #include "engine/Stroke.h"
+#include "painter/PenWin2.h"
 
 class ToolWinFixture : public PainterFixture {
  protected:
   static inline Qt::MouseButtons heldButtons_ = Qt::NoButton;
+  // Closing a session paper asks where its log goes: no file is chosen.
+  plat::TFileDialogRecorder Dialogs;
 
   using PainterFixture::PainterFixture;
+
+  void SetUp() override {
+    PainterFixture::SetUp();
+    // The first activation selects the pen with its preset.
+    PenWindow2->SelectBrush(0);
+  }
 
   static int32_t Mark(TDrawWindow* w, int slot = 0) { return w->Packets[slot]->Data().Size(); }
 
@@ -35,6 +44,19 @@ class ToolWinFixture : public PainterFixture {
     }
     paper.Composite();
     return Pixels(paper);
+  }
+
+  // The replay of the slot's record gives the live picture, byte for byte.
+  static ::testing::AssertionResult ReplayMatches(TDrawWindow* w, int slot = 0) {
+    const std::vector<uint8_t> replay = Replay(w, slot), live = Live(w);
+    if (replay.size() != live.size()) return ::testing::AssertionFailure() << "the replay has another size";
+    size_t diff = 0, first = 0;
+    for (size_t i = 0; i < live.size(); ++i)
+      if (replay[i] != live[i] && diff++ == 0) first = i;
+    if (diff == 0) return ::testing::AssertionSuccess();
+    const int32_t width = w->Paper->Width();
+    return ::testing::AssertionFailure() << diff << " bytes differ, the first at pixel (" << (first / 4) % width
+                                         << ", " << (first / 4) / width << ")";
   }
 
   static std::vector<uint8_t> Pixels(TPaper& paper) {
