@@ -173,9 +173,12 @@ void TLayerWindow::showEvent(QShowEvent* e) {
 
 void TLayerWindow::FormPaint() { DrawLayers(toolwin::ActivePaper()); }
 
-int32_t TLayerWindow::RowAt(int32_t, int32_t y, int32_t* rowY) const {
-  const TPaper* paper = toolwin::ActivePaper();
-  if (!paper || y < 0) return -1;
+int32_t TLayerWindow::RowAt(int32_t x, int32_t y, int32_t* rowY) const {
+  return RowIn(toolwin::ActivePaper(), x, y, rowY);
+}
+
+int32_t TLayerWindow::RowIn(const TPaper* paper, int32_t, int32_t y, int32_t* rowY) const {
+  if (!paper || !paper->Layers || y < 0) return -1;
   const int64_t t = int64_t(y) + ScrollBar1->Position();
   const int64_t h = int64_t(paper->Layers->LastIndex() + 1) * LayerRowHeight;
   // The row formula would give layer 0 for the pixel just below the last row.
@@ -222,7 +225,7 @@ void TLayerWindow::DrawLayers(TPaper* paper) {
   int32_t target = -1;
   bool gap = false;
   if (Reordering) {
-    target = RowAt(DragX, DragY);
+    target = RowIn(paper, DragX, DragY);
     gap = target >= 0 && target <= last && target != DragFrom;
   }
   ListSurface.Fill(kListGrey);

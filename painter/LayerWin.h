@@ -50,8 +50,10 @@ class TLayerWindow : public plat::TToolWindow {
   int32_t DragX = 0, DragY = 0;
   int32_t DragFrom = 0;
 
-  // Layer index under a list point (-1 for none), with the y inside its row.
+  // Layer index under a list point (-1 for none), with the y inside its row, for the active
+  // paper or a given one.
   int32_t RowAt(int32_t x, int32_t y, int32_t* rowY = nullptr) const;
+  int32_t RowIn(const TPaper* paper, int32_t x, int32_t y, int32_t* rowY = nullptr) const;
   void DrawRow(TPaper& paper, TTCDC& surface, int32_t top, int32_t index);
   // Lays out the scroll bar and draws every row; no paper clears the list.
   void DrawLayers(TPaper* paper);
