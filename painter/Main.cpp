@@ -150,7 +150,7 @@ TVLMain::TVLMain(QWidget* parent) : QMainWindow(parent) {
 
   Registry = std::make_unique<plat::TRegistry>();
   Registry->OpenKey(kVelloraKey, true);
-  Registry->WriteString("LastExecute", ProgramFolder() + "vellpaint");
+  Registry->WriteString("LastExecute", QCoreApplication::applicationFilePath().toStdString());
   EventWait = Registry->ReadBool("EventWait").value_or(false);
   EventWaitItem->setChecked(EventWait);
   ReadPlacement();

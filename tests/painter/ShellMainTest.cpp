@@ -398,6 +398,33 @@ TEST_F(ShellMain, TheActivePaperStaysWhileAToolWindowHasTheFocus) {
   EXPECT_EQ(VLMain->ActiveDrawWindow(), second);
 }
 
+TEST_F(ShellMain, APaperChangeRecompositesAndRefitsOnlyANormalWindow) {
+  TDrawWindow* w = MakePaper(40, 30);
+  ASSERT_TRUE(w->Paper->ChangeCanvasSize(100, 60, 0));
+  w->Paper->Layers->FillRect(0, 0, 0, 100, 60, 0x00FF00);
+  VLMain->PaperChanged(false);
+  EXPECT_EQ(w->Paper->CompositeImage.GetPixel(90, 50) & 0xFFFFFF, 0x00FF00u);
+  EXPECT_EQ(w->ClientWidth(), 40 + 80);
+  VLMain->PaperChanged(true);
+  EXPECT_EQ(w->ClientWidth(), 100 + 80);
+  EXPECT_EQ(w->ClientHeight(), 60 + 80);
+  // The paper's top-left corner 32 pixels inside the window.
+  TPoint corner{0, 0};
+  w->Paper->Display.PaperToWindow(w->ClientWidth(), w->ClientHeight(), corner);
+  EXPECT_EQ(corner.X, 32);
+  EXPECT_EQ(corner.Y, 32);
+
+  w->SubWindow()->showMaximized();
+  const QSize maximized = w->size();
+  ASSERT_TRUE(w->Paper->ChangeCanvasSize(50, 50, 0));
+  VLMain->PaperChanged(true);
+  EXPECT_EQ(w->size(), maximized);
+  // The program records where it was started from.
+  plat::TRegistry r;
+  ASSERT_TRUE(r.OpenKey(kVelloraKey, false));
+  EXPECT_EQ(r.ReadString("LastExecute"), QCoreApplication::applicationFilePath().toStdString());
+}
+
 // ---- The sibling program's launch ------------------------------------------------------------
 
 TEST_F(ShellMain, ALaunchMessageFillsTheNetworkWindowAndStarts) {
