@@ -391,3 +391,30 @@ TEST_F(LayerWin, ListClearsWithoutAPaperAndPlacesAreKept) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(LayerWin, RowsShowEyeKindOpacityAndTheActiveLayer) {
+  TDrawWindow* w = Paper(2);
+  Layers(w).SetOpacity(0, 102);
+  Layers(w).SetVisible(1, 0);
+  Layers(w).SetActiveLayer(1);
+  LayerWindow->DrawLayers(w->Paper.get());
+  const TTCDC& s = LayerWindow->ListSurface;
+  const int top0 = RowY(w, 0), top1 = RowY(w, 1);
+  // Opacity markers at 114 + opacity / 255 x 50.
+  EXPECT_EQ(s.GetPixel(114 + 20 + 1, top0 + 12) & 0xFFFFFF, 0xFF0000u);
+  EXPECT_EQ(s.GetPixel(114 + 50 + 1, top1 + 12) & 0xFFFFFF, 0xFF0000u);
+  // The eyes differ between a shown and a hidden layer; the active row is tinted blue.
+  bool eyesDiffer = false;
+  for (int y = 0; y < 50 && !eyesDiffer; ++y)
+    for (int x = 0; x < 25; ++x) eyesDiffer |= s.GetPixel(x, top0 + y) != s.GetPixel(x, top1 + y);
+  EXPECT_TRUE(eyesDiffer);
+  const uint32_t plain = s.GetPixel(60, top0 + 45), active = s.GetPixel(60, top1 + 45);
+  EXPECT_GT(active & 255, (active >> 16) & 255);
+  EXPECT_EQ(plain & 0xFFFFFF, 0xD8D8D8u);
+  // Below the rows the list is grey.
+  EXPECT_EQ(s.GetPixel(60, top0 + 60) & 0xFFFFFF, 0x808080u);
+}
+
+}  // namespace

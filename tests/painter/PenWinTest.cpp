@@ -354,3 +354,62 @@ TEST_F(PenWin, AFailedSaveKeepsTheCaptionAndSaysSo) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(PenWin, TogglesHintsAndTheCrossFade) {
+  MakePaper(64, 64);
+  PenWindow2->SelectBrush(1);
+  TStroke& b = Brush();
+  struct Toggle {
+    QPoint At;
+    bool TStroke::*Field;
+    const char* On;
+    const char* Off;
+  };
+  const Toggle toggles[] = {{{125, 25}, &TStroke::ifSIZE, "筆圧サイズON", "筆圧サイズOFF"},
+                            {{152, 25}, &TStroke::ifTRANSPARENCY, "筆圧透明度ON", "筆圧透明度OFF"},
+                            {{180, 25}, &TStroke::ifEDGE, "縁を滑らかにする", "縁を滑らかにしない"}};
+  for (const Toggle& t : toggles)
+    for (int i = 0; i < 2; ++i) {
+      const bool was = b.*t.Field;
+      Click(Box(), t.At.x(), t.At.y());
+      EXPECT_EQ(b.*t.Field, !was);
+      EXPECT_EQ(Caption(), std::string("筆情報 : ") + (was ? t.Off : t.On));
+    }
+
+  // Hints over the watercolour's sliders and the old blur's effect; none elsewhere.
+  const std::pair<QPoint, const char*> hints[] = {
+      {{150, 40}, "最初に触れた色が、どれだけ描画色に影響するか"},
+      {{150, 53}, "描画周囲の色がどれだけ影響するか"},
+      {{150, 65}, "選択している色に変化するまでのストローク距離長"},
+      {{60, 60}, ""}};
+  for (auto [at, hint] : hints) {
+    Move(Box(), at.x(), at.y());
+    EXPECT_EQ(Box()->toolTip().toStdString(), hint);
+  }
+  PenWindow2->OldBlur = true;
+  PenWindow2->SelectBrush(2);
+  Move(Box(), 150, 40);
+  EXPECT_EQ(Box()->toolTip().toStdString(), "どれだけ強力にボカシをかけるか");
+  Move(Box(), 150, 53);
+  EXPECT_EQ(Box()->toolTip().toStdString(), "");
+
+  // A brush change fades the old panel out over 200 ms.
+  PenWindow2->Redraw(b, false);
+  const uint32_t blurPanel = PenWindow2->BackBuffer.GetPixel(150, 43);
+  PenWindow2->SelectBrush(1);
+  EXPECT_TRUE(PenWindow2->AlphaTimer->isActive());
+  PenWindow2->AlphaTimerTimer();
+  EXPECT_EQ(PenWindow2->BackBuffer.GetPixel(150, 43), blurPanel);
+  plat::AdvanceFakeClock(100);
+  PenWindow2->AlphaTimerTimer();
+  EXPECT_TRUE(PenWindow2->Fading);
+  plat::AdvanceFakeClock(101);
+  PenWindow2->AlphaTimerTimer();
+  EXPECT_FALSE(PenWindow2->Fading);
+  EXPECT_FALSE(PenWindow2->AlphaTimer->isActive());
+  EXPECT_NE(PenWindow2->BackBuffer.GetPixel(150, 43), blurPanel);
+}
+
+}  // namespace
