@@ -169,6 +169,7 @@ void TToolsWindow::FormPaint() { Mode.Paint(this); }
 void TToolsWindow::FormMouseDown(int32_t x, int32_t y) {
   Mode.ResetShape();
   if (TDrawWindow* w = VLMain ? VLMain->ActiveDrawWindow() : nullptr) {
+    w->ShowRubberBand({});
     w->Redraw();
     if (w->Paper && w->Paper->Initialised) {
       if (TToolMode::IsLineCell(x, y)) w->ResetView();

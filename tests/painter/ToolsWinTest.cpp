@@ -37,9 +37,12 @@ TEST_F(ToolsWin, ShowsTheChoiceFramedInRed) {
 TEST_F(ToolsWin, ClicksDropTheShapeAndActOnThePaperWindow) {
   ToolBoxClick(15, 87);
   Click(Win(10, 10));
+  Move(Win(50, 50), Qt::NoButton);
   ASSERT_EQ(Mode().Count, 1);
+  ASSERT_EQ(W->BandLines.size(), 1u);
   ToolBoxClick(15, 87);
   EXPECT_EQ(Mode().Count, 0);
+  EXPECT_TRUE(W->BandLines.empty());
 
   // The line cell straightens a rotated view.
   W->Paper->Display.SetCentre(240, 160);
