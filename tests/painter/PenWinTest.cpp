@@ -305,6 +305,20 @@ TEST_F(PenWin, TheSizePreviewFollowsTheZoom) {
   PenWindow2->Redraw(b, false);
   EXPECT_EQ(PenWindow2->Preview.GetPixel(40 + 17, 40) & 0xFFFFFF, 0x808080u);
   EXPECT_EQ(PenWindow2->Preview.GetPixel(40 + 8, 40) & 0xFFFFFF, 0u);
+  // The largest disc, 1600 pixels at 800 %, covers the whole preview.
+  w->Paper->Display.ZoomIndex = 6;
+  b.SetWidth(200);
+  b.SetMinSize(100);
+  PenWindow2->Redraw(b, false);
+  for (QPoint p : {QPoint(0, 0), QPoint(77, 79), QPoint(40, 40)})
+    EXPECT_EQ(PenWindow2->Preview.GetPixel(p.x(), p.y()) & 0xFFFFFF, 0u) << p.x() << "," << p.y();
+  PenWindow2->SelectBrush(1);
+  b.SetWidth(200);
+  b.SetSmoothEdge(true);
+  PenWindow2->Redraw(b, false);
+  // Soft: grey all over, a shade lighter away from the centre.
+  EXPECT_LT(PenWindow2->Preview.GetPixel(0, 0) & 255, 0x90u);
+  EXPECT_GE(PenWindow2->Preview.GetPixel(0, 0) & 255, 0x80u);
 }
 
 TEST_F(PenWin, NothingChangesInPlaybackOrDuringAStroke) {
