@@ -25,25 +25,25 @@ uint8_t Red(uint32_t c) { return static_cast<uint8_t>(c >> 16); }
 uint8_t Green(uint32_t c) { return static_cast<uint8_t>(c >> 8); }
 uint8_t Blue(uint32_t c) { return static_cast<uint8_t>(c); }
 
-// Window pixels the band's lines touch, the white twin line included.
-QRect BandBounds(const std::vector<TBandLine>& lines) {
-  QRect r;
-  for (const TBandLine& l : lines) {
-    const QRect seg = QRect(QPoint(l.A.X, l.A.Y), QPoint(l.B.X, l.B.Y)).normalized().adjusted(-1, -1, 2, 2);
-    r = r.united(seg);
-  }
-  return r;
+// Window pixels a band line touches, the white twin line included.
+QRect LineBounds(const TBandLine& l) {
+  return QRect(QPoint(l.A.X, l.A.Y), QPoint(l.B.X, l.B.Y)).normalized().adjusted(-1, -1, 2, 2);
 }
 
 }  // namespace
 
 void TDrawWindow::ShowRubberBand(std::vector<TBandLine> lines) {
-  if (lines.empty() && BandLines.empty()) return;
-  const QRect old = BandBounds(BandLines);
+  // Only the lines that changed are repainted: a long polygon moves just its last one.
+  QRect dirty;
+  const size_t n = std::max(lines.size(), BandLines.size());
+  for (size_t i = 0; i < n; ++i) {
+    const bool inOld = i < BandLines.size(), inNew = i < lines.size();
+    if (inOld && inNew && BandLines[i] == lines[i]) continue;
+    if (inOld) dirty = dirty.united(LineBounds(BandLines[i]));
+    if (inNew) dirty = dirty.united(LineBounds(lines[i]));
+  }
   BandLines = std::move(lines);
-  const QRect now = BandBounds(BandLines);
-  if (!old.isEmpty()) update(old);
-  if (!now.isEmpty()) update(now);
+  if (!dirty.isEmpty()) update(dirty);
 }
 
 void TDrawWindow::PaintOverlay(QPainter& painter) {
