@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <iterator>
 #include <optional>
 
 #include "engine/Block.h"
@@ -236,12 +237,20 @@ bool TStroke::SavePreset(uint8_t kind, int32_t n) const {
 void TStroke::UseRecordedValues() {
   SetLayer(LayerIndex & 0xFF);
   SetColor(Color & 0xFFFFFF);
-  SetMinSize(RecordedParameter(MIN));
-  SetWidth(RecordedParameter(WIDTH));
-  SetGamma(RecordedParameter(GAMMA));
-  SetEffect(RecordedParameter(EFFECT));
-  SetEnv(RecordedParameter(ENV));
-  SetSpeed(RecordedParameter(SPEED));
+  // A setter's clamp can leave the 1/256 grid (a GAMMA of 0 becomes 0.01, which records as
+  // 2/256), so the round trip is repeated until it gives back what it is given: the values a
+  // replay of the record sets. Two passes reach that from any start.
+  for (int pass = 0; pass < 4; ++pass) {
+    const float before[6] = {MIN, WIDTH, GAMMA, EFFECT, ENV, SPEED};
+    SetMinSize(RecordedParameter(MIN));
+    SetWidth(RecordedParameter(WIDTH));
+    SetGamma(RecordedParameter(GAMMA));
+    SetEffect(RecordedParameter(EFFECT));
+    SetEnv(RecordedParameter(ENV));
+    SetSpeed(RecordedParameter(SPEED));
+    const float after[6] = {MIN, WIDTH, GAMMA, EFFECT, ENV, SPEED};
+    if (std::equal(std::begin(before), std::end(before), std::begin(after))) break;
+  }
 }
 
 // ---- Rendering -----------------------------------------------------------------------------

@@ -5,7 +5,9 @@
 #include <fstream>
 #include <limits>
 
+#include "EventPacketTestUtil.h"
 #include "common/TempDir.h"
+#include "engine/EventPacket.h"
 #include "engine/Stroke.h"
 #include "platform/core/Settings.h"
 
@@ -390,4 +392,47 @@ TEST(BrushRecording, LiveValuesAreTheOnesAStrokeEventGivesBack) {
   s.SetWidth(0.1f);
   s.UseRecordedValues();
   EXPECT_EQ(s.WIDTH, 0.1f);
+}
+
+// Whatever values a brush holds when a stroke starts, the live brush and the brush a replay
+// sets from the stroke's record end up the same, and recording the live brush again gives the
+// same bytes. Clamps off the 1/256 grid (the smallest GAMMA and WIDTH) are where they can part.
+TEST(BrushRecording, ARecordedBrushReadsBackAsTheLiveOne) {
+  struct {
+    const char* Name;
+    float Min, Width, Gamma;
+  } cases[] = {
+      {"a brush never given values", 0, 0, 0},
+      {"a gamma below the grid", 75, 1.5f, 0.003f},
+      {"the smallest gamma", 75, 1.5f, 0.01f},
+      {"a gamma just above the grid step", 75, 1.5f, 0.0045f},
+      {"a width below the smallest", 33.3f, 0.05f, 1.3f},
+      {"a negative minimum", -4, 7.77f, -2},
+      {"the largest values", 100, 200, 6},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Name);
+    TStroke live;
+    // The fields as they stand, not through the setters: a brush before its first preset.
+    live.MIN = c.Min;
+    live.WIDTH = c.Width;
+    live.GAMMA = c.Gamma;
+    live.SetPressureSize(true);
+    live.SetPressureAlpha(true);
+    live.UseRecordedValues();
+
+    TEventPacket rec;
+    rec.BeginStroke(live, 10, 10, 1);
+    rec.EndStroke();
+    TStroke replay;
+    replay.SetKind(static_cast<uint8_t>(rec.ReadCode()));
+    float x, y, p;
+    ASSERT_TRUE(rec.ReadStrokeBegin(replay, x, y, p));
+    EXPECT_EQ(ValuesOf(replay), ValuesOf(live));
+
+    TEventPacket again;
+    again.BeginStroke(replay, 10, 10, 1);
+    again.EndStroke();
+    EXPECT_EQ(StreamBytes(again), StreamBytes(rec));
+  }
 }

@@ -219,3 +219,45 @@ TEST(StrokeReplay, StreamValuesGoThroughTheBrushClamps) {
     canvas.End(b);
   }
 }
+
+// A brush that comes to a stroke with values off the record's grid, even ones its setters
+// never give (a brush before its first preset, a stored gamma below 1/256), is drawn live as
+// its replay draws it.
+TEST(StrokeReplay, ABrushOffTheRecordGridReplaysToTheLivePixels) {
+  struct {
+    const char* Name;
+    uint8_t Kind;
+    float Min, Width, Gamma;
+  } cases[] = {
+      {"pen never given values", bkPen, 0, 0, 0},
+      {"wide pen never given a gamma", bkPen, 40, 6.3f, 0},
+      {"pen with a gamma below the grid", bkPen, 75, 4.5f, 0.003f},
+      {"eraser never given a gamma", bkEraser, 0, 4.2f, 0},
+  };
+  const std::vector<TInput> points = {{5, 5, 0.3f},   {20, 12, 0.45f}, {33, 30, 0.2f}, {47, 21, 0.6f},
+                                      {60, 40, 0.35f}, {66, 50, 0.5f},  {40, 48, 0.15f}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Name);
+    TStrokeCanvas live(kW, kH, 0);
+    Background(live);
+    TEventPacket rec;
+    rec.WriteNewPaper(kW, kH);
+    TStroke brush;
+    brush.SetKind(c.Kind);
+    brush.SetColor(0x204080);
+    brush.MIN = c.Min;
+    brush.WIDTH = c.Width;
+    brush.GAMMA = c.Gamma;
+    brush.SetPressureSize(true);
+    brush.SetPressureAlpha(true);
+    DrawLive(live, brush, rec, points, true);
+    rec.WriteEndMarker();
+
+    TStrokeCanvas again(kW, kH, 0);
+    Background(again);
+    const uint64_t blank = again.Hash();
+    Replay(rec, again, [](int) {});
+    EXPECT_NE(live.Hash(), blank);
+    EXPECT_EQ(again.Hash(), live.Hash()) << again.Picture();
+  }
+}

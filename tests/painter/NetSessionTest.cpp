@@ -167,6 +167,9 @@ TEST_F(NetSession, ANewcomerMeetsTheHostsStreamOnAnEventStart) {
   const std::unique_ptr<TPaper> atHost = Replay(200, 200, 6, own);
   EXPECT_GT(LayerInk(*atA, 0), 0);
   EXPECT_EQ(LayerDifference(*atA, *atHost, 0), 0);
+  // ... and what the host drew live.
+  EXPECT_GT(LayerInk(*paper->Paper, 0), 0);
+  EXPECT_EQ(LayerDifference(*atA, *paper->Paper, 0), 0);
 }
 
 // A member's long stroke half relayed when another comes.
