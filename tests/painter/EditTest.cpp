@@ -375,3 +375,23 @@ TEST_F(Edit, NetworkMemberKeysGoToItsSlot) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(Edit, TabFromEachToolWindowReachesTheShortcuts) {
+  QWidget* const five[] = {ToolsWindow, PenWindow2, ColorWindow, LayerWindow, PreviewWindow};
+  for (QWidget* from : five) {
+    SCOPED_TRACE(from->objectName().toStdString());
+    for (QWidget* f : five) f->show();
+    from->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(from));
+    VLMain->ToolWindowsShown = true;
+    QKeyEvent tab(QEvent::KeyPress, Qt::Key_Tab, Qt::NoModifier);
+    QApplication::sendEvent(from, &tab);
+    for (QWidget* f : five) EXPECT_FALSE(f->isVisible()) << f->objectName().toStdString();
+    EXPECT_FALSE(VLMain->ToolWindowsShown);
+    plat::ClearKeys();
+  }
+}
+
+}  // namespace
