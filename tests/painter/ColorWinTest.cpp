@@ -135,3 +135,16 @@ TEST_F(ColorWin, NoPickWhileAStrokeIsOpen) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(ColorWin, PlaceIsKeptAndTheDefaultSitsAboveTheBrushWindow) {
+  ColorWindow->SetDefaultPosition();
+  EXPECT_EQ(ColorWindow->frameGeometry().bottom() + 1, PenWindow2->frameGeometry().top());
+  ColorWindow->move(12, 34);
+  DestroyForms();
+  CreateForms();
+  EXPECT_EQ(ColorWindow->pos(), QPoint(12, 34));
+}
+
+}  // namespace

@@ -427,3 +427,15 @@ TEST_F(PenWin, TogglesHintsAndTheCrossFade) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(PenWin, PlaceIsKept) {
+  PenWindow2->move(56, 78);
+  DestroyForms();
+  CreateForms();
+  EXPECT_EQ(PenWindow2->pos(), QPoint(56, 78));
+  EXPECT_EQ(PenWindow2->size(), QSize(200, 128));
+}
+
+}  // namespace
