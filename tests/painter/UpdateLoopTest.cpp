@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "engine/LayerMng.h"
+#include "painter/LayerWin.h"
 #include "platform/core/Files.h"
 #include "platform/core/KeyState.h"
 #include "platform/qt/FileDialog.h"
@@ -284,6 +285,43 @@ TEST_F(UpdateLoop, ALostHostClosesTheSessionPaperAfterTheStepAndTheStepStaysClos
   EXPECT_EQ(tabTimeInside, 0u);
   EXPECT_TRUE(guard.isNull()) << "the paper window is gone";
   EXPECT_FALSE(VLMain->InUpdateStep);
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(UpdateLoop, HoldingTabTogglesTheToolWindowsEveryThreeHundredMilliseconds) {
+  MakePaper(100, 100);
+  const bool shown = VLMain->ToolWindowsShown;
+  VLMain->LastTabTime = timeGetTime();
+  plat::SetKeyDown(plat::VK_TAB, true);
+  const bool expected[] = {shown, !shown, !shown, shown};
+  const uint32_t advance[] = {300, 1, 300, 1};
+  for (int i = 0; i < 4; ++i) {
+    plat::AdvanceFakeClock(advance[i]);
+    VLMain->UpdateStep();
+    EXPECT_EQ(VLMain->ToolWindowsShown, expected[i]) << i;
+  }
+  plat::SetKeyDown(plat::VK_TAB, false);
+  plat::AdvanceFakeClock(1000);
+  VLMain->UpdateStep();
+  EXPECT_EQ(VLMain->ToolWindowsShown, shown) << "released: no more toggles";
+}
+
+TEST_F(UpdateLoop, TheRefreshShowsPlaybackProgressAndLayerMemory) {
+  TDrawWindow* w = Import(StrokeRecord(40));
+  VLMain->LastRefresh = timeGetTime();
+  plat::AdvanceFakeClock(500);
+  VLMain->UpdateStep();
+  EXPECT_EQ(w->Caption().find("インポートファイル再生中"), std::string::npos) << "not before 500 ms";
+  plat::AdvanceFakeClock(1);
+  VLMain->UpdateStep();
+  const std::string progress = std::to_string(static_cast<int32_t>(w->Packets[0]->GetProgress()));
+  EXPECT_EQ(w->Caption(), w->Paper->Caption() + " : <インポートファイル再生中 : " + progress + "[%] : " +
+                              std::to_string(timeGetTime() - VLMain->PlayStart) + "[ms]>");
+  EXPECT_EQ(LayerWindow->windowTitle().toStdString(),
+            "レイヤ/ 使用メモリ " + std::to_string(w->Paper->MemorySize() / 1024) + "KB");
 }
 
 }  // namespace
