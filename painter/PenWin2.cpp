@@ -304,23 +304,29 @@ void TPenWindow2::ArrowStep(TStroke& c, uint8_t kind, bool tick) {
   switch (kind / 2) {
     case 0:
       c.AddMinSize(sign * (tick ? 0.2f : 0.1f));
-      label = &msgMinSize, value = c.MIN;
+      label = &msgMinSize;
+      value = c.MIN;
       break;
     case 1:
       c.AddWidth(sign * 0.1f);
-      label = &msgMaxWidth, value = c.WIDTH, unit = "[pixel]";
+      label = &msgMaxWidth;
+      value = c.WIDTH;
+      unit = "[pixel]";
       break;
     case 2:
       c.AddEnv(sign * (tick ? 1.0f : 0.5f));
-      label = &msgEnvEffect, value = c.ENV;
+      label = &msgEnvEffect;
+      value = c.ENV;
       break;
     case 3:
       c.AddSpeed(sign * (tick ? 1.0f : 0.5f));
-      label = &msgPenetration, value = c.SPEED;
+      label = &msgPenetration;
+      value = c.SPEED;
       break;
     default:
       c.AddEffect(sign * (tick ? 1.0f : 0.5f));
-      label = &msgEffect, value = c.EFFECT;
+      label = &msgEffect;
+      value = c.EFFECT;
       break;
   }
   SetCaption(CaptionPrefix + *label + GeneralFormat3(value) + unit);

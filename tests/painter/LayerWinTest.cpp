@@ -262,8 +262,6 @@ TEST_F(LayerWin, ReorderDragMovesARowToAnotherPlace) {
     Release(List(), drop.x(), drop.y());
     EXPECT_TRUE(Since(w, mark).empty()) << drop.y();
     // No drag image is left behind: the list shows the rows as they are.
-    const TTCDC shown_ = {};
-    (void)shown_;
     EXPECT_EQ(LayerWindow->ListSurface.GetPixel(drop.x() - 87 + 100, 160) & 0xFFFFFF, 0x808080u);
   }
 }
