@@ -148,7 +148,7 @@ TEST(ShellSmoke, TheRealPainterRecoversTakesASecondStartAndQuits) {
         return !main.empty() || painter.state() != QProcess::Running;
       },
       30000));
-  ASSERT_FALSE(main.empty()) << painter.readAllStandardError().toStdString();
+  ASSERT_FALSE(main.empty()) << "exit " << painter.exitCode() << ": " << painter.readAllStandardError().toStdString();
   main = main.substr(0, main.find('\n'));
   ASSERT_TRUE(QTest::qWaitFor([&] { return Text(log).find("前回異常終了しましたので") != std::string::npos; }, 20000))
       << Text(log);
