@@ -92,3 +92,28 @@ TEST_F(Tablet, DeactivationClosesTheContextAndActivationOpensItAgain) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(Tablet, AStrokeOpenWhenTheApplicationIsLeftEndsAtItsNewestPoint) {
+  TDrawWindow* w = MakePaper(200, 100);
+  QTest::mousePress(w, Qt::LeftButton, Qt::NoModifier, At(w, 10, 10));
+  QTest::mouseMove(w, At(w, 20, 10));
+  QTest::mouseMove(w, At(w, 35, 14));
+  ASSERT_TRUE(w->Packets[0]->InStroke());
+#ifdef VELL_HAVE_PEN_INPUT
+  QWindowSystemInterface::handleApplicationStateChanged(Qt::ApplicationInactive);
+#endif
+  EXPECT_FALSE(w->Packets[0]->InStroke());
+  EXPECT_FALSE(w->ButtonDown);
+  EXPECT_EQ(w->StrokeCount, 1);
+  const std::vector<TRecordedStroke> s = Strokes(*w->Packets[0]);
+  ASSERT_EQ(s.size(), 1u);
+  const std::array<int32_t, 3> end{35, 14, 0};
+  EXPECT_EQ(s[0].Points.back(), end);
+#ifdef VELL_HAVE_PEN_INPUT
+  QWindowSystemInterface::handleApplicationStateChanged(Qt::ApplicationActive);
+#endif
+}
+
+}  // namespace
