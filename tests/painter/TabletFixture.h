@@ -23,6 +23,8 @@ class TabletFixture : public StrokeFixture {
 #endif
   }
 
+  static inline bool registered_ = false;
+
   // Whether a test of this fixture needs the pen; without it, it runs with the mouse alone.
   bool NeedsPen = true;
 
@@ -36,6 +38,17 @@ class TabletFixture : public StrokeFixture {
     StrokeFixture::SetUp();
     ASSERT_TRUE(VLMain->Tablet->Available());
     ASSERT_TRUE(VLMain->Tablet->Open()) << "activation opens the tablet context";
+  }
+
+  void TearDown() override {
+    StrokeFixture::TearDown();
+#ifdef VELL_HAVE_PEN_INPUT
+    // Later tests of the same process get the platform's own delivery back (the devices stay
+    // listed: the toolkit has no way to take them off).
+    QWindowSystemInterface::setSynchronousWindowSystemEvents(false);
+    QWindowSystemInterfacePrivate::TabletEvent::setPlatformSynthesizesMouse(true);
+    registered_ = false;
+#endif
   }
 
   static QPointingDevice* Stylus() {
@@ -55,11 +68,13 @@ class TabletFixture : public StrokeFixture {
 
   static void RegisterPens() {
 #ifdef VELL_HAVE_PEN_INPUT
-    static bool done = false;
-    if (done) return;
-    done = true;
-    QWindowSystemInterface::registerInputDevice(Stylus());
-    QWindowSystemInterface::registerInputDevice(Eraser());
+    static bool listed = false;
+    if (!listed) {
+      listed = true;
+      QWindowSystemInterface::registerInputDevice(Stylus());
+      QWindowSystemInterface::registerInputDevice(Eraser());
+    }
+    registered_ = true;
     QWindowSystemInterface::setSynchronousWindowSystemEvents(true);
     // The offscreen platform leaves mouse events from pens to the platform; X11 leaves them to
     // the toolkit, which makes them of every tablet event nobody accepted.
