@@ -17,61 +17,11 @@
 #include "common/TempDir.h"
 #include "platform/core/Settings.h"
 
+#include "common/Xvfb.h"
+
 namespace {
 
 const std::string kPainter = std::string(VELL_BINARY_DIR) + "/painter/vellpaint";
-
-std::string FindProgram(const char* name) {
-  const char* path = getenv("PATH");
-  const std::string dirs = path ? path : "/usr/bin:/bin";
-  size_t start = 0;
-  while (start <= dirs.size()) {
-    const size_t end = dirs.find(':', start);
-    const std::string d = dirs.substr(start, end == std::string::npos ? std::string::npos : end - start);
-    const std::string p = d + "/" + name;
-    if (!d.empty() && access(p.c_str(), X_OK) == 0) return p;
-    if (end == std::string::npos) break;
-    start = end + 1;
-  }
-  return {};
-}
-
-// An X server on a display number it picks itself; stopped on destruction.
-class TXServer {
- public:
-  explicit TXServer(const std::string& program) {
-    int fds[2];
-    if (pipe(fds) != 0) return;
-    pid_ = fork();
-    if (pid_ == 0) {
-      dup2(fds[1], 3);
-      if (fds[1] != 3) close(fds[1]);
-      close(fds[0]);
-      const int devnull = open("/dev/null", O_WRONLY);
-      dup2(devnull, 2);
-      execl(program.c_str(), program.c_str(), "-displayfd", "3", "-screen", "0", "1024x768x24", "-nolisten", "tcp",
-            static_cast<char*>(nullptr));
-      _exit(127);
-    }
-    close(fds[1]);
-    std::string number;
-    char c;
-    while (read(fds[0], &c, 1) == 1 && c != '\n') number += c;
-    close(fds[0]);
-    if (!number.empty()) display_ = ":" + number;
-  }
-  ~TXServer() {
-    if (pid_ > 0) {
-      kill(pid_, SIGTERM);
-      waitpid(pid_, nullptr, 0);
-    }
-  }
-  const std::string& Display() const { return display_; }
-
- private:
-  pid_t pid_ = -1;
-  std::string display_;
-};
 
 bool WaitFor(const std::function<bool()>& done, int ms) {
   QElapsedTimer t;
@@ -86,12 +36,12 @@ bool WaitFor(const std::function<bool()>& done, int ms) {
 class LocalizeReal : public ::testing::Test {
  protected:
   void SetUp() override {
-    xvfb_ = FindProgram("Xvfb");
-    xdotool_ = FindProgram("xdotool");
+    xvfb_ = vtest::FindProgram("Xvfb");
+    xdotool_ = vtest::FindProgram("xdotool");
     if (xvfb_.empty() || xdotool_.empty())
       GTEST_SKIP() << "Xvfb and xdotool are needed (Debian packages xvfb, xdotool): the real program is not tried";
     ASSERT_TRUE(std::filesystem::exists(kPainter)) << kPainter;
-    server_ = std::make_unique<TXServer>(xvfb_);
+    server_ = std::make_unique<vtest::TXvfb>(xvfb_);
     if (server_->Display().empty()) GTEST_SKIP() << "Xvfb did not start";
     std::filesystem::create_directory(dir_.Path("run"));
     std::filesystem::permissions(dir_.Path("run"), std::filesystem::perms::owner_all);
@@ -166,7 +116,7 @@ class LocalizeReal : public ::testing::Test {
   }
 
   std::string xvfb_, xdotool_;
-  std::unique_ptr<TXServer> server_;
+  std::unique_ptr<vtest::TXvfb> server_;
   TTempDir dir_;
   TTempSettings settings_;  // the program's store, read here too
   QProcessEnvironment env_;

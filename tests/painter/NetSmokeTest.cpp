@@ -15,57 +15,9 @@
 #include "platform/core/Settings.h"
 #include "platform/qt/WindowMessages.h"
 
+#include "common/Xvfb.h"
+
 namespace {
-
-std::string FindProgram(const char* name) {
-  const char* path = getenv("PATH");
-  const std::string dirs = path ? path : "/usr/bin:/bin";
-  size_t start = 0;
-  for (;;) {
-    const size_t end = dirs.find(':', start);
-    const std::string d = dirs.substr(start, end == std::string::npos ? std::string::npos : end - start);
-    if (!d.empty() && access((d + "/" + name).c_str(), X_OK) == 0) return d + "/" + name;
-    if (end == std::string::npos) return {};
-    start = end + 1;
-  }
-}
-
-// An X server on a display number it picks itself; stopped on destruction.
-class TXvfb {
- public:
-  explicit TXvfb(const std::string& program) {
-    int fds[2];
-    if (pipe(fds) != 0) return;
-    pid_ = fork();
-    if (pid_ == 0) {
-      dup2(fds[1], 3);
-      if (fds[1] != 3) close(fds[1]);
-      close(fds[0]);
-      const int devnull = open("/dev/null", O_WRONLY);
-      dup2(devnull, 2);
-      execl(program.c_str(), program.c_str(), "-displayfd", "3", "-screen", "0", "1024x768x24", "-nolisten", "tcp",
-            static_cast<char*>(nullptr));
-      _exit(127);
-    }
-    close(fds[1]);
-    std::string number;
-    char c;
-    while (read(fds[0], &c, 1) == 1 && c != '\n') number += c;
-    close(fds[0]);
-    if (!number.empty()) display_ = ":" + number;
-  }
-  ~TXvfb() {
-    if (pid_ > 0) {
-      kill(pid_, SIGTERM);
-      waitpid(pid_, nullptr, 0);
-    }
-  }
-  const std::string& Display() const { return display_; }
-
- private:
-  pid_t pid_ = -1;
-  std::string display_;
-};
 
 // Runs with an environment variable set to a value, as the other program sees it.
 template <class F>
@@ -86,10 +38,10 @@ uint16_t FreePort() {
 
 TEST(NetSmoke, TwoRealPaintersStartedByTheLobby) {
   const std::string program = std::string(VELL_BINARY_DIR) + "/painter/vellpaint";
-  const std::string xvfb = FindProgram("Xvfb");
+  const std::string xvfb = vtest::FindProgram("Xvfb");
   if (xvfb.empty()) GTEST_SKIP() << "Xvfb is needed (Debian package xvfb): the real program is not tried";
   ASSERT_EQ(access(program.c_str(), X_OK), 0) << program;
-  TXvfb server(xvfb);
+  vtest::TXvfb server(xvfb);
   if (server.Display().empty()) GTEST_SKIP() << "Xvfb did not start";
 
   // The host shares this program's runtime folder, so that its notices reach our lobby.
@@ -155,7 +107,7 @@ TEST(NetSmoke, TwoRealPaintersStartedByTheLobby) {
   };
   ASSERT_TRUE(launch(sides[0])) << "the host's window did not come";
   // The host listens once it has taken the message: its chat window comes up.
-  const std::string xdotool = FindProgram("xdotool");
+  const std::string xdotool = vtest::FindProgram("xdotool");
   if (!xdotool.empty()) {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert("DISPLAY", QString::fromStdString(server.Display()));

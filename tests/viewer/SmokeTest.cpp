@@ -16,67 +16,17 @@
 
 #include "common/TempDir.h"
 
+#include "common/Xvfb.h"
+
 namespace {
 
 const std::string kViewer = std::string(VELL_BINARY_DIR) + "/viewer/vellview";
 const std::string kWpeTool = std::string(VELL_BINARY_DIR) + "/tools/wpetool";
 
-std::string FindProgram(const char* name) {
-  const char* path = getenv("PATH");
-  std::string dirs = path ? path : "/usr/bin:/bin";
-  size_t start = 0;
-  while (start <= dirs.size()) {
-    const size_t end = dirs.find(':', start);
-    const std::string d = dirs.substr(start, end == std::string::npos ? std::string::npos : end - start);
-    const std::string p = d + "/" + name;
-    if (!d.empty() && access(p.c_str(), X_OK) == 0) return p;
-    if (end == std::string::npos) break;
-    start = end + 1;
-  }
-  return {};
-}
-
-// An X server of its own on a display number it picks itself; stopped on destruction.
-class TXvfb {
- public:
-  explicit TXvfb(const std::string& program) {
-    int fds[2];
-    if (pipe(fds) != 0) return;
-    pid_ = fork();
-    if (pid_ == 0) {
-      dup2(fds[1], 3);
-      if (fds[1] != 3) close(fds[1]);
-      close(fds[0]);
-      int devnull = open("/dev/null", O_WRONLY);
-      dup2(devnull, 2);
-      execl(program.c_str(), program.c_str(), "-displayfd", "3", "-screen", "0", "800x600x24", "-nolisten", "tcp",
-            static_cast<char*>(nullptr));
-      _exit(127);
-    }
-    close(fds[1]);
-    std::string number;
-    char c;
-    while (read(fds[0], &c, 1) == 1 && c != '\n') number += c;
-    close(fds[0]);
-    if (!number.empty()) display_ = ":" + number;
-  }
-  ~TXvfb() {
-    if (pid_ > 0) {
-      kill(pid_, SIGTERM);
-      waitpid(pid_, nullptr, 0);
-    }
-  }
-  const std::string& Display() const { return display_; }
-
- private:
-  pid_t pid_ = -1;
-  std::string display_;
-};
-
 }  // namespace
 
 TEST(ViewerSmoke, TheProgramShowsAPlayedFileOnARealDisplay) {
-  const std::string xvfb = FindProgram("Xvfb");
+  const std::string xvfb = vtest::FindProgram("Xvfb");
   if (xvfb.empty()) GTEST_SKIP() << "Xvfb is not installed (Debian package xvfb): the smoke test needs an X server";
   ASSERT_TRUE(std::filesystem::exists(kViewer)) << kViewer;
   TTempDir dir;
@@ -87,7 +37,7 @@ TEST(ViewerSmoke, TheProgramShowsAPlayedFileOnARealDisplay) {
   ASSERT_TRUE(build.waitForFinished(20000));
   ASSERT_EQ(build.exitCode(), 0);
 
-  TXvfb server(xvfb);
+  vtest::TXvfb server(xvfb, "800x600x24");
   if (server.Display().empty()) GTEST_SKIP() << "Xvfb did not start";
   std::filesystem::create_directory(dir.Path("run"));
   std::filesystem::permissions(dir.Path("run"), std::filesystem::perms::owner_all);
@@ -123,7 +73,7 @@ TEST(ViewerSmoke, TheProgramShowsAPlayedFileOnARealDisplay) {
   EXPECT_TRUE(red) << "no played file on the screen; last screenshot " << img.width() << "x" << img.height();
 
   // The window system shows the captions exactly as the program sets them, nothing appended.
-  const std::string xwininfo = FindProgram("xwininfo");
+  const std::string xwininfo = vtest::FindProgram("xwininfo");
   if (!xwininfo.empty()) {
     QProcess info;
     info.setProcessEnvironment(env);
