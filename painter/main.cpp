@@ -6,11 +6,17 @@
 #include <QFileInfo>
 #include <QThread>
 #include <QTimer>
+#include <initializer_list>
 #include <optional>
 #include <string>
 
 #include "painter/Forms.h"
+#include "painter/ColorWin.h"
+#include "painter/LayerWin.h"
 #include "painter/Main.h"
+#include "painter/PenWin2.h"
+#include "painter/PreviewWin.h"
+#include "painter/ToolsWin.h"
 #include "platform/qt/Desktop.h"
 #include "platform/qt/SingleInstance.h"
 #include "platform/qt/WindowMessages.h"
@@ -45,6 +51,9 @@ int main(int argc, char** argv) {
   CreateForms();
   TVLMain* vlMain = VLMain;
   vlMain->show();
+  // The tool box, brush, colour, layer and preview windows are open from the start.
+  for (QWidget* w : std::initializer_list<QWidget*>{PenWindow2, ColorWindow, LayerWindow, PreviewWindow, ToolsWindow})
+    if (w) w->show();
   // The first activation opens the recovered and the command-line files; should the window
   // system never activate the window, it runs once the loop runs.
   QTimer::singleShot(500, vlMain, [vlMain] {
