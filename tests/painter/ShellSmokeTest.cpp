@@ -16,60 +16,12 @@
 #include "PainterFixture.h"
 #include "platform/core/Files.h"
 
+#include "common/Xvfb.h"
+
 namespace {
 
 const std::string kPainter = std::string(VELL_BINARY_DIR) + "/painter/vellpaint";
 const std::string kTests = std::string(VELL_BINARY_DIR) + "/tests/test_painter";
-
-std::string FindProgram(const char* name) {
-  const char* path = getenv("PATH");
-  const std::string dirs = path ? path : "/usr/bin:/bin";
-  size_t start = 0;
-  for (;;) {
-    const size_t end = dirs.find(':', start);
-    const std::string d = dirs.substr(start, end == std::string::npos ? std::string::npos : end - start);
-    if (!d.empty() && access((d + "/" + name).c_str(), X_OK) == 0) return d + "/" + name;
-    if (end == std::string::npos) return {};
-    start = end + 1;
-  }
-}
-
-// An X server of its own on a display number it picks itself; stopped on destruction.
-class TXvfb {
- public:
-  explicit TXvfb(const std::string& program) {
-    int fds[2];
-    if (pipe(fds) != 0) return;
-    pid_ = fork();
-    if (pid_ == 0) {
-      dup2(fds[1], 3);
-      if (fds[1] != 3) close(fds[1]);
-      close(fds[0]);
-      const int devnull = open("/dev/null", O_WRONLY);
-      dup2(devnull, 2);
-      execl(program.c_str(), program.c_str(), "-displayfd", "3", "-screen", "0", "1024x768x24", "-nolisten", "tcp",
-            static_cast<char*>(nullptr));
-      _exit(127);
-    }
-    close(fds[1]);
-    std::string number;
-    char c;
-    while (read(fds[0], &c, 1) == 1 && c != '\n') number += c;
-    close(fds[0]);
-    if (!number.empty()) display_ = ":" + number;
-  }
-  ~TXvfb() {
-    if (pid_ > 0) {
-      kill(pid_, SIGTERM);
-      waitpid(pid_, nullptr, 0);
-    }
-  }
-  const std::string& Display() const { return display_; }
-
- private:
-  pid_t pid_ = -1;
-  std::string display_;
-};
 
 // A picture file of one colour.
 void WritePicture(const std::string& path, int32_t w, int32_t h, uint32_t colour) {
@@ -92,7 +44,7 @@ std::string Text(const std::string& path) {
 }
 
 TEST(ShellSmoke, TheRealPainterRecoversTakesASecondStartAndQuits) {
-  const std::string xvfb = FindProgram("Xvfb"), xdotool = FindProgram("xdotool");
+  const std::string xvfb = vtest::FindProgram("Xvfb"), xdotool = vtest::FindProgram("xdotool");
   if (xvfb.empty() || xdotool.empty())
     GTEST_SKIP() << "Xvfb and xdotool are needed (Debian packages xvfb, xdotool): the real program is not tried";
   ASSERT_TRUE(std::filesystem::exists(kPainter)) << kPainter;
@@ -112,7 +64,7 @@ TEST(ShellSmoke, TheRealPainterRecoversTakesASecondStartAndQuits) {
   // The session bus library keeps a buffer to the end; that is no fault of the program.
   std::ofstream(dir.Path("lsan.supp")) << "leak:libdbus-1.so\n";
 
-  TXvfb server(xvfb);
+  vtest::TXvfb server(xvfb);
   if (server.Display().empty()) GTEST_SKIP() << "Xvfb did not start";
   QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
   env.insert("DISPLAY", QString::fromStdString(server.Display()));

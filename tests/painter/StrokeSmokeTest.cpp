@@ -19,57 +19,9 @@
 #include "engine/EventPacket.h"
 #include "engine/Paper.h"
 
+#include "common/Xvfb.h"
+
 namespace {
-
-std::string FindOnPath(const char* name) {
-  const char* path = getenv("PATH");
-  const std::string dirs = path ? path : "/usr/bin:/bin";
-  size_t start = 0;
-  for (;;) {
-    const size_t end = dirs.find(':', start);
-    const std::string d = dirs.substr(start, end == std::string::npos ? std::string::npos : end - start);
-    if (!d.empty() && access((d + "/" + name).c_str(), X_OK) == 0) return d + "/" + name;
-    if (end == std::string::npos) return {};
-    start = end + 1;
-  }
-}
-
-// An X server on a display number it picks itself; stopped on destruction.
-class TXServer {
- public:
-  explicit TXServer(const std::string& program) {
-    int fds[2];
-    if (pipe(fds) != 0) return;
-    pid_ = fork();
-    if (pid_ == 0) {
-      dup2(fds[1], 3);
-      if (fds[1] != 3) close(fds[1]);
-      close(fds[0]);
-      const int devnull = open("/dev/null", O_WRONLY);
-      dup2(devnull, 2);
-      execl(program.c_str(), program.c_str(), "-displayfd", "3", "-screen", "0", "1024x768x24", "-nolisten", "tcp",
-            static_cast<char*>(nullptr));
-      _exit(127);
-    }
-    close(fds[1]);
-    std::string number;
-    char c;
-    while (read(fds[0], &c, 1) == 1 && c != '\n') number += c;
-    close(fds[0]);
-    if (!number.empty()) display_ = ":" + number;
-  }
-  ~TXServer() {
-    if (pid_ > 0) {
-      kill(pid_, SIGTERM);
-      waitpid(pid_, nullptr, 0);
-    }
-  }
-  const std::string& Display() const { return display_; }
-
- private:
-  pid_t pid_ = -1;
-  std::string display_;
-};
 
 int StrokeEvents(TEventPacket& r) {
   const uint8_t* b = r.Data().Memory();
@@ -84,7 +36,7 @@ int StrokeEvents(TEventPacket& r) {
 
 TEST(StrokeSmoke, DraggedStrokesAreAutosavedAsTheirRecordReplays) {
   const std::string program = std::string(VELL_BINARY_DIR) + "/painter/vellpaint";
-  const std::string xvfb = FindOnPath("Xvfb"), xdotool = FindOnPath("xdotool");
+  const std::string xvfb = vtest::FindProgram("Xvfb"), xdotool = vtest::FindProgram("xdotool");
   if (xvfb.empty() || xdotool.empty())
     GTEST_SKIP() << "Xvfb and xdotool are needed (Debian packages xvfb, xdotool): the real program is not tried";
   ASSERT_EQ(access(program.c_str(), X_OK), 0) << program;
@@ -106,7 +58,7 @@ TEST(StrokeSmoke, DraggedStrokesAreAutosavedAsTheirRecordReplays) {
 
   // A server that another one, started at the same moment, took from under the painter is
   // tried again with a fresh one.
-  std::unique_ptr<TXServer> server;
+  std::unique_ptr<vtest::TXvfb> server;
   QProcessEnvironment env;
   QProcess painter;
   std::string main, lastError;
@@ -118,7 +70,7 @@ TEST(StrokeSmoke, DraggedStrokesAreAutosavedAsTheirRecordReplays) {
     return p.readAllStandardOutput().trimmed().toStdString();
   };
   for (int attempt = 0; attempt < 3 && main.empty(); ++attempt) {
-    server = std::make_unique<TXServer>(xvfb);
+    server = std::make_unique<vtest::TXvfb>(xvfb);
     if (server->Display().empty()) continue;
     env = QProcessEnvironment::systemEnvironment();
     env.insert("DISPLAY", QString::fromStdString(server->Display()));
