@@ -129,6 +129,8 @@ TVLMain::TVLMain(QWidget* parent) : QMainWindow(parent) {
   connect(MdiArea, &QMdiArea::subWindowActivated, this, [this](QMdiSubWindow* w) {
     if (w) lastActive_ = w;
     UpdateMenuItems();
+    // A paper window's activation chooses the update loop's driver again.
+    if (auto* d = w ? qobject_cast<TDrawWindow*>(w->widget()) : nullptr) d->FormActivate();
   });
   connect(qApp, &QGuiApplication::focusWindowChanged, this, [this] { UpdateMenuItems(); });
   plat::TToolWindow::KeyHook = [](int vk) {

@@ -397,6 +397,8 @@ TEST_F(PreviewDrag, NavigatingRecordsNothing) {
 TEST_F(PreviewDrag, TheUpdateStepDrivesTheDrag) {
   Press();
   MoveTo(10, 25);
+  // Past the refresh interval, whether or not a driver ran the step meanwhile.
+  plat::AdvanceFakeClock(1000);
   VLMain->UpdateStep();
   EXPECT_EQ(Centre(W), (TPoint{100, 250}));
   // The step redrew the preview: the marker frames the new view, paper (-50, 150)-(250, 350),

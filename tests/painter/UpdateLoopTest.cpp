@@ -1,4 +1,6 @@
 // The update step run by hand: autosave, import playback, the drivers, the lost host.
+#include <QMdiArea>
+#include <QMdiSubWindow>
 #include <QTimer>
 #include <cstdio>
 
@@ -216,6 +218,19 @@ TEST_F(UpdateLoop, AStopDuringAStrokeTakesEffectAfterIt) {
   EXPECT_EQ(Bytes(*w->Packets[0]).size(), strokeEnd) << "the unplayed rest is dropped";
   const std::string tailText = " <再生を停止しました>";
   EXPECT_EQ(w->Caption(), w->Paper->Caption() + tailText);
+}
+
+TEST_F(UpdateLoop, APaperWindowsActivationChoosesTheDriverAgain) {
+  TDrawWindow* a = MakePaper(40, 30);
+  MakePaper(40, 30);
+  VLMain->AppDeactivate();
+  ASSERT_FALSE(VLMain->UpdateTimer->isActive());
+  ASSERT_FALSE(VLMain->IdleTimer->isActive());
+  auto* sub = qobject_cast<QMdiSubWindow*>(a->parentWidget());
+  ASSERT_NE(sub, nullptr);
+  VLMain->MdiArea->setActiveSubWindow(sub);
+  EXPECT_TRUE(VLMain->UpdateTimer->isActive());
+  EXPECT_FALSE(VLMain->IdleTimer->isActive());
 }
 
 TEST_F(UpdateLoop, TheDriverFollowsPlaybackAndActivation) {
