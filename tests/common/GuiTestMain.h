@@ -1,0 +1,48 @@
+#pragma once
+// The main function of a GUI test program: the tests run on the offscreen platform, with a
+// runtime folder of their own, so that the windows they register meet no other program's.
+// With "--grab-screen FILE" the program instead saves a picture of the X display it is given
+// (the smoke tests use it to look at the real programs' windows).
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <QApplication>
+#include <QGuiApplication>
+#include <QPixmap>
+#include <QScreen>
+#include <cstring>
+#include <string>
+
+#include "platform/core/Screen.h"
+#include "platform/qt/Desktop.h"
+#include "platform/qt/KeyTracker.h"
+
+namespace vtest {
+
+inline int GrabScreen(int argc, char** argv, const char* file) {
+  qputenv("QT_QPA_PLATFORM", "xcb");
+  QGuiApplication app(argc, argv);
+  QScreen* s = QGuiApplication::primaryScreen();
+  if (!s) return 3;
+  return s->grabWindow(0).save(QString::fromLocal8Bit(file), "PNG") ? 0 : 4;
+}
+
+// `runtimeName` names the temporary runtime folder ("<name>-XXXXXX" under TMPDIR or /tmp).
+inline int RunGuiTests(int argc, char** argv, const std::string& runtimeName) {
+  if (argc == 3 && std::strcmp(argv[1], "--grab-screen") == 0) return GrabScreen(1, argv, argv[2]);
+  qputenv("QT_QPA_PLATFORM", "offscreen");
+  std::string runtime =
+      (getenv("TMPDIR") ? std::string(getenv("TMPDIR")) : std::string("/tmp")) + "/" + runtimeName + "-XXXXXX";
+  if (mkdtemp(runtime.data())) setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
+  QApplication app(argc, argv);
+  // Tests close windows and go on; nothing may end the application under them.
+  QApplication::setQuitOnLastWindowClosed(false);
+  plat::InstallKeyTracker();
+  plat::SetFullScreenWidth(plat::GetSystemMetrics(plat::SM_CXFULLSCREEN));
+  ::testing::InitGoogleTest(&argc, argv);
+  const int rc = RUN_ALL_TESTS();
+  std::system(("rm -rf '" + runtime + "'").c_str());
+  return rc;
+}
+
+}  // namespace vtest
