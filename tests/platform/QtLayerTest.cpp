@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
+#include <spawn.h>
 #include <unistd.h>
 
 #include <QApplication>
@@ -294,12 +295,13 @@ TEST(NamedMutex, LockOfAHolderThatDiedIsTakenOver) {
     std::ofstream(lock) << "99999\ngarbage left by an old holder\n";
   }
   // Another process holds the lock, then is killed without any chance to clean up.
-  pid_t pid = fork();
-  ASSERT_GE(pid, 0);
-  if (pid == 0) {
-    execlp("flock", "flock", "--no-fork", "-n", lock.c_str(), "sleep", "30", static_cast<char*>(nullptr));
-    _exit(127);
-  }
+  // Spawned rather than forked: a child forked from this threaded process could block on a
+  // lock held by another thread before it reaches exec.
+  pid_t pid = -1;
+  std::string l = lock;
+  char* args[] = {const_cast<char*>("flock"), const_cast<char*>("--no-fork"), const_cast<char*>("-n"), l.data(),
+                  const_cast<char*>("sleep"), const_cast<char*>("30"), nullptr};
+  ASSERT_EQ(posix_spawnp(&pid, "flock", nullptr, nullptr, args, environ), 0);
   bool seen = false;
   for (int i = 0; i < 3000 && !seen; ++i) {  // up to 30 s on a loaded machine
     seen = TNamedMutex("VelloraViewer").AlreadyExists();
