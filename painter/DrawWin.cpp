@@ -463,18 +463,7 @@ void TDrawWindow::Teardown() {
           plat::PostWindowMessage(kRoomvaneClass, plat::TWindowMessage{WM_NETCLOSED, 0, 0, {}});
         }
       }
-      plat::TFileDialogSpec spec;
-      spec.Save = true;
-      spec.Name = "SaveDialogEvent";
-      spec.Title = "Exporter fichier event";
-      spec.Filter = "Vellora event (*.wpe)      |*.wpe";
-      spec.DefaultExt = "wpe";
-      spec.OverwritePrompt = true;
-      {
-        plat::TRegistry reg;
-        if (reg.OpenKey(kVelloraKey, true)) spec.Folder = reg.ReadString("Path").value_or("");
-      }
-      if (std::optional<std::string> file = plat::RunFileDialog(VLMain, spec)) {
+      if (std::optional<std::string> file = plat::RunFileDialog(VLMain, TVLMain::EventExportDialog())) {
         Log->WriteEndMarker();
         // Success is told only when the whole log reached the file.
         if (Log->ExportToFile(*file))

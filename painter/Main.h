@@ -26,6 +26,9 @@ class QMdiSubWindow;
 class QMenu;
 class QStatusBar;
 class QTimer;
+namespace plat {
+struct TFileDialogRequest;
+}
 class TDrawWindow;
 
 namespace plat {
@@ -210,6 +213,8 @@ class TVLMain : public QMainWindow {
   void CentrePaper(TDrawWindow* w);
   // "<folder>year-month-day-N.bmp" with the smallest N from 0 that names no file yet.
   static std::string CaptureFileName(const std::string& folder, int year, int month, int day);
+  // The dialog that asks where an event record is exported.
+  static plat::TFileDialogRequest EventExportDialog();
   // Files dropped anywhere on the main window, paper windows included (they take no drops of
   // their own), go to WMDropFiles.
   void dragEnterEvent(QDragEnterEvent* e) override;

@@ -80,8 +80,8 @@ void WritePath(const std::string& file) {
   if (reg.OpenKey(kVelloraKey, true)) reg.WriteString("Path", FolderOf(file));
 }
 
-plat::TFileDialogSpec BitmapSaveDialog() {
-  plat::TFileDialogSpec d;
+plat::TFileDialogRequest BitmapSaveDialog() {
+  plat::TFileDialogRequest d;
   d.Save = true;
   d.Name = "SaveDialogBitmap";
   d.Filter = kSaveBitmapFilter;
@@ -169,7 +169,7 @@ void TVLMain::File1Click() {
 }
 
 void TVLMain::FileOpenItemClick() {
-  plat::TFileDialogSpec d;
+  plat::TFileDialogRequest d;
   d.Name = "OpenDialogBitmap";
   d.Filter = kOpenBitmapFilter;
   d.DefaultExt = "wpb";
@@ -218,7 +218,7 @@ void TVLMain::FileSaveAsItemClick() {
 void TVLMain::FileSaveCopyItemClick() {
   TDrawWindow* w = ActiveDrawWindow();
   if (!FileCommandAllowed(w, false) || w->Packets[0]->InStroke()) return;
-  plat::TFileDialogSpec d;
+  plat::TFileDialogRequest d;
   d.Save = true;
   d.Name = "SaveDialogCopy";
   d.Title = "ファイルの複製を保存";
@@ -234,7 +234,7 @@ void TVLMain::FileSaveCopyItemClick() {
 }
 
 void TVLMain::EventImportItemClick() {
-  plat::TFileDialogSpec d;
+  plat::TFileDialogRequest d;
   d.Name = "OpenDialogEvent";
   d.Filter = kEventFilter;
   d.DefaultExt = "wpe";
@@ -429,11 +429,8 @@ bool TVLMain::SaveFile(const std::string& path) {
   return true;
 }
 
-void TVLMain::ExportEvents() {
-  TDrawWindow* w = ActiveDrawWindow();
-  if (!FileCommandAllowed(w, true) || w->OwnPacket().InStroke() || w->Packets[0]->InStroke()) return;
-  const bool net = w->Paper->NetMode != 0;
-  plat::TFileDialogSpec d;
+plat::TFileDialogRequest TVLMain::EventExportDialog() {
+  plat::TFileDialogRequest d;
   d.Save = true;
   d.Name = "SaveDialogEvent";
   d.Title = "Exporter fichier event";
@@ -441,6 +438,14 @@ void TVLMain::ExportEvents() {
   d.DefaultExt = "wpe";
   d.OverwritePrompt = true;
   d.Folder = DialogFolder();
+  return d;
+}
+
+void TVLMain::ExportEvents() {
+  TDrawWindow* w = ActiveDrawWindow();
+  if (!FileCommandAllowed(w, true) || w->OwnPacket().InStroke() || w->Packets[0]->InStroke()) return;
+  const bool net = w->Paper->NetMode != 0;
+  plat::TFileDialogRequest d = EventExportDialog();
   if (HasFile(*w->Paper)) d.FileName = BaseNameOf(w->Paper->Name) + ".wpe";
   const std::optional<std::string> path = plat::RunFileDialog(this, d);
   if (!path) return;

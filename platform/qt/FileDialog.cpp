@@ -34,23 +34,23 @@ QStringList NameFilters(const std::string& filter) {
 
 }  // namespace
 
-std::optional<std::string> RunFileDialog(QWidget* owner, const TFileDialogSpec& spec) {
-  if (Handler()) return Handler()(spec);
+std::optional<std::string> RunFileDialog(QWidget* owner, const TFileDialogRequest& request) {
+  if (Handler()) return Handler()(request);
   QFileDialog dlg(owner);
-  dlg.setObjectName(Q(spec.Name));
-  if (!spec.Title.empty()) dlg.setWindowTitle(Q(spec.Title));
-  dlg.setAcceptMode(spec.Save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
-  dlg.setFileMode(spec.Save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
-  if (!spec.OverwritePrompt) dlg.setOption(QFileDialog::DontConfirmOverwrite, true);
-  const QStringList filters = NameFilters(spec.Filter);
+  dlg.setObjectName(Q(request.Name));
+  if (!request.Title.empty()) dlg.setWindowTitle(Q(request.Title));
+  dlg.setAcceptMode(request.Save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
+  dlg.setFileMode(request.Save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
+  if (!request.OverwritePrompt) dlg.setOption(QFileDialog::DontConfirmOverwrite, true);
+  const QStringList filters = NameFilters(request.Filter);
   if (!filters.isEmpty()) {
     dlg.setNameFilters(filters);
-    const int i = spec.FilterIndex - 1;
+    const int i = request.FilterIndex - 1;
     if (i >= 0 && i < filters.size()) dlg.selectNameFilter(filters[i]);
   }
-  if (!spec.DefaultExt.empty()) dlg.setDefaultSuffix(Q(spec.DefaultExt));
-  if (!spec.Folder.empty() && QDir(Q(spec.Folder)).exists()) dlg.setDirectory(Q(spec.Folder));
-  if (!spec.FileName.empty()) dlg.selectFile(Q(spec.FileName));
+  if (!request.DefaultExt.empty()) dlg.setDefaultSuffix(Q(request.DefaultExt));
+  if (!request.Folder.empty() && QDir(Q(request.Folder)).exists()) dlg.setDirectory(Q(request.Folder));
+  if (!request.FileName.empty()) dlg.selectFile(Q(request.FileName));
   if (dlg.exec() != QDialog::Accepted) return std::nullopt;
   const QStringList files = dlg.selectedFiles();
   if (files.isEmpty()) return std::nullopt;
@@ -65,8 +65,8 @@ TFileDialogHandler SetFileDialogHandler(TFileDialogHandler h) {
 
 TFileDialogRecorder::TFileDialogRecorder(std::vector<std::optional<std::string>> answers)
     : Answers(std::move(answers)) {
-  previous_ = SetFileDialogHandler([this](const TFileDialogSpec& spec) -> std::optional<std::string> {
-    Dialogs.push_back(spec);
+  previous_ = SetFileDialogHandler([this](const TFileDialogRequest& request) -> std::optional<std::string> {
+    Dialogs.push_back(request);
     if (Answers.empty()) return std::nullopt;
     std::optional<std::string> a = Answers.front();
     Answers.erase(Answers.begin());

@@ -11,7 +11,7 @@ class QWidget;
 
 namespace plat {
 
-struct TFileDialogSpec {
+struct TFileDialogRequest {
   bool Save = false;
   std::string Name;         // the dialog's own name (objectName), e.g. "SaveDialogEvent"
   std::string Title;
@@ -25,9 +25,9 @@ struct TFileDialogSpec {
 
 // Shows the dialog modally; the chosen path (UTF-8), or nothing when cancelled. A save
 // dialog adds the default extension to a name typed without one.
-std::optional<std::string> RunFileDialog(QWidget* owner, const TFileDialogSpec& spec);
+std::optional<std::string> RunFileDialog(QWidget* owner, const TFileDialogRequest& request);
 
-using TFileDialogHandler = std::function<std::optional<std::string>(const TFileDialogSpec&)>;
+using TFileDialogHandler = std::function<std::optional<std::string>(const TFileDialogRequest&)>;
 // Installs a handler in place of the real dialog; returns the previous one.
 TFileDialogHandler SetFileDialogHandler(TFileDialogHandler h);
 
@@ -40,7 +40,7 @@ class TFileDialogRecorder {
   TFileDialogRecorder(const TFileDialogRecorder&) = delete;
   TFileDialogRecorder& operator=(const TFileDialogRecorder&) = delete;
   std::vector<std::optional<std::string>> Answers;
-  std::vector<TFileDialogSpec> Dialogs;
+  std::vector<TFileDialogRequest> Dialogs;
 
  private:
   TFileDialogHandler previous_;

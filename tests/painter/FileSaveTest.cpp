@@ -148,7 +148,7 @@ TEST_F(FileSave, EveryDialogStartsInPathAndPresetsTheRightName) {
     };
     ASSERT_EQ(dialogs.Dialogs.size(), std::size(expected));
     for (size_t i = 0; i < std::size(expected); ++i) {
-      const plat::TFileDialogSpec& d = dialogs.Dialogs[i];
+      const plat::TFileDialogRequest& d = dialogs.Dialogs[i];
       SCOPED_TRACE(expected[i].Name);
       EXPECT_EQ(d.Name, expected[i].Name);
       EXPECT_EQ(d.Save, expected[i].Save);

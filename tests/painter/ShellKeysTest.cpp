@@ -24,7 +24,7 @@ class ShellKeys : public PainterFixture {
     w->RecompositeAll();
   }
   static size_t Size(TDrawWindow* w) { return static_cast<size_t>(w->Packets[0]->Data().Size()); }
-  const std::vector<plat::TFileDialogSpec>& Dialogs() const { return recorder_.Dialogs; }
+  const std::vector<plat::TFileDialogRequest>& Dialogs() const { return recorder_.Dialogs; }
 
  private:
   plat::TFileDialogRecorder recorder_;

@@ -388,7 +388,7 @@ TEST_F(ShellMain, TheActivePaperStaysWhileAToolWindowHasTheFocus) {
   TDrawWindow* seen = nullptr;
   first->Paper->SetNetMode(1);
   Messages.Answer = plat::IDYES;
-  auto previous = plat::SetFileDialogHandler([&](const plat::TFileDialogSpec&) -> std::optional<std::string> {
+  auto previous = plat::SetFileDialogHandler([&](const plat::TFileDialogRequest&) -> std::optional<std::string> {
     seen = VLMain->ActiveDrawWindow();
     return std::nullopt;
   });
