@@ -27,9 +27,9 @@
 #include "platform/qt/FileDialog.h"
 #include "platform/qt/KeyTracker.h"
 #include "platform/qt/WindowMessages.h"
-#include "session/ChatWin.h"
+#include "painter/ChatWin.h"
 #include "session/NetState.h"
-#include "session/NetWin.h"
+#include "painter/NetWin.h"
 
 // ---- TMDIChild --------------------------------------------------------------------------------
 

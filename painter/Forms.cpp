@@ -12,8 +12,8 @@
 #include "painter/SelectWin.h"
 #include "painter/SizeWin.h"
 #include "painter/ToolsWin.h"
-#include "session/ChatWin.h"
-#include "session/NetWin.h"
+#include "painter/ChatWin.h"
+#include "painter/NetWin.h"
 
 void CreateForms() {
   auto* main = new TVLMain;

@@ -44,9 +44,9 @@
 #include "platform/qt/Desktop.h"
 #include "platform/qt/ToolWindow.h"
 #include "platform/qt/WindowMessages.h"
-#include "session/ChatWin.h"
+#include "painter/ChatWin.h"
 #include "session/NetState.h"
-#include "session/NetWin.h"
+#include "painter/NetWin.h"
 
 const char* const kVelloraKey = "Software\\Brenmoor\\Vellora";
 const char* const kRoomvaneKey = "Software\\Brenmoor\\Roomvane\\vlConfig";

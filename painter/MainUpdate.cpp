@@ -21,7 +21,7 @@
 #include "platform/core/KeyState.h"
 #include "session/MySocket.h"
 #include "session/NetState.h"
-#include "session/NetWin.h"
+#include "painter/NetWin.h"
 
 namespace {
 

@@ -4,7 +4,8 @@ set -euo pipefail
 pkgs=(cmake ninja-build g++ make pkg-config
       qt6-base-dev qt6-base-private-dev libjpeg62-turbo-dev libjpeg-turbo-progs
       libgtest-dev libgmock-dev libbenchmark-dev libmypaint-dev
-      clang libclang-rt-14-dev xvfb xauth xdotool x11-utils)
+      clang libclang-rt-14-dev xvfb xauth xdotool x11-utils x11-apps openbox
+      fonts-ipafont-gothic qt6-translations-l10n)
 missing=()
 for p in "${pkgs[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

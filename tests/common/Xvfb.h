@@ -1,11 +1,13 @@
 #pragma once
 // What the tests that run the real programs on a real X display share: finding a program on
-// PATH, and an X server of their own.
+// PATH, and an X server of their own, optionally with a window manager (openbox) running on it.
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 
@@ -25,11 +27,27 @@ inline std::string FindProgram(const char* name) {
   }
 }
 
+// Runs a shell command and returns what it printed on stdout (stderr dropped).
+inline std::string Capture(const std::string& command) {
+  std::string out;
+  FILE* p = popen((command + " 2>/dev/null").c_str(), "r");
+  if (!p) return out;
+  char buf[4096];
+  size_t n;
+  while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
+  pclose(p);
+  return out;
+}
+
+enum class TDesktopKind { Bare, Managed };
+
 // An X server on a display number it picks itself; stopped on destruction. Display() is empty
-// when the server could not be started.
+// when the server could not be started. With TDesktopKind::Managed a window manager (openbox)
+// runs on it, with frames, stacking and focus changes; Managed() says whether it came up.
 class TXvfb {
  public:
-  explicit TXvfb(const std::string& program, const char* screen = "1024x768x24") {
+  explicit TXvfb(const std::string& program, const char* screen = "1024x768x24",
+                 TDesktopKind kind = TDesktopKind::Bare) {
     int fds[2];
     if (pipe(fds) != 0) return;
     pid_ = fork();
@@ -49,19 +67,59 @@ class TXvfb {
     while (read(fds[0], &c, 1) == 1 && c != '\n') number += c;
     close(fds[0]);
     if (!number.empty()) display_ = ":" + number;
+    if (kind == TDesktopKind::Managed && !display_.empty()) StartWindowManager();
   }
   ~TXvfb() {
-    if (pid_ > 0) {
-      kill(pid_, SIGTERM);
-      waitpid(pid_, nullptr, 0);
+    for (pid_t p : {wm_, pid_}) {
+      if (p > 0) {
+        kill(p, SIGTERM);
+        waitpid(p, nullptr, 0);
+      }
     }
   }
   TXvfb(const TXvfb&) = delete;
   TXvfb& operator=(const TXvfb&) = delete;
   const std::string& Display() const { return display_; }
+  bool Managed() const { return managed_; }
+  // Why a managed desktop is missing, for a test's skip message.
+  std::string WhyNotManaged() const {
+    if (display_.empty()) return "Xvfb did not start";
+    if (FindProgram("openbox").empty()) return "openbox is needed (Debian package openbox): no window manager";
+    if (FindProgram("xprop").empty()) return "xprop is needed (Debian package x11-utils)";
+    return "openbox did not come up on " + display_;
+  }
 
  private:
+  void StartWindowManager() {
+    const std::string openbox = FindProgram("openbox"), xprop = FindProgram("xprop");
+    if (openbox.empty() || xprop.empty()) return;
+    wm_ = fork();
+    if (wm_ == 0) {
+      setenv("DISPLAY", display_.c_str(), 1);
+      const int devnull = open("/dev/null", O_WRONLY);
+      dup2(devnull, 1);
+      dup2(devnull, 2);
+      execl(openbox.c_str(), openbox.c_str(), "--sm-disable", static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    // The manager is up once it names its check window on the root window.
+    const std::string ask = "DISPLAY=" + display_ + " " + xprop + " -root _NET_SUPPORTING_WM_CHECK";
+    for (int i = 0; i < 200 && !managed_; ++i) {
+      if (waitpid(wm_, nullptr, WNOHANG) == wm_) {
+        wm_ = -1;
+        return;
+      }
+      managed_ = Capture(ask).find("window id") != std::string::npos;
+      if (!managed_) {
+        const timespec pause{0, 50 * 1000 * 1000};
+        nanosleep(&pause, nullptr);
+      }
+    }
+  }
+
   pid_t pid_ = -1;
+  pid_t wm_ = -1;
+  bool managed_ = false;
   std::string display_;
 };
 

@@ -16,9 +16,9 @@
 #include "engine/Block.h"
 #include "engine/Stroke.h"
 #include "tests/painter/StrokeFixture.h"
-#include "session/ChatWin.h"
+#include "painter/ChatWin.h"
 #include "session/MySocket.h"
-#include "session/NetWin.h"
+#include "painter/NetWin.h"
 
 using Octets = std::vector<uint8_t>;
 

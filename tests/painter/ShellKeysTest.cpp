@@ -6,7 +6,7 @@
 #include <QStyle>
 
 #include "PainterFixture.h"
-#include "session/NetWin.h"
+#include "painter/NetWin.h"
 
 namespace {
 

@@ -12,8 +12,8 @@
 #include "platform/core/Files.h"
 #include "platform/qt/Desktop.h"
 #include "platform/qt/WindowMessages.h"
-#include "session/ChatWin.h"
-#include "session/NetWin.h"
+#include "painter/ChatWin.h"
+#include "painter/NetWin.h"
 
 // Takes the addresses the program asks the desktop to open.
 class UrlCatcher : public QObject {

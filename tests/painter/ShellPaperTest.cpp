@@ -12,7 +12,7 @@
 #include "painter/ToolsWin.h"
 #include "platform/core/Files.h"
 #include "platform/qt/WindowMessages.h"
-#include "session/ChatWin.h"
+#include "painter/ChatWin.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "session/ChatWin.h"
+#include "painter/ChatWin.h"
 
 #include <QGuiApplication>
 #include <QKeyEvent>

@@ -1,4 +1,4 @@
-#include "session/NetWin.h"
+#include "painter/NetWin.h"
 
 #include <QHostInfo>
 #include <QKeyEvent>
@@ -19,7 +19,7 @@
 #include "platform/core/MessageBox.h"
 #include "platform/core/Settings.h"
 #include "platform/qt/WindowMessages.h"
-#include "session/ChatWin.h"
+#include "painter/ChatWin.h"
 #include "session/MySocket.h"
 #include "session/NetState.h"
 #include "session/wire/SessionFrame.h"
