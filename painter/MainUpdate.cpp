@@ -200,7 +200,11 @@ void TVLMain::StepBody() {
       if (PenWindow2) PenWindow2->Redraw(*Stroke, false);
     }
   }
-  if (PreviewWindow) PreviewWindow->TrackDrag();
+  if (PreviewWindow) {
+    PreviewWindow->TrackDrag();
+    // The marker follows the cursor at once, not at the next periodic refresh.
+    if (PreviewWindow->Dragging) PreviewWindow->DrawPreview();
+  }
 
   // 9. Session record and status.
   if (net && netParts) {

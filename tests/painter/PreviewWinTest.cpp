@@ -411,6 +411,37 @@ TEST_F(PreviewDrag, TheUpdateStepDrivesTheDrag) {
   Release();
 }
 
+TEST_F(PreviewDrag, TheMarkerFollowsEachMoveWithoutWaitingForTheRefresh) {
+  // A step now makes the periodic refresh wait its whole interval; the clock stays.
+  VLMain->UpdateStep();
+  ASSERT_EQ(VLMain->LastRefresh, plat::timeGetTime());
+  Press();
+  struct TMove {
+    int X, Y;
+    TPoint Centre;
+    // Marker corners (clamped) and a point inside it.
+    int Left, Top, Right, Bottom;
+  };
+  const TMove moves[] = {
+      {10, 25, {100, 250}, 0, 15, 25, 35},
+      {80, 10, {800, 100}, 65, 0, 95, 20},
+  };
+  for (const TMove& m : moves) {
+    SCOPED_TRACE(testing::Message() << "to " << m.X << "," << m.Y);
+    MoveTo(m.X, m.Y);
+    VLMain->UpdateStep();
+    EXPECT_EQ(Centre(W), m.Centre);
+    for (auto [x, y] : {std::pair{m.Left, m.Top}, {m.Right, m.Top}, {m.Right, m.Bottom}, {m.Left, m.Bottom}})
+      EXPECT_EQ(W->Paper->PreviewCanvas.GetPixel(x, y), kRed) << x << "," << y;
+    EXPECT_NE(W->Paper->PreviewCanvas.GetPixel((m.Left + m.Right) / 2, (m.Top + m.Bottom) / 2), kRed);
+    // The paint box shows it too.
+    EXPECT_EQ(BoxPixel(m.Right, m.Bottom) | 0xFF000000u, kRed);
+  }
+  // The marker left the first place.
+  EXPECT_NE(W->Paper->PreviewCanvas.GetPixel(0, 25), kRed);
+  Release();
+}
+
 TEST_F(PreviewWin, BothWindowsStayOnTopAndPassTheirKeysOn) {
   std::vector<int> keys;
   auto saved = plat::TToolWindow::KeyHook;
