@@ -170,9 +170,13 @@ void TToolsWindow::FormMouseDown(int32_t x, int32_t y) {
   Mode.ResetShape();
   if (TDrawWindow* w = VLMain ? VLMain->ActiveDrawWindow() : nullptr) {
     w->ShowRubberBand({});
+    // The line cell straightens the view before the redraw, so that the window shows what
+    // input now maps to.
+    const bool straighten = TToolMode::IsLineCell(x, y) && w->Paper && w->Paper->Display.IsRotated();
+    if (straighten) w->ResetView();
     w->Redraw();
+    if (straighten && PreviewWindow) PreviewWindow->DrawPreview();
     if (w->Paper && w->Paper->Initialised) {
-      if (TToolMode::IsLineCell(x, y)) w->ResetView();
       int32_t cx = 0, cy = 0;
       w->Paper->Display.CentrePoint(w->ClientWidth(), w->ClientHeight(), cx, cy);
       if (TToolMode::IsZoomInCell(x, y)) w->ZoomInAt(false, cx, cy);

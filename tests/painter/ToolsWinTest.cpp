@@ -60,6 +60,31 @@ TEST_F(ToolsWin, ClicksDropTheShapeAndActOnThePaperWindow) {
   EXPECT_EQ(Mode().Kind, tkLine);
 }
 
+TEST_F(ToolsWin, TheLineCellShowsTheStraightenedViewAtOnce) {
+  DrawMark();
+  auto shown = [this] { return W->BackBuffer().Image().copy(); };
+  TDisplay& d = W->Paper->Display;
+  d.SetCentre(240, 160);
+  d.SetAngle(0.5f);
+  W->Redraw();
+  PreviewWindow->DrawPreview();
+  ToolBoxClick(47, 30);
+  ASSERT_FALSE(d.IsRotated());
+  // The window shows the unrotated paint before anything else repaints it...
+  const QImage after = shown();
+  W->Redraw();
+  EXPECT_EQ(after, shown());
+  // ...and the preview's marker is the unrotated frame again: no antialiased red pixels.
+  const TTCDC& preview = W->Paper->PreviewCanvas;
+  int partial = 0;
+  for (int32_t y = 0; y < preview.Height(); ++y)
+    for (int32_t x = 0; x < preview.Width(); ++x) {
+      const uint32_t c = preview.GetPixel(x, y) & 0xFFFFFFu;
+      if ((c >> 16) > ((c >> 8) & 0xFF) + 8 && c != 0xFF0000u) ++partial;
+    }
+  EXPECT_EQ(partial, 0);
+}
+
 TEST_F(ToolsWin, DoubleClicks) {
   // The zoom cell's double-click is two zoom clicks.
   ToolBoxDoubleClick(15, 130);
