@@ -414,6 +414,12 @@ std::string LabelTargetText(QWidget* form, const TLabelRow& row) {
   return text.toStdString();
 }
 
+std::string LabelText(const char* formClass, const char* target) {
+  for (const TLabelRow& row : kLabels)
+    if (std::strcmp(row.Form, formClass) == 0 && std::strcmp(row.Target, target) == 0) return row.Text[g_language];
+  return {};
+}
+
 void SetLanguage(int language) {
   language = language == 1 ? 1 : 0;
   g_language = language;

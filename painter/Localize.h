@@ -108,3 +108,5 @@ QWidget* FindForm(const char* formClass);
 QObject* ResolveLabelTarget(QWidget* form, const TLabelRow& row);
 // The text the row's target shows now (for checks); empty when it does not resolve.
 std::string LabelTargetText(QWidget* form, const TLabelRow& row);
+// The table's text for a form's target in the current language; empty without such a row.
+std::string LabelText(const char* formClass, const char* target);

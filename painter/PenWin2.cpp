@@ -98,7 +98,9 @@ std::string GeneralFormat3(ext_t v) {
 TPenWindow2::TPenWindow2(QWidget* owner) : plat::TToolWindow(owner), art_(std::make_unique<TPenArt>()) {
   setObjectName("PenWindow2");
   setFixedSize(200, 128);
-  setWindowTitle(QString::fromUtf8("筆情報 : 『鉛筆/ペン』"));
+  // The prefix of the language in use from the start; the language switch changes it.
+  CaptionPrefix = LabelText("TPenWindow2", "CaptionPrefix");
+  SetCaption(CaptionPrefix + msgBrushPen);
   PaintBox1 = new TMousePaintBox(this, "PaintBox1", 0, 0, 200, 128);
   PaintBox1->setMouseTracking(true);
   PaintBox1->OnMouseDown = [this](Qt::MouseButton b, Qt::KeyboardModifiers, int32_t x, int32_t y) {
@@ -138,6 +140,11 @@ TPenWindow2::~TPenWindow2() {
 void TPenWindow2::SetDefaultPosition() {
   move(plat::GetSystemMetrics(plat::SM_CXFULLSCREEN) - frameGeometry().width(),
        plat::GetSystemMetrics(plat::SM_CYFULLSCREEN) - frameGeometry().height());
+}
+
+void TPenWindow2::SetCaptionPrefix(const QString& s) {
+  CaptionPrefix = s.toStdString();
+  if (TStroke* c = toolwin::CurrentBrush()) UpdateCaption(*c);
 }
 
 void TPenWindow2::SetCaption(const std::string& text) { setWindowTitle(QString::fromStdString(text)); }

@@ -38,7 +38,8 @@ class TPenWindow2 : public plat::TToolWindow {
 
   std::string CaptionPrefix;
   QString CaptionPrefixText() const { return QString::fromStdString(CaptionPrefix); }
-  void SetCaptionPrefix(const QString& s) { CaptionPrefix = s.toStdString(); }
+  // The caption takes a new prefix at once.
+  void SetCaptionPrefix(const QString& s);
   TTCDC BackBuffer{200, 128};
   TTCDC FadeSnapshot{168, 128};
   bool Fading = false;

@@ -439,3 +439,33 @@ TEST_F(PenWin, PlaceIsKept) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(PenWin, TheCaptionCarriesItsPrefixFromTheStartAndFollowsTheLanguage) {
+  // A new run: the window is shown before the first activation chooses the language.
+  for (int language : {0, 1}) {
+    SCOPED_TRACE(language);
+    SetLanguage(language);
+    Restart();
+    const std::string prefix = language == 0 ? "筆情報 : " : "Info Outil: ";
+    EXPECT_EQ(Caption(), prefix + (language == 0 ? "『鉛筆/ペン』" : "Plume/Crayon"));
+    PenWindow2->show();
+    EXPECT_EQ(Caption(), prefix + (language == 0 ? "『鉛筆/ペン』" : "Plume/Crayon"));
+  }
+  // The menu's switch changes the caption at once, both ways, whatever it showed.
+  SetLanguage(0);
+  Restart();
+  PenWindow2->SelectBrush(1);
+  PenWindow2->Redraw(Brush(), true);
+  ASSERT_EQ(Caption(), "筆情報 : 『水彩風』");
+  VLMain->EnglishItem->trigger();
+  EXPECT_EQ(Caption(), "Info Outil:  Pinceau    ");
+  VLMain->JapaneseItem->trigger();
+  EXPECT_EQ(Caption(), "筆情報 : 『水彩風』");
+  SetLanguage(1);
+  EXPECT_EQ(Caption(), "Info Outil:  Pinceau    ");
+  SetLanguage(0);
+}
+
+}  // namespace
