@@ -4,7 +4,6 @@
 #include <QClipboard>
 #include <QEvent>
 #include <QImage>
-#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -67,10 +66,7 @@ TNewWindow::TNewWindow(QWidget* owner) : QDialog(owner) {
   UpDownHeight = new TUpDown(EditHeight, 1, kMaxNewSide, 320, this);
   UpDownHeight->setObjectName("UpDownHeight");
   UpDownHeight->move(153, 72);
-  for (QLineEdit* e : {EditWidth, EditHeight}) {
-    MakeDigitEdit(e);
-    e->installEventFilter(this);
-  }
+  for (QLineEdit* e : {EditWidth, EditHeight}) MakeDigitEdit(e);
 
   BitBtn1 = new QPushButton("OK", this);
   BitBtn1->setObjectName("BitBtn1");
@@ -92,15 +88,6 @@ TNewWindow::~TNewWindow() {
 void TNewWindow::showEvent(QShowEvent* e) {
   QDialog::showEvent(e);
   FormActivate();
-}
-
-bool TNewWindow::eventFilter(QObject* watched, QEvent* e) {
-  // The edits keep their text a number between the up-down's limits after every key.
-  if (e->type() == QEvent::KeyRelease && !static_cast<QKeyEvent*>(e)->isAutoRepeat()) {
-    if (watched == EditWidth) NormaliseEdit(EditWidth, UpDownWidth, kMaxNewSide);
-    if (watched == EditHeight) NormaliseEdit(EditHeight, UpDownHeight, kMaxNewSide);
-  }
-  return QDialog::eventFilter(watched, e);
 }
 
 void TNewWindow::FormActivate() {
@@ -125,9 +112,9 @@ void TNewWindow::FormActivate() {
 void TNewWindow::TabControl1Change() { FormActivate(); }
 
 void TNewWindow::BitBtn1Click() {
+  UpDownWidth->Commit();
+  UpDownHeight->Commit();
   done(QDialog::Accepted);
-  NormaliseEdit(EditWidth, UpDownWidth, kMaxNewSide);
-  NormaliseEdit(EditHeight, UpDownHeight, kMaxNewSide);
   int32_t w = UpDownWidth->Position();
   int32_t h = UpDownHeight->Position();
   if (w == 0 || h == 0 || !VLMain) return;

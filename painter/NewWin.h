@@ -34,7 +34,6 @@ class TNewWindow : public QDialog {
 
  protected:
   void showEvent(QShowEvent* e) override;
-  bool eventFilter(QObject* watched, QEvent* e) override;
 };
 
 extern TNewWindow* NewWindow;

@@ -1,7 +1,7 @@
 #include "painter/ResoWin.h"
 
 #include <QCheckBox>
-#include <QKeyEvent>
+#include <QEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -103,6 +103,11 @@ TResoWindow::TResoWindow(QWidget* owner) : QDialog(owner) {
   clicked(UpDownPerX, 1);
   clicked(UpDownPixelY, 0);
   clicked(UpDownPerY, 0);
+  // Typing makes the other values follow; leaving the edit holds its own to the limits.
+  for (TUpDown* u : {UpDownPixelX, UpDownPixelY, UpDownPerX, UpDownPerY}) {
+    connect(u, &TUpDown::Edited, this, &TResoWindow::Recalc);
+    connect(u, &TUpDown::Committed, this, &TResoWindow::Recalc);
+  }
   LastAxisX = 1;
 }
 
@@ -120,19 +125,6 @@ bool TResoWindow::eventFilter(QObject* watched, QEvent* e) {
   if (e->type() == QEvent::FocusIn || e->type() == QEvent::KeyPress) {
     if (watched == EditPixelX || watched == EditPerX) LastAxisX = 1;
     if (watched == EditPixelY || watched == EditPerY) LastAxisX = 0;
-  } else if (e->type() == QEvent::KeyRelease && !static_cast<QKeyEvent*>(e)->isAutoRepeat()) {
-    bool ours = true;
-    if (watched == EditPixelX)
-      NormaliseEdit(EditPixelX, UpDownPixelX, kMaxSide);
-    else if (watched == EditPixelY)
-      NormaliseEdit(EditPixelY, UpDownPixelY, kMaxSide);
-    else if (watched == EditPerX)
-      NormaliseEdit(EditPerX, UpDownPerX, kMaxPercent);
-    else if (watched == EditPerY)
-      NormaliseEdit(EditPerY, UpDownPerY, kMaxPercent);
-    else
-      ours = false;
-    if (ours) Recalc();
   }
   return QDialog::eventFilter(watched, e);
 }
@@ -154,18 +146,23 @@ void TResoWindow::Recalc() {
   if (!win || !win->Paper || !win->Paper->Initialised) return;
   const ext_t W = win->Paper->Width();
   const ext_t H = win->Paper->Height();
-  // A percentage may not make a side beyond the largest paper the dialog gives.
-  if (static_cast<int32_t>(W * UpDownPerX->Position() / 100) > kMaxSide)
-    UpDownPerX->SetPosition(static_cast<int32_t>(kMaxSide / W * 100));
-  if (static_cast<int32_t>(H * UpDownPerY->Position() / 100) > kMaxSide)
-    UpDownPerY->SetPosition(static_cast<int32_t>(kMaxSide / H * 100));
+  // A percentage may not make a side beyond the largest paper the dialog gives. The text the
+  // user is typing stays as typed until the edit is left; the other values follow the limit.
+  auto limited = [](TUpDown* u, ext_t side) {
+    if (static_cast<int32_t>(side * u->Position() / 100) <= kMaxSide) return u->Position();
+    const int32_t p = static_cast<int32_t>(kMaxSide / side * 100);
+    if (!u->Typing()) u->SetPosition(p);
+    return p;
+  };
+  const int32_t perX = limited(UpDownPerX, W);
+  const int32_t perY = limited(UpDownPerY, H);
   if (!CheckFixed->isChecked()) return;
   if (LastAxisX == 1) {
     UpDownPixelY->SetPosition(static_cast<int32_t>(UpDownPixelX->Position() / W * H));
-    UpDownPerY->SetPosition(UpDownPerX->Position());
+    UpDownPerY->SetPosition(perX);
   } else {
     UpDownPixelX->SetPosition(static_cast<int32_t>(UpDownPixelY->Position() / H * W));
-    UpDownPerX->SetPosition(UpDownPerY->Position());
+    UpDownPerX->SetPosition(perY);
   }
 }
 
@@ -176,15 +173,17 @@ void TResoWindow::BitBtn1Click() {
     return;
   }
   plat::TBusyCursor busy;
+  // The values as the user left them: each edit held to its range and limits.
+  for (TUpDown* u : {UpDownPixelX, UpDownPixelY, UpDownPerX, UpDownPerY}) u->Commit();
   const ext_t W = win->Paper->Width();
   const ext_t H = win->Paper->Height();
   int32_t w, h;
   if (PageControl1->currentIndex() == 0) {
-    w = EditPixelX->text().toInt();
-    h = EditPixelY->text().toInt();
+    w = UpDownPixelX->Position();
+    h = UpDownPixelY->Position();
   } else {
-    w = static_cast<int32_t>(W * EditPerX->text().toInt() / 100);
-    h = static_cast<int32_t>(H * EditPerY->text().toInt() / 100);
+    w = static_cast<int32_t>(W * UpDownPerX->Position() / 100);
+    h = static_cast<int32_t>(H * UpDownPerY->Position() / 100);
   }
   // The record must hold the size the paper takes.
   w = std::clamp(w, 1, kMaxSide);

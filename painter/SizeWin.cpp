@@ -1,6 +1,5 @@
 #include "painter/SizeWin.h"
 
-#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMdiSubWindow>
@@ -72,10 +71,7 @@ TSizeWindow::TSizeWindow(QWidget* owner) : QDialog(owner) {
   UpDownHeight = new TUpDown(EditHeight, 1, kMaxSide, 1, this);
   UpDownHeight->setObjectName("UpDownHeight");
   UpDownHeight->move(113, 48);
-  for (QLineEdit* e : {EditWidth, EditHeight}) {
-    MakeDigitEdit(e);
-    e->installEventFilter(this);
-  }
+  for (QLineEdit* e : {EditWidth, EditHeight}) MakeDigitEdit(e);
 
   static const char* const captions[9] = {"左上寄せ", "上寄せ",   "右上寄せ", "左寄せ",  "中央",
                                           "右寄せ",   "左下寄せ", "下寄せ",   "右下寄せ"};
@@ -109,14 +105,6 @@ void TSizeWindow::showEvent(QShowEvent* e) {
   FormActivate();
 }
 
-bool TSizeWindow::eventFilter(QObject* watched, QEvent* e) {
-  if (e->type() == QEvent::KeyRelease && !static_cast<QKeyEvent*>(e)->isAutoRepeat()) {
-    if (watched == EditWidth) NormaliseEdit(EditWidth, UpDownWidth, kMaxSide);
-    if (watched == EditHeight) NormaliseEdit(EditHeight, UpDownHeight, kMaxSide);
-  }
-  return QDialog::eventFilter(watched, e);
-}
-
 int TSizeWindow::Anchor() const {
   for (int i = 8; i >= 0; --i)
     if (RadioButtons[i]->isChecked()) return i;
@@ -140,8 +128,8 @@ void TSizeWindow::BitBtn1Click() {
     return;
   }
   plat::TBusyCursor busy;
-  NormaliseEdit(EditWidth, UpDownWidth, kMaxSide);
-  NormaliseEdit(EditHeight, UpDownHeight, kMaxSide);
+  UpDownWidth->Commit();
+  UpDownHeight->Commit();
   const int32_t w = UpDownWidth->Position();
   const int32_t h = UpDownHeight->Position();
   const int anchor = Anchor();

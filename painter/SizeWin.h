@@ -35,7 +35,6 @@ class TSizeWindow : public QDialog {
 
  protected:
   void showEvent(QShowEvent* e) override;
-  bool eventFilter(QObject* watched, QEvent* e) override;
 };
 
 extern TSizeWindow* SizeWindow;

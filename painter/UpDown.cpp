@@ -26,6 +26,14 @@ TUpDown::TUpDown(QLineEdit* associate, int min, int max, int position, QWidget* 
   setFixedSize(16, 20);
   connect(UpButton, &QToolButton::clicked, this, [this] { Click(true); });
   connect(DownButton, &QToolButton::clicked, this, [this] { Click(false); });
+  if (Associate) {
+    connect(Associate, &QLineEdit::textEdited, this, [this](const QString& text) {
+      typing_ = true;
+      position_ = ValueOf(text);
+      emit Edited();
+    });
+    connect(Associate, &QLineEdit::editingFinished, this, &TUpDown::Commit);
+  }
   SetPosition(position);
 }
 
@@ -37,15 +45,31 @@ void TUpDown::SetRange(int min, int max) {
 
 void TUpDown::SetPosition(int p) {
   position_ = std::clamp(p, min_, max_);
+  typing_ = false;
   if (Associate) Associate->setText(QString::number(position_));
 }
 
+void TUpDown::Commit() {
+  if (!typing_) return;
+  SetPosition(position_);
+  emit Committed();
+}
+
+int TUpDown::ValueOf(const QString& text) const {
+  qsizetype first = 0;
+  while (first < text.size() && text[first] == u'0') ++first;
+  const QString digits = text.mid(first);
+  if (first == 0 && digits.isEmpty()) return min_;
+  // More digits than an int holds is beyond any range.
+  if (digits.size() > 9) return max_;
+  bool ok = true;
+  const int v = digits.isEmpty() ? 0 : digits.toInt(&ok);
+  return ok ? std::clamp(v, min_, max_) : min_;
+}
+
 void TUpDown::Click(bool up) {
-  // Like a buddy control, the step starts from what the edit shows.
-  bool ok = false;
-  int shown = Associate ? Associate->text().toInt(&ok) : position_;
-  int base = ok ? shown : position_;
-  SetPosition(up ? base + 1 : base - 1);
+  // The position already follows what the edit shows.
+  SetPosition(up ? position_ + 1 : position_ - 1);
   emit Clicked(up);
 }
 
@@ -53,17 +77,4 @@ void MakeDigitEdit(QLineEdit* edit) {
   edit->setValidator(new QRegularExpressionValidator(QRegularExpression("[0-9]*"), edit));
   edit->setAttribute(Qt::WA_InputMethodEnabled, false);
   edit->setInputMethodHints(Qt::ImhDigitsOnly);
-}
-
-void NormaliseEdit(QLineEdit* edit, TUpDown* upDown, int longValue) {
-  const QString t = edit->text();
-  int v;
-  if (t.isEmpty())
-    v = 1;
-  else if (t.size() <= 4)
-    v = t.toInt();
-  else
-    v = longValue;
-  upDown->SetPosition(v);
-  edit->setText(QString::number(upDown->Position()));
 }
