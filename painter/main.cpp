@@ -3,9 +3,9 @@
 #include <QApplication>
 #include <QCoreApplication>
 #include <QElapsedTimer>
-#include <QFileInfo>
 #include <QThread>
 #include <QTimer>
+#include <filesystem>
 #include <initializer_list>
 #include <optional>
 #include <string>
@@ -28,9 +28,13 @@ int main(int argc, char** argv) {
   plat::TNamedMutex mutex("VeryRareString");
   if (mutex.AlreadyExists()) {
     QCoreApplication app(argc, argv);
-    // The running instance has a working folder of its own: it gets the path in full.
-    if (argument && !argument->empty())
-      argument = QFileInfo(QString::fromLocal8Bit(argument->c_str())).absoluteFilePath().toStdString();
+    // The running instance has a working folder of its own: it gets the path in full, with
+    // the name's bytes as they are (a name from an old archive need not be UTF-8).
+    if (argument && !argument->empty()) {
+      std::error_code failed;
+      const std::filesystem::path full = std::filesystem::absolute(*argument, failed);
+      if (!failed) argument = full.string();
+    }
     // The first instance may still be starting: its window is waited for a little, then the
     // start ends silently.
     QElapsedTimer waited;

@@ -1,5 +1,9 @@
 // A second start of the real program hands its file to the running main window (this test's
 // own window, holding the instance lock) and ends.
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <QProcess>
 #include <filesystem>
 
@@ -59,6 +63,38 @@ TEST_F(ShellHandOver, ASecondStartHandsItsFileToTheRunningMainWindow) {
   EXPECT_TRUE(QTest::qWaitFor([] { return !VLMain->isMinimized(); }, 5000));
   EXPECT_EQ(VLMain->windowTitle().toStdString(), "Vellora1.1b72 FR");
   EXPECT_EQ(VLMain->DrawWindows().size(), 1u);
+}
+
+TEST_F(ShellHandOver, ANameThatIsNotUtf8ArrivesWithItsBytes) {
+  if (!std::filesystem::exists(kPainter)) GTEST_SKIP() << "vellpaint was not built";
+  TTempDir dir;
+  // A Shift-JIS name, as an old archive unpacks it.
+  const std::string name = "\x83\x65\x83\x58\x83\x67.wpb";
+  WriteWpb(dir.Path(name), 21, 13);
+  ASSERT_TRUE(std::filesystem::exists(dir.Path(name)));
+  plat::TNamedMutex mutex("VeryRareString");
+  ASSERT_TRUE(mutex.Held());
+  ShowMain();
+
+  // Started from the file's folder with the relative name as its bytes (no toolkit in between).
+  posix_spawn_file_actions_t actions;
+  ASSERT_EQ(posix_spawn_file_actions_init(&actions), 0);
+  ASSERT_EQ(posix_spawn_file_actions_addchdir_np(&actions, dir.Dir().c_str()), 0);
+  std::string program = kPainter, argument = name;
+  char* argv[] = {program.data(), argument.data(), nullptr};
+  pid_t pid = 0;
+  const int spawned = posix_spawn(&pid, kPainter.c_str(), &actions, nullptr, argv, environ);
+  posix_spawn_file_actions_destroy(&actions);
+  ASSERT_EQ(spawned, 0);
+  int status = -1;
+  EXPECT_TRUE(QTest::qWaitFor([&] { return waitpid(pid, &status, WNOHANG) == pid; }, 30000));
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+
+  ASSERT_TRUE(QTest::qWaitFor([] { return VLMain->DrawWindows().size() == 1; }, 10000))
+      << (Messages.Messages.empty() ? "" : Messages.Messages.front().Text);
+  EXPECT_EQ(VLMain->DrawWindows()[0]->Paper->Name, dir.Path(name));
+  EXPECT_EQ(VLMain->DrawWindows()[0]->Paper->Width(), 21);
+  EXPECT_TRUE(Messages.Messages.empty());
 }
 
 TEST_F(ShellHandOver, AMainWindowThatComesLateStillGetsTheFile) {
