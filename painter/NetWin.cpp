@@ -315,6 +315,7 @@ void TNetWindow::StartHosting() {
   NetState.Height = SpinEditNetHeight->value();
   NetState.MaxMembers = SpinEditMaxMember->value();
   NetState.LayersPerMember = SpinEditLayer->value();
+  socket->SetLayerOwners(NetState.LayersPerMember, NetState.MaxMembers);
 
   TDrawWindow* w = CreateSessionPaper(NetState.MaxMembers * NetState.LayersPerMember);
   if (!w) {
@@ -565,6 +566,7 @@ void TNetWindow::MemberStep1() {
   NetState.Height = height;
   NetState.MaxMembers = members;
   NetState.LayersPerMember = layers;
+  s->SetLayerOwners(layers, members);
   Status("<キャンバス情報取得>");
   Status("<レイヤ枚数: " + std::to_string(layers) + "[枚/人]>");
   NetState.Step = 2;

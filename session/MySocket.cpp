@@ -3,9 +3,13 @@
 #include <QAbstractSocket>
 #include <QTimer>
 
+#include <algorithm>
+
 namespace {
 
 constexpr qint64 kReadChunk = 64 * 1024;
+// Qt buffers no more than this of a connection that is not read, so TCP slows its sender.
+constexpr qint64 kSocketReadBuffer = 64 * 1024;
 // A connection closed gracefully is aborted if its peer has not taken the rest by then.
 constexpr int kFinishMs = 2000;
 
@@ -37,6 +41,7 @@ void TMySocket::ForgetSocket(QTcpSocket* s) {
 void TMySocket::CloseSocket() {
   for (auto& [id, s] : conns_) ForgetSocket(s);
   conns_.clear();
+  paused_.clear();
   if (Server) {
     Server->disconnect();
     Server->close();
@@ -81,6 +86,7 @@ bool TMySocket::StartClient(const std::string& address, int port, const std::str
     return false;
   }
   auto* client = new QTcpSocket(Owner);
+  client->setReadBufferSize(kSocketReadBuffer);
   Client = client;
   QObject::connect(client, &QTcpSocket::readyRead, client, [this] { ClientRead(); });
   QObject::connect(client, &QTcpSocket::connected, client, [this] {
@@ -115,6 +121,7 @@ void TMySocket::ServerClientConnect() {
     }
     if (!ConnSocket(id)) continue;  // dropped or closed while it was taken up
     s->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    s->setReadBufferSize(kSocketReadBuffer);
     QObject::connect(s, &QTcpSocket::readyRead, s, [this, id] { ServerClientRead(id); });
     QObject::connect(s, &QTcpSocket::disconnected, s, [this, id] { ServerClientDisconnect(id); });
     QObject::connect(s, &QTcpSocket::errorOccurred, s,
@@ -124,10 +131,15 @@ void TMySocket::ServerClientConnect() {
   }
 }
 
-void TMySocket::ServerClientRead(int32_t conn) {
+void TMySocket::ServerClientRead(int32_t conn, bool all) {
   char buf[kReadChunk];
   while (QTcpSocket* s = ConnSocket(conn)) {
-    const qint64 n = s->read(buf, sizeof buf);
+    const qint64 room = all ? qint64{kReadChunk} : std::min<qint64>(InputRoom(conn), kReadChunk);
+    if (room <= 0) {
+      if (s->bytesAvailable() > 0) paused_.insert(conn);
+      break;
+    }
+    const qint64 n = s->read(buf, room);
     if (n <= 0) break;
     ConnectionData(conn, reinterpret_cast<const uint8_t*>(buf), static_cast<int32_t>(n));
   }
@@ -136,7 +148,7 @@ void TMySocket::ServerClientRead(int32_t conn) {
 void TMySocket::ServerClientDisconnect(int32_t conn) {
   QTcpSocket* s = ConnSocket(conn);
   if (!s) return;
-  ServerClientRead(conn);  // what it sent before it went still counts
+  ServerClientRead(conn, true);  // what it sent before it went still counts
   s = ConnSocket(conn);
   if (!s) return;
   conns_.erase(conn);
@@ -152,16 +164,47 @@ void TMySocket::ClientConnect() {
 }
 
 void TMySocket::ClientDisconnect() {
-  ClientRead();
+  ClientRead(true);
   HostClosed();
 }
 
-void TMySocket::ClientRead() {
+void TMySocket::ClientRead(bool all) {
   char buf[kReadChunk];
   while (Client) {
-    const qint64 n = Client->read(buf, sizeof buf);
+    const qint64 room = all ? qint64{kReadChunk} : std::min<qint64>(InputRoom(0), kReadChunk);
+    if (room <= 0) {
+      if (Client->bytesAvailable() > 0) paused_.insert(0);
+      break;
+    }
+    const qint64 n = Client->read(buf, room);
     if (n <= 0) break;
     HostData(reinterpret_cast<const uint8_t*>(buf), static_cast<int32_t>(n));
+  }
+}
+
+// ---------------------------------------------------------------- read pausing
+
+void TMySocket::InputRoomChanged() {
+  if (resumeQueued_) return;
+  const bool any = std::any_of(paused_.begin(), paused_.end(), [this](int32_t c) { return InputRoom(c) > 0; });
+  if (!any) return;
+  // Read from the event loop, not inside the caller (an update step or a flush).
+  resumeQueued_ = true;
+  QTimer::singleShot(0, &wake_, [this] {
+    resumeQueued_ = false;
+    ResumeReads();
+  });
+}
+
+void TMySocket::ResumeReads() {
+  const std::set<int32_t> paused = std::move(paused_);
+  paused_.clear();
+  for (int32_t conn : paused) {
+    if (conn == 0) {
+      ClientRead();
+    } else {
+      ServerClientRead(conn);
+    }
   }
 }
 

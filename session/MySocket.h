@@ -11,6 +11,7 @@
 #include <QTcpSocket>
 
 #include <cstdint>
+#include <set>
 #include <string>
 #include <unordered_map>
 
@@ -47,11 +48,12 @@ class TMySocket final : private TSessionLink, public TSessionCore {
   // Host.
   void ServerClientConnect();
   void ServerClientDisconnect(int32_t conn);
-  void ServerClientRead(int32_t conn);
+  // Reads what the session has room for (everything when `all`: the connection is closing).
+  void ServerClientRead(int32_t conn, bool all = false);
   // Member.
   void ClientConnect();
   void ClientDisconnect();
-  void ClientRead();
+  void ClientRead(bool all = false);
   // Both.
   void SocketError(int32_t conn, QAbstractSocket::SocketError error);
 
@@ -62,8 +64,13 @@ class TMySocket final : private TSessionLink, public TSessionCore {
   int64_t Unsent(int32_t conn) override;
   void Drop(int32_t conn) override;
   void Finish(int32_t conn) override;
+  void InputRoomChanged() override;
+  void ResumeReads();
 
   std::unordered_map<int32_t, QPointer<QTcpSocket>> conns_;
   int32_t nextConn_ = 1;
   bool clientConnected_ = false;
+  std::set<int32_t> paused_;  // connections left unread for want of room (0: the host's)
+  bool resumeQueued_ = false;
+  QObject wake_;  // context of the queued resume; goes with this object
 };

@@ -48,6 +48,7 @@ void TSessionCore::Notify(const std::function<void()>& f) {
 }
 
 void TSessionCore::ResetBuffers() {
+  owners_ = TLayerOwners{};
   OutBuf.Clear();
   InBuf.Clear();
   memberSendOff_ = 0;
@@ -65,6 +66,7 @@ void TSessionCore::ResetBuffers() {
     s.CloseAt = -1;
     s.OutCut.Reset();
     s.HeldFrom = 0;
+    s.Owner.Reset();
   }
 }
 
@@ -115,6 +117,11 @@ void TSessionCore::BeginClient(const std::string& user, const std::string& passw
 
 int32_t TSessionCore::Send(int32_t kind, int32_t dest, const void* data, int32_t length) {
   const int32_t len = data ? std::clamp(length, 0, kMaxPayload) : 0;
+  // Drawing data wait in their recorder while the ones they are for are behind.
+  if (kind == mkData && dest == mdAll &&
+      (IsServer ? MostOwedFrom(OwnId) >= kMaxRelayQueue : OutBuf.Remaining() >= kMaxOwnQueue)) {
+    return 0;
+  }
   if (IsServer && kind == mkData && dest == mdAll) {
     QueueStream(OwnId, static_cast<const uint8_t*>(data), len);
   } else {
@@ -128,6 +135,32 @@ void TSessionCore::QueueFrame(const SessionMessage& m, const uint8_t* payload) {
   EncodeHeader(m, header);
   OutBuf.WriteBuffer(header, kFrameHeaderSize);
   if (m.Len > 0) OutBuf.WriteBuffer(payload, m.Len);
+  if (!IsServer || !ValidSlot(m.Sender)) return;
+  for (int32_t t = 1; t < kMemberSlots; ++t) {
+    if (Slots[t].Used && (m.Dest == mdAll || m.Dest == t) && m.Sender != t) {
+      Slots[t].OwedFrom[m.Sender] += kFrameHeaderSize + m.Len;
+    }
+  }
+}
+
+int64_t TSessionCore::MostOwedFrom(int32_t sender) const {
+  int64_t most = 0;
+  for (int32_t t = 1; t < kMemberSlots; ++t) {
+    if (Slots[t].Used) most = std::max(most, Slots[t].OwedFrom[sender]);
+  }
+  return most;
+}
+
+int32_t TSessionCore::InputRoom(int32_t conn) const {
+  int64_t room = 0;
+  if (!IsServer) {
+    room = kMaxUnplayedInput;
+    for (const MemberSlot& s : Slots) room = std::min<int64_t>(room, kMaxUnplayedInput - s.RecvBuf.Remaining());
+  } else if (const std::shared_ptr<TConn> c = FindConn(conn)) {
+    room = std::min<int64_t>(kMaxUnplayedInput - Slots[c->Slot].RecvBuf.Remaining(),
+                             kMaxRelayQueue - MostOwedFrom(c->Slot));
+  }
+  return static_cast<int32_t>(std::clamp<int64_t>(room, 0, INT32_MAX));
 }
 
 void TSessionCore::QueueStream(int32_t sender, const uint8_t* p, int32_t len) {
@@ -178,6 +211,7 @@ bool TSessionCore::ReadMemberData(int32_t slot, void* dst, int32_t length) {
   TMyMemory& buf = Slots[slot].RecvBuf;
   if (!buf.ReadBuffer(dst, length)) return false;
   CompactIfWorth(buf);
+  if (link_ && length > 0) link_->InputRoomChanged();
   return true;
 }
 
@@ -279,6 +313,8 @@ bool TSessionCore::AcceptConnection(int32_t conn, const std::string& address) {
   m.CloseAt = -1;
   m.OutCut.Reset();
   m.HeldFrom = 0;
+  std::fill(std::begin(m.OwedFrom), std::end(m.OwedFrom), 0);
+  m.LastTaken = now;
   // Whoever is in the middle of an event reaches the newcomer only from its next one.
   for (int32_t s = 0; s < kMemberSlots; ++s) {
     MemberSlot& o = Slots[s];
@@ -319,6 +355,7 @@ void TSessionCore::Leave(int32_t conn) {
   m.Conn = 0;
   m.Admitted = false;
   m.CloseAt = -1;
+  std::fill(std::begin(m.OwedFrom), std::end(m.OwedFrom), 0);
   for (MemberSlot& o : Slots) o.HeldFrom &= ~(1u << slot);
   CutToWholeEvents(slot);  // its whole events stay for the session layer
   for (int32_t s = 1; s < kMemberSlots; ++s) {
@@ -379,12 +416,19 @@ void TSessionCore::HandleHostFrame(int32_t slot, const SessionMessage& m,
                      m.Dest != slot;
   switch (m.Kind) {
     case mkData: {
-      if (relay && m.Dest == mdAll) {
-        QueueStream(slot, payload, m.Len);
-      } else if (relay) {
-        QueueFrame(m, payload);
+      int32_t len = 0;
+      const uint8_t* kept = Owned(slot, payload, m.Len, len);
+      if (len == 0) break;
+      // Bytes held back from an earlier frame can make this one longer than a frame takes.
+      for (int32_t at = 0; relay && at < len; at += kMaxPayload) {
+        const int32_t n = std::min(kMaxPayload, len - at);
+        if (m.Dest == mdAll) {
+          QueueStream(slot, kept + at, n);
+        } else {
+          QueueFrame(SessionMessage{mkData, slot, m.Dest, n}, kept + at);
+        }
       }
-      AppendMemberData(slot, payload, m.Len);
+      AppendMemberData(slot, kept, len);
       break;
     }
     case mkLogin: {
@@ -408,10 +452,7 @@ void TSessionCore::HandleHostFrame(int32_t slot, const SessionMessage& m,
         const size_t cut = WireTextCut(payload, textLen, kMaxChatBytes);
         SessionMessage r = m;
         r.Len = static_cast<int32_t>(cut);
-        uint8_t header[kFrameHeaderSize];
-        EncodeHeader(r, header);
-        OutBuf.WriteBuffer(header, kFrameHeaderSize);
-        if (cut > 0) OutBuf.WriteBuffer(payload, r.Len);
+        QueueFrame(r, payload);
       }
       TakeChat(slot, payload, m.Len);
       break;
@@ -455,9 +496,12 @@ void TSessionCore::HandleMemberFrame(const SessionMessage& m, const uint8_t* pay
   if (!ValidSlot(m.Sender)) return;
   const bool fromHost = m.Sender == 0;
   switch (m.Kind) {
-    case mkData:
-      AppendMemberData(m.Sender, payload, m.Len);
+    case mkData: {
+      int32_t len = 0;
+      const uint8_t* kept = Owned(m.Sender, payload, m.Len, len);
+      AppendMemberData(m.Sender, kept, len);
       break;
+    }
     case mkAssignId: {
       if (!fromHost || m.Len != 4) return;
       const int32_t slot = GetInt32LE(payload);
@@ -510,8 +554,37 @@ void TSessionCore::AppendMemberData(int32_t slot, const uint8_t* p, int32_t n) {
   s.Cut.Feed(p, static_cast<size_t>(n));
 }
 
+const uint8_t* TSessionCore::Owned(int32_t slot, const uint8_t* p, int32_t n, int32_t& kept) {
+  if (!owners_.Known()) {
+    kept = n;
+    return p;
+  }
+  owned_.clear();
+  Slots[slot].Owner.Feed(p, static_cast<size_t>(n), slot, owners_, owned_);
+  kept = static_cast<int32_t>(owned_.size());
+  return owned_.data();
+}
+
+void TSessionCore::SetLayerOwners(int32_t layersPerMember, int32_t members) {
+  owners_ = TLayerOwners{layersPerMember, members};
+  if (!owners_.Known()) return;
+  // What came before is sorted now; each slot's unread data start on an event.
+  for (int32_t slot = 0; slot < kMemberSlots; ++slot) {
+    MemberSlot& s = Slots[slot];
+    const std::vector<uint8_t> unread(s.RecvBuf.ReadPointer(),
+                                      s.RecvBuf.ReadPointer() + s.RecvBuf.Remaining());
+    s.RecvBuf.Clear();
+    s.Cut.Reset();
+    s.Owner.Reset();
+    int32_t len = 0;
+    const uint8_t* kept = Owned(slot, unread.data(), static_cast<int32_t>(unread.size()), len);
+    AppendMemberData(slot, kept, len);
+  }
+}
+
 void TSessionCore::CutToWholeEvents(int32_t slot) {
   MemberSlot& s = Slots[slot];
+  s.Owner.Reset();
   TMyMemory& buf = s.RecvBuf;
   const uint64_t half = s.Cut.Fed() - s.Cut.WholeEnd();  // bytes of an unfinished event
   const uint64_t unread = static_cast<uint64_t>(buf.Remaining());
@@ -547,6 +620,7 @@ void TSessionCore::Flush() {
   } else {
     FlushMember();
   }
+  if (link_) link_->InputRoomChanged();
 }
 
 void TSessionCore::FlushMember() {
@@ -569,9 +643,18 @@ void TSessionCore::FlushMember() {
 }
 
 void TSessionCore::FlushHost() {
+  const uint32_t now = timeGetTime();
   for (int32_t s = 1; s < kMemberSlots; ++s) {
     MemberSlot& m = Slots[s];
     if (!m.Used) continue;
+    const bool owed =
+        std::any_of(std::begin(m.OwedFrom), std::end(m.OwedFrom), [](int64_t n) { return n != 0; });
+    if (!owed || !link_ || link_->Unsent(m.Conn) < kMaxUnsentBytes) {
+      m.LastTaken = now;
+    } else if (ElapsedMoreThan(now, m.LastTaken, kStallMs)) {
+      DropConnection(m.Conn);  // it holds the senders up and has taken nothing for long
+      continue;
+    }
     if (m.CloseAt >= 0 && m.SendPos >= m.CloseAt && m.SendOff == 0) {
       // Everything it was owed is written: a graceful close, taken up as a leave.
       const int32_t conn = m.Conn;
@@ -597,6 +680,7 @@ void TSessionCore::FlushHost() {
       if (m.SendOff == size) {
         m.SendPos += size;
         m.SendOff = 0;
+        if (ValidSlot(f.Sender)) m.OwedFrom[f.Sender] -= size;
       }
     } else {
       m.SendPos += size;

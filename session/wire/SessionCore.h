@@ -14,6 +14,7 @@
 
 #include "engine/MyStream.h"
 #include "session/wire/EventCut.h"
+#include "session/wire/OwnerFilter.h"
 #include "session/wire/SessionFrame.h"
 
 // Status.
@@ -32,6 +33,13 @@ constexpr uint32_t kKeepAliveMs = 30000;
 constexpr int64_t kMaxUnsentBytes = 256 * 1024;
 // A member this far behind the host's outgoing frames is dropped (a leave).
 constexpr int32_t kMaxMemberLag = 8 * 1024 * 1024;
+// What one member can make the session hold. Past a bound its connection is not read (TCP
+// then slows the sender) and its own drawing data wait in its recorder.
+constexpr int32_t kMaxUnplayedInput = 1024 * 1024;  // a slot's received data not yet taken
+constexpr int64_t kMaxRelayQueue = 256 * 1024;      // one sender's frames queued for one member
+constexpr int32_t kMaxOwnQueue = 256 * 1024;        // a member's own frames not yet sent
+// A member owed frames whose connection has had no room for this long is cut off (a leave).
+constexpr uint32_t kStallMs = 10000;
 
 // What the session needs of its connections.
 class TSessionLink {
@@ -46,6 +54,8 @@ class TSessionLink {
   virtual void Drop(int32_t conn) = 0;
   // Like Drop, but the bytes the connection took are still delivered before it closes.
   virtual void Finish(int32_t conn) { Drop(conn); }
+  // Room to read may have come back (see TSessionCore::InputRoom).
+  virtual void InputRoomChanged() {}
 
  protected:
   ~TSessionLink() = default;
@@ -71,6 +81,9 @@ struct MemberSlot {
   int32_t CloseAt = -1;   // host: its connection closes once SendPos reaches this
   TEventCut OutCut;       // host: where the events end in this sender's data to all
   uint32_t HeldFrom = 0;  // host: slots that get this sender's data from its next event start
+  TOwnerFilter Owner;     // which of this sender's events reach RecvBuf (and the relay)
+  int64_t OwedFrom[kMemberSlots] = {};  // host: bytes of each sender's frames queued for it
+  uint32_t LastTaken = 0;  // host: when its connection last had room or was owed nothing
 };
 
 class TSessionCore {
@@ -121,6 +134,12 @@ class TSessionCore {
   void CloseMemberAfterFlush(int32_t slot);
   // Host: closes the slot's connection now, taken up as a leave.
   void DropMember(int32_t slot);
+  // The session's layers per member and members. From then on a member's events that act on
+  // a layer it does not own are dropped as they arrive: the host neither keeps nor relays
+  // them, a member does not keep them. A member calls it once the join reply is read: the
+  // data not yet read are sorted then.
+  void SetLayerOwners(int32_t layersPerMember, int32_t members);
+  const TLayerOwners& LayerOwners() const { return owners_; }
 
   // --- What the socket layer calls. ---
 
@@ -136,6 +155,10 @@ class TSessionCore {
   void ConnectionClosed(int32_t conn);
   // Host: bytes that arrived on a connection.
   void ConnectionData(int32_t conn, const uint8_t* p, int32_t n);
+  // How many bytes may be read now from a connection (0 for the host's, on a member): none
+  // while its sender's data not yet taken, or its frames queued for another member, are at
+  // their bound. What is not read waits in the socket.
+  int32_t InputRoom(int32_t conn) const;
   // Member: the connection to the host.
   void HostConnected() { Status = ssConnecting; }
   void HostClosed() { Status = ssDisconnected; }
@@ -194,9 +217,14 @@ class TSessionCore {
   void HandleHostFrame(int32_t slot, const SessionMessage& m, const uint8_t* payload);
   void HandleMemberFrame(const SessionMessage& m, const uint8_t* payload);
   void AppendMemberData(int32_t slot, const uint8_t* p, int32_t n);
+  // The bytes of a sender's data that its layers allow (all of them while the layers are
+  // not known); they stay valid until the next call.
+  const uint8_t* Owned(int32_t slot, const uint8_t* p, int32_t n, int32_t& kept);
   void TakeChat(int32_t slot, const uint8_t* p, int32_t n);
   // Keeps only the whole events of a slot's received data and starts its event cut anew.
   void CutToWholeEvents(int32_t slot);
+  // Host: the most bytes of one sender's frames that a member is owed.
+  int64_t MostOwedFrom(int32_t sender) const;
   void FlushHost();
   void FlushMember();
   void CompactOut();
@@ -204,6 +232,8 @@ class TSessionCore {
   static void AddCount(int32_t& counter, int64_t n);
 
   TSessionLink* link_;
+  TLayerOwners owners_;
+  std::vector<uint8_t> owned_;
   std::vector<std::shared_ptr<TConn>> conns_;  // open member connections, in accept order
   int32_t memberSendOff_ = 0;  // member: bytes of the frame at OutBuf's read position sent
 };

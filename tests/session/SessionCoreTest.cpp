@@ -89,19 +89,29 @@ TEST_F(SessionCoreTest, NoFrameIsOfferedToAConnectionHoldingTooMuchUnsent) {
   EXPECT_EQ(link.Offers, offers + 1);
 }
 
-TEST_F(SessionCoreTest, AStalledMemberIsDroppedInsteadOfHoldingFramesForever) {
+TEST_F(SessionCoreTest, MembersThatTakeNothingHoldTheHostsDataBackThenAreCutOff) {
   Host({11, 12});
   link.UnsentBytes = kMaxUnsentBytes;  // neither takes anything
   std::vector<uint8_t> chunk(kMaxPayload, 1);
-  while (host.OutBuf.Size() <= kMaxMemberLag + kMaxFrameSize) {
-    host.SendData(mdAll, chunk.data(), kMaxPayload);
-  }
+  int frames = 0;
+  while (host.SendData(mdAll, chunk.data(), kMaxPayload) > 0) ++frames;
+  // The host's drawing waits in its recorder once a queue is at its bound.
+  EXPECT_EQ(frames, static_cast<int>((kMaxRelayQueue + kMaxFrameSize - 1) / kMaxFrameSize));
+  EXPECT_LT(host.OutBuf.Size(), kMaxRelayQueue + kSessionBufferSize);
+  const int32_t before = host.OutBuf.Size();
+  host.SendChat("still");  // control frames are never held back
+  EXPECT_GT(host.OutBuf.Size(), before);
+  plat::AdvanceFakeClock(kStallMs);
+  host.Flush();
+  EXPECT_TRUE(link.Dropped.empty());
+  plat::AdvanceFakeClock(1);
   host.Flush();
   EXPECT_EQ(link.Dropped, (std::vector<int32_t>{11, 12}));
   EXPECT_EQ(host.MemberCount, 1);
   EXPECT_EQ(host.LeavesPending, 2);
   host.Flush();
   EXPECT_LT(host.OutBuf.Size(), kSessionBufferSize);  // nobody is left to take them
+  EXPECT_EQ(host.SendData(mdAll, chunk.data(), kMaxPayload), kMaxPayload);
 }
 
 TEST_F(SessionCoreTest, OutgoingFramesEveryMemberTookAreDropped) {
