@@ -3,7 +3,9 @@
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
+#include <cstdio>
 #include <fcntl.h>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -61,11 +63,29 @@ bool DirExists(const std::string& path) {
   return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-bool MakeDirs(const std::string& path) {
+bool MakeDirs(const std::string& path, unsigned mode) {
   if (path.empty() || DirExists(path)) return !path.empty();
   auto slash = path.find_last_of('/');
-  if (slash != std::string::npos && slash > 0) MakeDirs(path.substr(0, slash));
-  return ::mkdir(path.c_str(), 0755) == 0 || DirExists(path);
+  if (slash != std::string::npos && slash > 0) MakeDirs(path.substr(0, slash), mode);
+  return ::mkdir(path.c_str(), static_cast<mode_t>(mode)) == 0 || DirExists(path);
+}
+
+static TEntryTrust TrustOf(const struct stat& st, unsigned kind) {
+  if ((st.st_mode & S_IFMT) != kind || st.st_uid != ::geteuid() || (st.st_mode & (S_IWGRP | S_IWOTH)) != 0)
+    return TEntryTrust::Foreign;
+  return TEntryTrust::Own;
+}
+
+TEntryTrust EntryTrust(const std::string& path, unsigned kind) {
+  struct stat st {};
+  if (::lstat(path.c_str(), &st) != 0) return errno == ENOENT ? TEntryTrust::Missing : TEntryTrust::Foreign;
+  return TrustOf(st, kind);
+}
+
+TEntryTrust OpenEntryTrust(int fd, unsigned kind) {
+  struct stat st {};
+  if (fd < 0 || ::fstat(fd, &st) != 0) return TEntryTrust::Missing;
+  return TrustOf(st, kind);
 }
 
 bool ReadWholeFile(const std::string& path, std::vector<uint8_t>& out) {
@@ -134,7 +154,32 @@ static std::string EnvOr(const char* name, const std::string& fallback) {
   return (v && *v) ? std::string(v) : fallback;
 }
 
-static std::string Home() { return EnvOr("HOME", "/tmp"); }
+static std::string Home() {
+  if (const char* h = std::getenv("HOME"); h && *h) return h;
+  const passwd* pw = ::getpwuid(::geteuid());
+  return pw && pw->pw_dir && *pw->pw_dir ? pw->pw_dir : "/tmp";
+}
+
+// A folder of this user's that nobody else may write to; created 0700 when missing. A link
+// in its place is refused: whoever made it could point it anywhere.
+static bool PrivateDir(std::string& d) {
+  while (d.size() > 1 && d.back() == '/') d.pop_back();
+  if (d.empty() || d[0] != '/') return false;
+  if (EntryTrust(d, S_IFDIR) == TEntryTrust::Missing) {
+    const auto slash = d.find_last_of('/');
+    if (slash > 0) MakeDirs(d.substr(0, slash), 0700);
+    ::mkdir(d.c_str(), 0700);
+  }
+  return EntryTrust(d, S_IFDIR) == TEntryTrust::Own;
+}
+
+// Said once per folder, not at every lookup.
+static void Refused(const std::string& d) {
+  static std::string told;
+  if (told == d) return;
+  told = d;
+  std::fprintf(stderr, "vellora: %s is not a private folder of this user's; it is not used\n", d.c_str());
+}
 
 std::string DataDir() {
   std::string d = EnvOr("XDG_DATA_HOME", Home() + "/.local/share") + "/vellora";
@@ -143,9 +188,24 @@ std::string DataDir() {
 }
 
 std::string RuntimeDir() {
-  std::string d = EnvOr("XDG_RUNTIME_DIR", "/tmp/vellora-" + std::to_string(::getuid()));
-  MakeDirs(d);
-  return d;
+  if (const char* x = std::getenv("XDG_RUNTIME_DIR"); x && *x) {
+    std::string d = x;
+    if (PrivateDir(d)) return d;
+    Refused(d);
+  }
+  std::string cache = EnvOr("XDG_CACHE_HOME", "");
+  if (cache.empty() || cache[0] != '/') cache = Home() + "/.cache";
+  std::string d = cache + "/vellora/run";
+  if (PrivateDir(d)) return d;
+  Refused(d);
+  return {};
+}
+
+std::string ShortRuntimeDir() {
+  std::string d = "/tmp/vellora-" + std::to_string(::geteuid());
+  if (PrivateDir(d)) return d;
+  Refused(d);
+  return {};
 }
 
 std::string ProgramDir() {

@@ -15,7 +15,14 @@ bool FileClose(int fd);
 int64_t FileSizeOf(const std::string& path);  // -1 when missing or not a regular file
 bool FileExists(const std::string& path);     // a regular file
 bool DirExists(const std::string& path);
-bool MakeDirs(const std::string& path);
+bool MakeDirs(const std::string& path, unsigned mode = 0755);  // missing folders get `mode`
+
+// What stands at a path, as lstat sees it (a link is never followed). Own: an entry of the
+// kind asked for (S_IFDIR, S_IFREG, S_IFSOCK) that belongs to this user and that nobody else
+// may write to; Foreign: anything else, which must not be trusted.
+enum class TEntryTrust { Missing, Own, Foreign };
+TEntryTrust EntryTrust(const std::string& path, unsigned kind);
+TEntryTrust OpenEntryTrust(int fd, unsigned kind);  // the same for an open file
 
 // Whole-file helpers.
 bool ReadWholeFile(const std::string& path, std::vector<uint8_t>& out);
@@ -44,9 +51,17 @@ class TAtomicFile {
 };
 
 // Per-user folders. Data: $XDG_DATA_HOME/vellora (default ~/.local/share/vellora), created on
-// demand. Runtime: $XDG_RUNTIME_DIR, else /tmp/vellora-<uid>.
+// demand.
 std::string DataDir();
+// Runtime (instance locks, window sockets): $XDG_RUNTIME_DIR when it is a folder of this
+// user's that nobody else may write to (created 0700 when missing); otherwise a private
+// folder under the user's cache folder, $XDG_CACHE_HOME/vellora/run (default
+// ~/.cache/vellora/run), created 0700. Empty when neither can be trusted: nothing is then
+// shared with other instances.
 std::string RuntimeDir();
+// A short private folder for socket addresses that do not fit under the runtime folder:
+// /tmp/vellora-<uid> when it is this user's own (created 0700), else empty.
+std::string ShortRuntimeDir();
 // Folder of the running executable with a trailing '/'.
 std::string ProgramDir();
 

@@ -1,11 +1,19 @@
 #include "platform/core/Settings.h"
 
-#include <cstdlib>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <cctype>
+#include <cstdlib>
 #include <cstring>
+#include <ctime>
+#include <set>
 #include <sstream>
 
 #include "platform/core/Files.h"
+#include "platform/core/MessageBox.h"
 
 namespace plat {
 namespace {
@@ -92,11 +100,9 @@ using Values = std::map<std::string, std::pair<std::string, TRegValue>>;
 using Keys = std::map<std::string, std::pair<std::string, Values>>;
 
 // Format: "[path]" lines open a key; "name<TAB>type<TAB>value" lines hold values.
-void Load(const std::string& file, Keys& keys) {
+void Parse(const std::string& text, Keys& keys) {
   keys.clear();
-  std::vector<uint8_t> bytes;
-  if (!ReadWholeFile(file, bytes)) return;
-  std::istringstream in(std::string(bytes.begin(), bytes.end()));
+  std::istringstream in(text);
   std::string line;
   Values* cur = nullptr;
   while (std::getline(in, line)) {
@@ -134,7 +140,7 @@ void Load(const std::string& file, Keys& keys) {
   }
 }
 
-bool Save(const std::string& file, const Keys& keys) {
+std::string Serialise(const Keys& keys) {
   std::ostringstream out;
   static const char* hex = "0123456789abcdef";
   for (const auto& [lp, key] : keys) {
@@ -153,9 +159,30 @@ bool Save(const std::string& file, const Keys& keys) {
       out << '\n';
     }
   }
-  MakeDirs(SettingsDir());
-  std::string s = out.str();
-  return WriteFileAtomic(file, s.data(), s.size());
+  return out.str();
+}
+
+int64_t Nanoseconds(const timespec& t) { return int64_t(t.tv_sec) * 1000000000 + t.tv_nsec; }
+
+// A change within this long of a read may not show in the file's times (their granularity
+// is coarse on some file systems): such a file is read again at the next access.
+constexpr int64_t kTimeGrainNs = 2000000000;
+
+bool Settled(const struct stat& st) {
+  timespec now {};
+  clock_gettime(CLOCK_REALTIME, &now);
+  const int64_t last = std::max(Nanoseconds(st.st_mtim), Nanoseconds(st.st_ctim));
+  return Nanoseconds(now) - last > kTimeGrainNs;
+}
+
+// Told once per file and run: the refusal holds for every later access too.
+void TellRefused(const std::string& file) {
+  static std::set<std::string> told;
+  if (!told.insert(file).second) return;
+  MessageBox("The settings file \"" + file + "\" is not a regular file of at most " +
+                 std::to_string(kMaxSettingsFile >> 20) +
+                 " MB, so it was not read. The program goes on with its default settings and leaves that file as it is.",
+             "", MB_OK | MB_ICONWARNING);
 }
 
 }  // namespace
@@ -167,12 +194,62 @@ std::string SettingsDir() {
   return std::string(h && *h ? h : "/tmp") + "/.config/vellora";
 }
 
+bool TRegistry::Refresh(const std::string& file) const {
+  struct stat st {};
+  TFileStamp now;
+  if (::stat(file.c_str(), &st) == 0)
+    now = {uint64_t(st.st_dev), uint64_t(st.st_ino), int64_t(st.st_size), Nanoseconds(st.st_mtim),
+           Nanoseconds(st.st_ctim)};
+  if (file == keysFile_ && sure_ && now == stamp_) return usable_;
+  keys_.clear();
+  keysFile_ = file;
+  stamp_ = now;
+  sure_ = true;
+  usable_ = true;
+  // Never blocks: a pipe or a device in the file's place is refused, not waited on.
+  const int fd = ::open(file.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) {
+    usable_ = errno == ENOENT;  // no file yet: no values
+  } else {
+    std::string text;
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size <= kMaxSettingsFile) {
+      stamp_ = {uint64_t(st.st_dev), uint64_t(st.st_ino), int64_t(st.st_size), Nanoseconds(st.st_mtim),
+                Nanoseconds(st.st_ctim)};
+      sure_ = Settled(st);
+      // One byte more than allowed shows a file that grew since.
+      text.resize(static_cast<size_t>(st.st_size) + 1);
+      const int64_t got = FileRead(fd, text.data(), static_cast<int64_t>(text.size()));
+      usable_ = got >= 0 && got <= kMaxSettingsFile;
+      text.resize(usable_ ? static_cast<size_t>(got) : 0);
+    } else {
+      usable_ = false;
+    }
+    ::close(fd);
+    if (usable_) Parse(text, keys_);
+  }
+  if (!usable_) TellRefused(file);
+  return usable_;
+}
+
+bool TRegistry::Save(const std::string& file) const {
+  const std::string text = Serialise(keys_);
+  bool ok = static_cast<int64_t>(text.size()) <= kMaxSettingsFile;  // what would be refused is never written
+  if (ok) {
+    MakeDirs(SettingsDir());
+    ok = WriteFileAtomic(file, text.data(), text.size());
+  }
+  // What the file holds now is read again at the next access.
+  keysFile_.clear();
+  if (ok) Refresh(file);
+  return ok;
+}
+
 bool TRegistry::OpenKey(const std::string& path, bool canCreate) {
   CloseKey();
   std::string p = NormalisePath(path);
   if (p.empty()) return false;
-  file_ = FileFor(p);
-  Load(file_, keys_);
+  const std::string file = FileFor(p);
+  if (!Refresh(file)) return false;
   auto it = keys_.find(Lower(p));
   if (it == keys_.end()) {
     if (!canCreate) return false;
@@ -182,8 +259,9 @@ bool TRegistry::OpenKey(const std::string& path, bool canCreate) {
       keys_.try_emplace(Lower(prefix), prefix, Values{});
       if (i == std::string::npos) break;
     }
-    if (!Save(file_, keys_)) return false;
+    if (!Save(file)) return false;
   }
+  file_ = file;
   path_ = p;
   open_ = true;
   return true;
@@ -192,39 +270,35 @@ bool TRegistry::OpenKey(const std::string& path, bool canCreate) {
 void TRegistry::CloseKey() {
   open_ = false;
   path_.clear();
+  file_.clear();
   keys_.clear();
+  keysFile_.clear();
 }
 
 bool TRegistry::KeyExists(const std::string& path) const {
   std::string p = NormalisePath(path);
-  Keys keys;
-  Load(FileFor(p), keys);
-  return keys.count(Lower(p)) > 0;
+  return Refresh(FileFor(p)) && keys_.count(Lower(p)) > 0;
 }
 
 bool TRegistry::DeleteKey(const std::string& path) {
   std::string p = Lower(NormalisePath(path));
   std::string file = FileFor(p);
-  Keys keys;
-  Load(file, keys);
+  if (!Refresh(file)) return false;
   bool any = false;
-  for (auto it = keys.begin(); it != keys.end();) {
+  for (auto it = keys_.begin(); it != keys_.end();) {
     if (it->first == p || it->first.rfind(p + "\\", 0) == 0) {
-      it = keys.erase(it);
+      it = keys_.erase(it);
       any = true;
     } else {
       ++it;
     }
   }
-  if (!any) return false;
-  if (open_ && file == file_) keys_ = keys;
-  return Save(file, keys);
+  return any && Save(file);
 }
 
 const TRegValue* TRegistry::Find(const std::string& name) const {
-  if (!open_) return nullptr;
   // Another accessor (or program) may have written the file since: read what stands now.
-  Load(file_, keys_);
+  if (!open_ || !Refresh(file_)) return nullptr;
   auto k = keys_.find(Lower(path_));
   if (k == keys_.end()) return nullptr;
   auto v = k->second.second.find(Lower(name));
@@ -232,23 +306,21 @@ const TRegValue* TRegistry::Find(const std::string& name) const {
 }
 
 bool TRegistry::Store(const std::string& name, TRegValue v) {
-  if (!open_) return false;
   // Only this value changes: what others wrote to the file meanwhile stays.
-  Load(file_, keys_);
+  if (!open_ || !Refresh(file_)) return false;
   auto& key = keys_[Lower(path_)];
   key.first = path_;
   key.second[Lower(name)] = {name, std::move(v)};
-  return Save(file_, keys_);
+  return Save(file_);
 }
 
 bool TRegistry::ValueExists(const std::string& name) const { return Find(name) != nullptr; }
 
 bool TRegistry::DeleteValue(const std::string& name) {
-  if (!open_) return false;
-  Load(file_, keys_);
+  if (!open_ || !Refresh(file_)) return false;
   auto k = keys_.find(Lower(path_));
   if (k == keys_.end() || k->second.second.erase(Lower(name)) == 0) return false;
-  return Save(file_, keys_);
+  return Save(file_);
 }
 
 std::optional<uint32_t> TRegistry::ReadDword(const std::string& name) const {

@@ -2,8 +2,12 @@
 // The per-user settings store that stands where the registry's HKEY_CURRENT_USER would.
 // Keys are backslash paths ("Software\\Brenmoor\\Vellora\\pen\\0"), compared without case.
 // Each maker key ("Software\\<maker>") is one text file in SettingsDir(), written atomically
-// on every change; every access reads the file again, so several accessors may stay open. Values are typed: DWORD, BINARY or string. The file may have been
-// edited by anyone: a malformed line is skipped, a value of another type reads as absent.
+// on every change. Every access sees what other accessors and processes wrote, so several
+// accessors may stay open: the file is read again whenever it changed (identity, size, times).
+// Values are typed: DWORD, BINARY or string. The file may have been edited by anyone: a
+// malformed line is skipped, a value of another type reads as absent. A file that is not a
+// regular file or is larger than kMaxSettingsFile is refused: the user is told once, reads
+// find nothing (the program runs on its defaults) and writes fail, leaving it as it is.
 #include <cstdint>
 #include <map>
 #include <optional>
@@ -14,6 +18,8 @@ namespace plat {
 
 // $VELLORA_SETTINGS_DIR, else $XDG_CONFIG_HOME/vellora, else ~/.config/vellora.
 std::string SettingsDir();
+
+constexpr int64_t kMaxSettingsFile = 1 << 20;
 
 enum class TRegType { Dword, Binary, String };
 
@@ -61,15 +67,29 @@ class TRegistry {
  private:
   using Values = std::map<std::string, std::pair<std::string, TRegValue>>;  // lower name -> (name, value)
   using Keys = std::map<std::string, std::pair<std::string, Values>>;      // lower path -> (path, values)
+  // What a file was read at: a writer that changes it changes one of these.
+  struct TFileStamp {
+    uint64_t Dev = 0, Ino = 0;
+    int64_t Size = -1, MtimeNs = 0, CtimeNs = 0;
+    bool operator==(const TFileStamp&) const = default;
+  };
+  // Brings keys_ in line with `file` as it stands now; false when the file is refused.
+  bool Refresh(const std::string& file) const;
+  bool Save(const std::string& file) const;
   const TRegValue* Find(const std::string& name) const;
   bool Store(const std::string& name, TRegValue v);
 
   bool open_ = false;
   std::string path_;
   std::string file_;
-  // The whole maker file as last read: every read and write reads the file again, so that
-  // accessors held open for long never write back values that others have changed since.
+  // The whole of one maker file as last read, so that accessors held open for long never
+  // write back values that others have changed since. `sure_` is false while the file's last
+  // change is too recent for a later change to show in its times.
   mutable Keys keys_;
+  mutable std::string keysFile_;
+  mutable TFileStamp stamp_;
+  mutable bool sure_ = false;
+  mutable bool usable_ = true;
 };
 
 }  // namespace plat

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -21,10 +22,28 @@ std::string SafeFileName(const std::string& name) {
   return out;
 }
 
+namespace {
+// The lock file is this user's own regular file. Whatever else stands in its place (a link,
+// a pipe, another user's file) was not made by an instance of ours and is replaced: the
+// runtime folder is this user's alone.
+int OpenLockFile(const std::string& path) {
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600);
+    if (fd >= 0 && OpenEntryTrust(fd, S_IFREG) == TEntryTrust::Own) return fd;
+    if (fd < 0 && errno == ENOENT) return -1;
+    if (fd >= 0) ::close(fd);
+    if (::unlink(path.c_str()) != 0 && errno != ENOENT) return -1;
+  }
+  return -1;
+}
+}  // namespace
+
 TNamedMutex::TNamedMutex(const std::string& name) {
-  path_ = RuntimeDir() + "/" + SafeFileName(name) + ".lock";
-  int fd = ::open(path_.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-  if (fd < 0) return;  // no runtime folder: run as the only instance rather than not at all
+  const std::string dir = RuntimeDir();
+  if (dir.empty()) return;  // no private runtime folder: run as the only instance rather than not at all
+  path_ = dir + "/" + SafeFileName(name) + ".lock";
+  int fd = OpenLockFile(path_);
+  if (fd < 0) return;
   int rc;
   do rc = ::flock(fd, LOCK_EX | LOCK_NB);
   while (rc != 0 && errno == EINTR);

@@ -2,6 +2,8 @@
 // The named mutex that marks the running instance of a program: a lock file in the per-user
 // runtime folder, named by the mutex's name and held with flock. The kernel drops the lock
 // when its holder ends in any way, so the lock of a crashed instance is simply taken over.
+// Only this user's own lock file counts: a link or another user's file in its place is
+// replaced, and without a private runtime folder there is no lock (the program runs alone).
 #include <string>
 
 namespace plat {

@@ -1,5 +1,6 @@
 #include "platform/qt/WindowMessages.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <QLocalServer>
@@ -27,21 +28,45 @@ uint64_t Fnv1a(const std::string& s) {
 }  // namespace
 
 std::string WindowClassAddress(const std::string& className) {
-  std::string path = RuntimeDir() + "/wnd-" + SafeFileName(className) + ".sock";
+  const std::string dir = RuntimeDir();
+  if (dir.empty()) return {};
+  std::string path = dir + "/wnd-" + SafeFileName(className) + ".sock";
   // A socket address holds little more than 100 bytes; a deep runtime folder gets a short
-  // stand-in that is still per user and per folder.
-  if (path.size() > 100)
-    path = "/tmp/vellora-" + std::to_string(::getuid()) + "-" + std::to_string(Fnv1a(path) % 1000000007ull) + ".sock";
+  // stand-in that is still private, per user and per folder.
+  if (path.size() > 100) {
+    const std::string shortDir = ShortRuntimeDir();
+    if (shortDir.empty()) return {};
+    path = shortDir + "/" + std::to_string(Fnv1a(path) % 1000000007ull) + ".sock";
+  }
   return path;
 }
+
+namespace {
+// Messages go only to a socket of this user's own: whatever else stands at the address was
+// put there by someone who should not get them. Empty when there is no such socket.
+QString TrustedAddress(const std::string& className) {
+  const std::string addr = WindowClassAddress(className);
+  if (addr.empty() || EntryTrust(addr, S_IFSOCK) != TEntryTrust::Own) return {};
+  return QString::fromStdString(addr);
+}
+
+bool ConnectToClass(QLocalSocket& s, const std::string& className, int timeoutMs) {
+  const QString addr = TrustedAddress(className);
+  if (addr.isEmpty()) return false;
+  s.connectToServer(addr);
+  return s.waitForConnected(timeoutMs);
+}
+}  // namespace
 
 TWindowClass::TWindowClass(const std::string& className, QWidget* window, THandler handler, QObject* parent)
     : QObject(parent), address_(WindowClassAddress(className)), window_(window), handler_(std::move(handler)) {
   server_ = new QLocalServer(this);
   server_->setSocketOptions(QLocalServer::UserAccessOption);
+  if (address_.empty()) return;
   const QString addr = QString::fromStdString(address_);
   // Only one window per class: a socket left by an instance that crashed, or by an older
-  // window of the class, is taken over.
+  // window of the class, is taken over, and so is anything that is not ours.
+  if (EntryTrust(address_, S_IFSOCK) == TEntryTrust::Foreign) ::unlink(address_.c_str());
   if (!server_->listen(addr)) {
     QLocalServer::removeServer(addr);
     server_->listen(addr);
@@ -111,8 +136,7 @@ int64_t TWindowClass::Dispatch(const TWindowMessage& m) {
 
 bool FindWindowClass(const std::string& className, int timeoutMs) {
   QLocalSocket s;
-  s.connectToServer(QString::fromStdString(WindowClassAddress(className)));
-  const bool found = s.waitForConnected(timeoutMs);
+  const bool found = ConnectToClass(s, className, timeoutMs);
   s.abort();
   return found;
 }
@@ -137,14 +161,15 @@ std::optional<int64_t> SendOn(QLocalSocket& s, const TWindowMessage& m, int time
 
 std::optional<int64_t> SendWindowMessage(const std::string& className, const TWindowMessage& m, int timeoutMs) {
   QLocalSocket s;
-  s.connectToServer(QString::fromStdString(WindowClassAddress(className)));
-  if (!s.waitForConnected(timeoutMs)) return std::nullopt;
+  if (!ConnectToClass(s, className, timeoutMs)) return std::nullopt;
   auto r = SendOn(s, m, timeoutMs);
   s.disconnectFromServer();
   return r;
 }
 
 void PostWindowMessage(const std::string& className, const TWindowMessage& m) {
+  const QString addr = TrustedAddress(className);
+  if (addr.isEmpty()) return;
   auto* s = new QLocalSocket;
   const QByteArray frame = QByteArray::fromStdString(EncodeWindowMessage(m));
   QObject::connect(s, &QLocalSocket::connected, s, [s, frame] { s->write(frame); });
@@ -154,13 +179,12 @@ void PostWindowMessage(const std::string& className, const TWindowMessage& m) {
   QObject::connect(s, &QLocalSocket::disconnected, s, &QObject::deleteLater);
   QObject::connect(s, &QLocalSocket::errorOccurred, s, [s] { s->deleteLater(); });
   QTimer::singleShot(kIdleConnectionMs, s, [s] { s->deleteLater(); });
-  s->connectToServer(QString::fromStdString(WindowClassAddress(className)));
+  s->connectToServer(addr);
 }
 
 bool HandOverToRunningInstance(const std::string& className, const std::optional<std::string>& argument) {
   QLocalSocket s;
-  s.connectToServer(QString::fromStdString(WindowClassAddress(className)));
-  if (!s.waitForConnected(2000)) return false;
+  if (!ConnectToClass(s, className, 2000)) return false;
   if (argument) {
     TWindowMessage copy{WM_COPYDATA, 0, 0, *argument};
     copy.Data.push_back('\0');

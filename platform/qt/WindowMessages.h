@@ -2,7 +2,7 @@
 // Messages to a window found by its class name, between processes of one user. A window
 // registers its class with TWindowClass, which listens on a per-user local socket named by
 // the class; a message to a class that nobody registered is dropped, as a posted message to
-// a missing window would be.
+// a missing window would be. Only sockets of this user's own, in a private folder, are used.
 #include <QObject>
 #include <QPointer>
 #include <cstdint>
@@ -25,7 +25,7 @@ constexpr uint64_t SC_RESTORE = 0xF120;
 // Ours: bring the window to the front (what SetForegroundWindow does from outside).
 constexpr uint32_t WM_BRINGTOFRONT = 0x8F01;
 
-// Where the window of a class listens.
+// Where the window of a class listens; empty when this user has no private folder for it.
 std::string WindowClassAddress(const std::string& className);
 
 class TWindowClass : public QObject {

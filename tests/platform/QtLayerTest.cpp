@@ -21,6 +21,7 @@
 #include <thread>
 
 #include "common/TempDir.h"
+#include "platform/OtherThread.h"
 #include "platform/core/KeyState.h"
 #include "platform/core/MessageBox.h"
 #include "platform/qt/BackBuffer.h"
@@ -343,17 +344,6 @@ TEST(WindowMessageFrames, RoundTripAndRejectOrWaitOnBadBytes) {
   EXPECT_EQ(DecodeWindowAnswer(ans.data(), ans.size(), r), int64_t(ans.size()));
   EXPECT_EQ(r, -42);
 }
-
-namespace {
-// Runs `f` on another thread while this one keeps the event loop going, as a second process
-// would talk to this one.
-template <class F>
-auto FromOtherThread(F f) {
-  auto fut = std::async(std::launch::async, f);
-  while (fut.wait_for(std::chrono::milliseconds(1)) != std::future_status::ready) QApplication::processEvents();
-  return fut.get();
-}
-}  // namespace
 
 TEST(WindowMessages, ReachTheWindowOfTheClassAndOnlyIt) {
   TTempRuntime rt;

@@ -1,11 +1,19 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <QTest>
+#include <algorithm>
 #include <cstdlib>
+#include <ctime>
+#include <fstream>
 #include <string>
 
 #include "common/TempDir.h"
 #include "platform/core/Clock.h"
 #include "platform/core/Files.h"
+#include "platform/core/MessageBox.h"
 #include "platform/core/Settings.h"
 
 using namespace plat;
@@ -129,4 +137,157 @@ TEST(Files, AtomicWriteLeavesOldFileWhenTargetFolderIsMissing) {
   ASSERT_TRUE(ReadWholeFile(p, bytes));
   EXPECT_EQ(std::string(bytes.begin(), bytes.end()), "old");
   EXPECT_EQ(FileSizeOf(env.Dir()), -1);  // a folder is not a file
+}
+
+namespace {
+
+const char* const kKey = "Software\\Brenmoor\\Vellora";
+
+std::string FileText(const std::string& path) {
+  std::vector<uint8_t> bytes;
+  return ReadWholeFile(path, bytes) ? std::string(bytes.begin(), bytes.end()) : std::string();
+}
+
+// Bytes this process has read through read() and its kin so far.
+int64_t BytesReadByThisProcess() {
+  std::ifstream io("/proc/self/io");
+  for (std::string field; io >> field;) {
+    int64_t n = 0;
+    io >> n;
+    if (field == "rchar:") return n;
+  }
+  return -1;
+}
+
+// Waits until the file's last change is old enough for its times to tell any later change.
+void LetSettle(const std::string& path) {
+  struct stat st {};
+  ASSERT_EQ(::stat(path.c_str(), &st), 0);
+  auto ns = [](const timespec& t) { return int64_t(t.tv_sec) * 1000000000 + t.tv_nsec; };
+  const int64_t changed = std::max(ns(st.st_mtim), ns(st.st_ctim));
+  ASSERT_TRUE(QTest::qWaitFor(
+      [&] {
+        timespec now {};
+        clock_gettime(CLOCK_REALTIME, &now);
+        return ns(now) > changed + 2100000000;
+      },
+      10000));
+}
+
+}  // namespace
+
+TEST(Settings, AFileThatIsNoRegularFileOrTooBigIsRefusedOnceAndLeftAsItIs) {
+  // What a careless reader would take for settings, repeated far beyond any real store.
+  std::string huge = "[Software\\Brenmoor\\Vellora]\n";
+  while (huge.size() < 20u << 20) huge += "GridWidth\tdword\t40\n";
+  struct Case {
+    const char* what;
+  } cases[] = {{"pipe"}, {"folder"}, {"20 MB file"}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::string what = c.what;
+    TTempSettings env;
+    const std::string file = env.Dir() + "/brenmoor.reg";
+    bool made = false;
+    if (what == "pipe") made = ::mkfifo(file.c_str(), 0600) == 0;
+    if (what == "folder") made = ::mkdir(file.c_str(), 0700) == 0;
+    if (what == "20 MB file") made = WriteFileAtomic(file, huge.data(), huge.size());
+    ASSERT_TRUE(made);
+    struct stat before {};
+    ASSERT_EQ(::stat(file.c_str(), &before), 0);
+    TMessageRecorder rec;
+    // A pipe nobody writes to must not hold up the reader.
+    TRegistry r;
+    EXPECT_FALSE(r.OpenKey(kKey, true));
+    EXPECT_FALSE(r.ReadInteger("GridWidth").has_value());
+    EXPECT_FALSE(r.WriteInteger("GridWidth", 25));
+    EXPECT_FALSE(r.KeyExists(kKey));
+    EXPECT_FALSE(r.DeleteKey(kKey));
+    TRegistry other;
+    EXPECT_FALSE(other.OpenKey("Software\\Brenmoor\\Roomvane\\vlConfig", true));
+    ASSERT_EQ(rec.Messages.size(), 1u);
+    EXPECT_NE(rec.Messages[0].Text.find(file), std::string::npos);
+    struct stat after {};
+    ASSERT_EQ(::stat(file.c_str(), &after), 0);
+    EXPECT_EQ(after.st_ino, before.st_ino);
+    EXPECT_EQ(after.st_mode, before.st_mode);
+    EXPECT_EQ(after.st_size, before.st_size);
+    if (what == "20 MB file") {
+      EXPECT_EQ(FileText(file), huge);
+    }
+  }
+}
+
+TEST(Settings, AnEmptyFileIsAStoreWithoutValuesAndAValueTooBigForTheStoreIsNotWritten) {
+  TTempSettings env;
+  const std::string file = env.Dir() + "/brenmoor.reg";
+  ASSERT_TRUE(WriteFileAtomic(file, "", 0));
+  TMessageRecorder rec;
+  TRegistry r;
+  EXPECT_FALSE(r.OpenKey(kKey, false));
+  ASSERT_TRUE(r.OpenKey(kKey, true));
+  EXPECT_FALSE(r.ReadInteger("GridWidth").has_value());
+  EXPECT_TRUE(r.WriteInteger("GridWidth", 40));
+  const std::string kept = FileText(file);
+  // A store that would be refused at the next start is never written.
+  EXPECT_FALSE(r.WriteString("Path", std::string(kMaxSettingsFile, 'x')));
+  EXPECT_EQ(FileText(file), kept);
+  EXPECT_FALSE(r.ValueExists("Path"));
+  EXPECT_TRUE(r.WriteString("Path", "/pictures/"));
+  TRegistry check;
+  ASSERT_TRUE(check.OpenKey(kKey, false));
+  EXPECT_EQ(check.ReadInteger("GridWidth"), 40);
+  EXPECT_EQ(check.ReadString("Path"), "/pictures/");
+  EXPECT_TRUE(rec.Messages.empty());
+}
+
+TEST(Settings, AnUnchangedFileIsNotReadAgainButEveryChangeIsSeen) {
+  TTempSettings env;
+  const std::string file = env.Dir() + "/brenmoor.reg";
+  std::string text = "[Software\\Brenmoor\\Vellora]\nGridWidth\tdword\t40\n";
+  for (int i = 0; i < 5000; ++i) text += "Filler" + std::to_string(i) + "\tstring\t" + std::string(40, 'f') + "\n";
+  ASSERT_TRUE(WriteFileAtomic(file, text.data(), text.size()));
+  const int64_t size = FileSizeOf(file);
+  ASSERT_GT(size, 200000);
+  LetSettle(file);
+  TRegistry held;
+  ASSERT_TRUE(held.OpenKey(kKey, false));
+  EXPECT_EQ(held.ReadInteger("GridWidth"), 40);
+  const int64_t readBefore = BytesReadByThisProcess();
+  for (int i = 0; i < 200; ++i) EXPECT_EQ(held.ReadInteger("GridWidth"), 40);
+  if (readBefore >= 0) {
+    EXPECT_LT(BytesReadByThisProcess() - readBefore, size);
+  }
+
+  // Another accessor replaces the file with one of the same size, at once.
+  {
+    TRegistry other;
+    ASSERT_TRUE(other.OpenKey(kKey, false));
+    ASSERT_TRUE(other.WriteInteger("GridWidth", 41));
+  }
+  EXPECT_EQ(FileSizeOf(file), size);
+  EXPECT_EQ(held.ReadInteger("GridWidth"), 41);
+
+  // Another program edits the file in place, same size, and puts its modification time back.
+  LetSettle(file);
+  EXPECT_EQ(held.ReadInteger("GridWidth"), 41);
+  struct stat st {};
+  ASSERT_EQ(::stat(file.c_str(), &st), 0);
+  text = FileText(file);
+  const size_t at = text.find("GridWidth\tdword\t41");
+  ASSERT_NE(at, std::string::npos);
+  {
+    std::fstream f(file, std::ios::in | std::ios::out | std::ios::binary);
+    f.seekp(static_cast<std::streamoff>(at + 17));
+    f.put('2');
+  }
+  const timespec times[2] = {st.st_atim, st.st_mtim};
+  ASSERT_EQ(::utimensat(AT_FDCWD, file.c_str(), times, 0), 0);
+  EXPECT_EQ(held.ReadInteger("GridWidth"), 42);
+  // And the held accessor writes over that, keeping everything else.
+  EXPECT_TRUE(held.WriteInteger("WinTop", 3));
+  TRegistry check;
+  ASSERT_TRUE(check.OpenKey(kKey, false));
+  EXPECT_EQ(check.ReadInteger("GridWidth"), 42);
+  EXPECT_EQ(check.ReadString("Filler4999"), std::string(40, 'f'));
 }
