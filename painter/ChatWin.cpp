@@ -30,6 +30,7 @@ TChatWindow::TChatWindow(QWidget* owner) : plat::TToolWindow(owner) {
   MemoMsg = MakeMemo(this, "MemoMsg");
   MemoMsg->setGeometry(0, 0, 200, 81);
   MemoMsg->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  MemoMsg->setMaximumBlockCount(kMaxMessageLines);  // also ends the undo history
   MemoList = MakeMemo(this, "MemoList");
   MemoList->setGeometry(202, 2, 100, 77);
   MemoList->setLineWrapMode(QPlainTextEdit::NoWrap);
@@ -77,7 +78,7 @@ void TChatWindow::resizeEvent(QResizeEvent* e) {
 
 bool TChatWindow::EditTextKeyDown(int vk) {
   if (vk != 13) return false;
-  const std::string text = EditText->text().toStdString();
+  const std::string text = OneLine(EditText->text()).toStdString();
   TMySocket* socket = NetState.Socket;
   if (!text.empty() && socket && socket->LoggedIn) {
     socket->SendChat(text);
@@ -99,10 +100,27 @@ bool TChatWindow::eventFilter(QObject* watched, QEvent* e) {
 void TChatWindow::keyPressEvent(QKeyEvent* e) { QWidget::keyPressEvent(e); }
 
 void TChatWindow::AddMessage(const std::string& line) {
-  MemoMsg->appendPlainText(QString::fromStdString(line));
+  MemoMsg->appendPlainText(OneLine(QString::fromStdString(line)));
   MemoMsg->verticalScrollBar()->setValue(MemoMsg->verticalScrollBar()->maximum());
 }
 
 void TChatWindow::AddMember(const std::string& line) {
-  MemoList->appendPlainText(QString::fromStdString(line));
+  MemoList->appendPlainText(OneLine(QString::fromStdString(line)));
+}
+
+QString OneLine(const QString& text) {
+  QString out;
+  out.reserve(text.size());
+  bool inBreak = false;
+  for (const QChar c : text) {
+    const QChar::Category k = c.category();
+    if (k == QChar::Other_Control || k == QChar::Separator_Line || k == QChar::Separator_Paragraph) {
+      if (!inBreak) out += u' ';
+      inBreak = true;
+    } else {
+      out += c;
+      inBreak = false;
+    }
+  }
+  return out;
 }

@@ -4,6 +4,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QString>
 #include <string>
 
 #include "platform/qt/ToolWindow.h"
@@ -27,13 +28,15 @@ class TChatWindow : public plat::TToolWindow {
   // the key was taken.
   bool EditTextKeyDown(int vk);
 
-  // One line at the end of the message list (UTF-8).
+  // One line at the end of the message list (UTF-8); whatever the text holds, it stays one
+  // line (see OneLine). The list keeps the newest kMaxMessageLines lines.
   void AddMessage(const std::string& line);
   void AddMember(const std::string& line);
 
   static constexpr int kMinClientWidth = 150;
   static constexpr int kMinClientHeight = 50;
   static constexpr int kMaxText = 200;
+  static constexpr int kMaxMessageLines = 1000;
 
  protected:
   void resizeEvent(QResizeEvent* e) override;
@@ -42,3 +45,7 @@ class TChatWindow : public plat::TToolWindow {
 };
 
 extern TChatWindow* ChatWindow;
+
+// A text as one line: every run of line breaks, paragraph separators and other control
+// characters becomes one space, so that a member's text can never show as lines of its own.
+QString OneLine(const QString& text);

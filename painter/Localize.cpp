@@ -58,6 +58,8 @@ std::string msgBrushEraser;
 std::string msgBrushNewBlur;
 std::string msgSaveFailed;
 std::string msgMagnificationTooLarge;
+std::string msgPortInUse;
+std::string msgPortNotOpened;
 
 namespace {
 
@@ -99,6 +101,8 @@ const TMessageRow kMessages[] = {
     {&msgBrushNewBlur, {"『新ぼかし』", " Flou       "}},
     {&msgSaveFailed, {"保存できませんでした！", "Impossible d'enregistrer le fichier !"}},
     {&msgMagnificationTooLarge, {"この倍率では用紙が大きすぎます！", "Papier trop grand pour ce grossissement !"}},
+    {&msgPortInUse, {"このポート番号は既に使われています。別のポート番号を選んでください。", "Ce port est déjà utilisé. Choisissez un autre port."}},
+    {&msgPortNotOpened, {"このポート番号では待機できません。別のポート番号を選んでください。", "Impossible d'attendre sur ce port. Choisissez un autre port."}},
 };
 
 // In the order they are applied: the main window's menus, the chat and network windows, the

@@ -55,6 +55,9 @@ extern std::string msgBrushNewBlur;
 // Failures the file commands report.
 extern std::string msgSaveFailed;
 extern std::string msgMagnificationTooLarge;
+// Failures of starting to host a session.
+extern std::string msgPortInUse;
+extern std::string msgPortNotOpened;
 
 // ---- Switching ------------------------------------------------------------------------------
 // 1 selects the second language, any other value Japanese.

@@ -14,6 +14,7 @@
 #include "engine/Paper.h"
 #include "painter/DrawWin.h"
 #include "painter/LayerWin.h"
+#include "painter/Localize.h"
 #include "painter/Main.h"
 #include "platform/core/Clock.h"
 #include "platform/core/MessageBox.h"
@@ -285,6 +286,13 @@ void TNetWindow::PlaceSessionPaper(TDrawWindow* w) {
 // ---------------------------------------------------------------- starting
 
 void TNetWindow::StartHosting() {
+  FreeSocket();
+  auto* socket = new TMySocket(this);
+  NetState.Socket = socket;
+  if (!socket->StartServer(SpinEditPort->value(), Text(EditServerUser), Text(EditServerPassword))) {
+    HostingFailed(socket->ListenError == QAbstractSocket::AddressInUseError);
+    return;
+  }
   if (ChatWindow) ChatWindow->MemoMsg->clear();
   Status("<サーバ待機>");
   Status("HOST: " + QHostInfo::localHostName().toStdString());
@@ -293,23 +301,14 @@ void TNetWindow::StartHosting() {
   NetState.Step = 0;
   NetState.Phase = npRunning;
   NetState.IsHost = 1;
-
-  FreeSocket();
-  auto* socket = new TMySocket(this);
-  NetState.Socket = socket;
-  if (!socket->StartServer(SpinEditPort->value(), Text(EditServerUser), Text(EditServerPassword))) {
-    // Told once this handler has returned, as the toolkit reports a socket error.
-    const std::string error = socket->LastError;
-    FreeSocket();
-    NetState.Phase = npIdle;
-    NetState.IsHost = 0;
-    SetLocked(false);
-    QTimer::singleShot(0, this, [error] { plat::MessageBox(error, "", unsigned{plat::MB_OK} | plat::MB_ICONERROR); });
-    return;
-  }
+  departures_.clear();
+  leavesNoted_ = 0;
   socket->AdmitOnAccept = false;  // a member is heard once its join is accepted
   socket->SetOnChat([this] { ChatArrived(); });
-  socket->SetOnChange([this] { MembersChanged(); });
+  socket->SetOnChange([this] {
+    NoteDeparture();
+    MembersChanged();
+  });
 
   NetState.Width = SpinEditNetWidth->value();
   NetState.Height = SpinEditNetHeight->value();
@@ -342,6 +341,26 @@ void TNetWindow::StartHosting() {
   MembersChanged();
 }
 
+void TNetWindow::HostingFailed(bool portInUse) {
+  FreeSocket();
+  NetState.Phase = npIdle;
+  NetState.IsHost = 0;
+  SetLocked(false);
+  const std::string text = (portInUse ? msgPortInUse : msgPortNotOpened) + "\n" + LabelPort->text().toStdString() +
+                           " " + std::to_string(SpinEditPort->value());
+  // Once the click (or the lobby's launch, which hides this window) has returned: this window
+  // comes back on its port, then the message.
+  QTimer::singleShot(0, this, [this, text] {
+    PageControlCS->setCurrentWidget(TabSheet3);
+    show();
+    raise();
+    activateWindow();
+    SpinEditPort->setFocus();
+    SpinEditPort->selectAll();
+    plat::MessageBox(text, "", unsigned{plat::MB_OK} | plat::MB_ICONERROR);
+  });
+}
+
 void TNetWindow::StartJoining() {
   NetState.SentTotal = 0;
   NetState.Step = 0;
@@ -362,6 +381,8 @@ void TNetWindow::StartJoining() {
 void TNetWindow::ResetSession() {
   if (ChatWindow) ChatWindow->MemoList->clear();
   FreeSocket();
+  departures_.clear();
+  leavesNoted_ = 0;
   NetState.Phase = npIdle;
   NetState.Step = 0;
   SetLocked(false);
@@ -377,6 +398,18 @@ void TNetWindow::ChatArrived() {
     if (!s->MemberUsed(slot)) continue;
     const std::string text = s->TakeChatText(slot);
     if (!text.empty()) Status("[" + s->MemberName(slot) + "] " + text);
+  }
+}
+
+void TNetWindow::NoteDeparture() {
+  TMySocket* s = NetState.Socket;
+  if (!s || !NetState.IsHost) return;
+  // Each leave notifies at once, so at most one is new here. A member that never logged in
+  // is named by its address: the slot still holds its former occupant's name.
+  while (leavesNoted_ < s->LeavesPending) {
+    const int32_t slot = s->LastLeftSlot;
+    departures_.push_back({s->MemberLoginArrived(slot) ? s->MemberName(slot) : s->MemberAddress(slot), s->MemberCount});
+    ++leavesNoted_;
   }
 }
 
@@ -417,11 +450,13 @@ void TNetWindow::HostTick() {
     s->AckJoin();
     if (s->MemberCount >= NetState.MaxMembers - 1) NotifyLobby(WM_NETMEMBERJOINED);
   }
-  if (s->LeavesPending != 0) {
-    Status("<" + s->MemberName(s->LastLeftSlot) + " が退室 : 現在" + std::to_string(s->MemberCount) + "人>");
+  for (const TDeparture& d : departures_) {
+    Status("<" + d.Name + " が退室 : 現在" + std::to_string(d.Count) + "人>");
     s->AckLeave();
     NotifyLobby(WM_NETMEMBERLEFT);
   }
+  departures_.clear();
+  leavesNoted_ = 0;
   if (NetState.Phase != npJoining) return;
   const int32_t slot = joinSlot_;
   if (!s->MemberUsed(slot)) {

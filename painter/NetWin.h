@@ -12,6 +12,7 @@
 #include <QTimer>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "painter/DrawWin.h"
 #include "platform/qt/ToolWindow.h"
@@ -61,6 +62,9 @@ class TNetWindow : public plat::TToolWindow {
   // Notifications of the connection object (they run inside socket events).
   void ChatArrived();
   void MembersChanged();
+  // Host: keeps the name of a member that has just left and the count after it, for the
+  // departure line of the next tick.
+  void NoteDeparture();
 
   // What the update loop tells this window: the traffic line shown as its caption, and that
   // a member lost its host (the connect button enabled again, the timer stopped).
@@ -81,6 +85,9 @@ class TNetWindow : public plat::TToolWindow {
   bool eventFilter(QObject* watched, QEvent* e) override;
 
  private:
+  // The host could not listen: the window unlocked and shown again on its port, with the
+  // reason told.
+  void HostingFailed(bool portInUse);
   void HostTick();
   void MemberTick();
   void HostStep1(int32_t slot);
@@ -95,7 +102,14 @@ class TNetWindow : public plat::TToolWindow {
   void SetLocked(bool locked);
   void FreeSocket();
 
+  struct TDeparture {
+    std::string Name;
+    int32_t Count = 0;  // members after the leave
+  };
+
   QPointer<TDrawWindow> paper_;
+  std::vector<TDeparture> departures_;  // host: leaves not yet shown
+  int32_t leavesNoted_ = 0;             // of the transport's pending leaves, those in departures_
   int32_t joinSlot_ = 0;          // host: the slot whose handshake runs
   uint32_t joinStart_ = 0;        // member: when joining started
 };

@@ -64,6 +64,7 @@ bool TMySocket::StartServer(int port, const std::string& user, const std::string
   if (port < 0 || port > 65535 || !server->listen(listenAddress, static_cast<quint16>(port))) {
     LastError = port < 0 || port > 65535 ? std::string("invalid port")
                                          : server->errorString().toStdString();
+    ListenError = server->serverError();
     delete server;
     return false;
   }

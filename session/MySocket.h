@@ -43,6 +43,8 @@ class TMySocket final : private TSessionLink, public TSessionCore {
   QPointer<QTcpSocket> Client;
   // The last listen or connect failure, for the session window to show.
   std::string LastError;
+  // Why the last StartServer could not listen (AddressInUseError: the port is taken).
+  QAbstractSocket::SocketError ListenError = QAbstractSocket::UnknownSocketError;
 
  private:
   // Host.

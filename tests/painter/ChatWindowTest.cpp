@@ -1,6 +1,7 @@
 // The chat window: its place and layout, and when Enter sends a line.
 #include <QGuiApplication>
 #include <QScreen>
+#include <cstring>
 
 #include "NetTestUtil.h"
 
@@ -106,6 +107,78 @@ TEST_F(ChatWindowForm, AMembersLineIsSentAndShownOnce) {
   EXPECT_EQ(MemberLines(), (std::vector<std::string>{"CLIENT", "@HOTE"}));
   NetWindow->ResetSession();
   EXPECT_TRUE(MemberLines().empty());
+}
+
+TEST(ChatLine, EveryBreakOrControlRunBecomesOneSpace) {
+  struct Case {
+    const char16_t* in;
+    const char16_t* out;
+  };
+  const Case cases[] = {
+      {u"a\rb", u"a b"},
+      {u"a\nb", u"a b"},
+      {u"a\r\nb", u"a b"},
+      {u"a\n\n\r\nb", u"a b"},
+      {u"a\u2028b\u2029c", u"a b c"},
+      {u"a\u0085b\vc\fd", u"a b c d"},
+      {u"a\tb\x1b[2Jc", u"a b[2Jc"},
+      {u"\nlead and trail\n", u" lead and trail "},
+      {u"\u3042\u3044 \U0001F600 plain", u"\u3042\u3044 \U0001F600 plain"},
+      {u"", u""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(QString::fromUtf16(c.in).toStdString());
+    EXPECT_EQ(OneLine(QString::fromUtf16(c.in)), QString::fromUtf16(c.out));
+  }
+}
+
+// On a member: a text with line breaks, from the host or typed here, and a name with one,
+// each stay on one line of their own; only the newest lines are kept.
+TEST_F(ChatWindowForm, AMembersWindowShowsEveryTextAsOneLineAndKeepsTheNewest) {
+  QTcpServer server;
+  ASSERT_TRUE(server.listen(QHostAddress::LocalHost, 0));
+  NetWindow->SpinEditPort->setValue(server.serverPort());
+  NetWindow->EditClientUser->setText("CLIENT");
+  QTest::mouseClick(NetWindow->ButtonConnect, Qt::LeftButton);
+  ASSERT_TRUE(PumpUntil([&] { return server.hasPendingConnections(); }));
+  TRawConn host(server.nextPendingConnection());
+  Octets list(256, 0);
+  const Octets hote = Field("HO\nTE", 16), client = Field("CLIENT", 16);
+  std::copy(hote.begin(), hote.end(), list.begin());
+  std::copy(client.begin(), client.end(), list.begin() + 32);
+  host.Send(Cat({Frame(1, 0, 1, Le(1)), Frame(4, 0, -1, list)}));
+  ASSERT_TRUE(PumpUntil([&] { return NetState.Socket->LoggedIn && MemberLines().size() == 2; }));
+  EXPECT_EQ(MemberLines(), (std::vector<std::string>{"CLIENT", "@HO TE"}));
+
+  ChatWindow->MemoMsg->clear();
+  const char* const texts[] = {"one\rtwo", "one\ntwo", "one\r\ntwo", "ok\r\n[CLIENT] I quit"};
+  for (const char* t : texts) host.Send(Frame(5, 0, -1, Octets(t, t + strlen(t))));
+  ASSERT_TRUE(PumpUntil([&] { return MessageLines().size() == 4; }, false));
+  EXPECT_EQ(MessageLines(), (std::vector<std::string>{"[HO TE] one two", "[HO TE] one two", "[HO TE] one two",
+                                                      "[HO TE] ok [CLIENT] I quit"}));
+
+  // Typed (pasted) here: sent and shown as one line.
+  ChatWindow->EditText->setText(QString::fromUtf16(u"up\u2028down\nend"));
+  QTest::keyClick(ChatWindow->EditText, Qt::Key_Return);
+  EXPECT_EQ(MessageLines().back(), "[CLIENT] up down end");
+  ASSERT_TRUE(PumpUntil([&] { return !host.FramesOf(5).empty(); }, false));
+  const std::string sent = "up down end";
+  EXPECT_EQ(host.FramesOf(5)[0].Payload, Octets(sent.begin(), sent.end()));
+
+  // More lines than the window keeps: the newest stay.
+  const int n = TChatWindow::kMaxMessageLines + 100;
+  Octets many;
+  for (int i = 0; i < n; ++i) {
+    const std::string t = "line " + std::to_string(i);
+    const Octets f = Frame(5, 0, -1, Octets(t.begin(), t.end()));
+    many.insert(many.end(), f.begin(), f.end());
+  }
+  host.Send(many);
+  ASSERT_TRUE(PumpUntil([&] { return MessageLines().back() == "[HO TE] line " + std::to_string(n - 1); }, false));
+  const std::vector<std::string> lines = MessageLines();
+  ASSERT_EQ(lines.size(), static_cast<size_t>(TChatWindow::kMaxMessageLines));
+  EXPECT_EQ(lines.front(), "[HO TE] line 100");
+  NetWindow->ResetSession();
 }
 
 }  // namespace

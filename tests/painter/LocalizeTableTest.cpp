@@ -96,7 +96,8 @@ TEST(LocalizeTable, TableSizesAndOrder) {
       &msgPenetration,     &msgPressureCurve,   &msgBrushPen,            &msgBrushWatercolor,
       &msgBrushOldBlur,    &msgBrushEraser,     &msgBrushNewBlur};
   ASSERT_EQ(messages.size(), 35u);
-  const std::set<const std::string*> added = {&msgSaveFailed, &msgMagnificationTooLarge};
+  const std::set<const std::string*> added = {&msgSaveFailed, &msgMagnificationTooLarge, &msgPortInUse,
+                                              &msgPortNotOpened};
   const auto rows = MessageRows();
   ASSERT_GE(rows.size(), messages.size());
   for (size_t i = 0; i < messages.size(); ++i) EXPECT_EQ(rows[i].Message, messages[i]) << i;

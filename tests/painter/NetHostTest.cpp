@@ -2,6 +2,7 @@
 // the join reply on the wire, the entry line, refusals and their close, the login timeout,
 // the lobby's notices, chat, and a port that cannot be opened.
 #include <QWidget>
+#include <cstring>
 
 #include "NetTestUtil.h"
 #include "platform/qt/WindowMessages.h"
@@ -203,6 +204,25 @@ TEST_F(NetHost, ChatGoesBothWays) {
   EXPECT_EQ(shown, 1);
 }
 
+// A member's name and text with line breaks show as one line each: no member can make a
+// line that looks like another's.
+TEST_F(NetHost, AMembersBreaksStayOnOneLine) {
+  Host(3, 2);
+  TRawConn m;
+  Join(m, "EV\r\nIL");
+  ASSERT_TRUE(PumpUntil([&] { return NetState.Phase == npRunning && HasLine("EV IL(127.0.0.1) \u304C\u5165\u5834\u3002\u73FE\u57282\u4EBA\u3002"); }));
+  EXPECT_EQ(MemberLines(), (std::vector<std::string>{"EV IL", "@HOTE"}));
+  const size_t before = MessageLines().size();
+  for (const char* t : {"a\rb", "a\nb", "a\r\nb", "hi\n[HOTE] the password is x"}) {
+    m.Send(Frame(5, 1, -1, Octets(t, t + strlen(t))));
+  }
+  ASSERT_TRUE(PumpUntil([&] { return MessageLines().size() == before + 4; }));
+  const std::vector<std::string> lines = MessageLines();
+  EXPECT_EQ(std::vector<std::string>(lines.begin() + static_cast<long>(before), lines.end()),
+            (std::vector<std::string>{"[EV IL] a b", "[EV IL] a b", "[EV IL] a b",
+                                      "[EV IL] hi [HOTE] the password is x"}));
+}
+
 TEST_F(NetHost, TheLobbyHearsOfJoinsAndLeaves) {
   QWidget lobbyWindow;
   std::vector<uint32_t> heard;
@@ -234,20 +254,101 @@ TEST_F(NetHost, TheLobbyHearsOfJoinsAndLeaves) {
   ASSERT_TRUE(PumpUntil([&] { return heard == std::vector<uint32_t>{0x603}; }));
 }
 
-TEST_F(NetHost, APortInUseIsToldAfterTheClickAndStartsNothing) {
+// The port held by another program: the user is told so in the chosen language, no waiting
+// line is left, and the window comes back on its port so that another one can be chosen.
+TEST_F(NetHost, APortInUseIsToldAndTheWindowComesBackForAnotherPort) {
   QTcpServer busy;
   ASSERT_TRUE(busy.listen(QHostAddress::AnyIPv4, 0));
-  NetWindow->SpinEditPort->setValue(busy.serverPort());
-  NetWindow->ButtonStandby->click();
-  EXPECT_TRUE(Messages.Messages.empty());  // not inside the handler
-  EXPECT_TRUE(Unlocked());
-  EXPECT_EQ(NetState.IsHost, 0);
-  EXPECT_EQ(PaperCount(), 0);
-  ASSERT_TRUE(PumpUntil([&] { return !Messages.Messages.empty(); }, false, 2000));
-  EXPECT_FALSE(Messages.Messages[0].Text.empty());
-  // A free port afterwards hosts as usual.
-  Host(3, 2);
-  EXPECT_EQ(PaperCount(), 1);
+  struct Case {
+    int language;
+    const char* text;
+  };
+  const Case cases[] = {
+      {0, "\u3053\u306E\u30DD\u30FC\u30C8\u756A\u53F7\u306F\u65E2\u306B\u4F7F\u308F\u308C\u3066\u3044\u307E"
+          "\u3059\u3002\u5225\u306E\u30DD\u30FC\u30C8\u756A\u53F7\u3092\u9078\u3093\u3067\u304F\u3060\u3055"
+          "\u3044\u3002\n\u30DD\u30FC\u30C8\u756A\u53F7 "},
+      {1, "Ce port est d\u00E9j\u00E0 utilis\u00E9. Choisissez un autre port.\nPort "},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.language);
+    SetLanguage(c.language);
+    Messages.Messages.clear();
+    ChatWindow->MemoMsg->setPlainText("earlier line");
+    NetWindow->SpinEditPort->setValue(busy.serverPort());
+    NetWindow->PageControlCS->setCurrentWidget(NetWindow->TabSheet2);
+    NetWindow->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(NetWindow));
+    QTest::mouseClick(NetWindow->ButtonStandby, Qt::LeftButton);
+    EXPECT_TRUE(Messages.Messages.empty());  // not inside the click
+    EXPECT_TRUE(Unlocked());
+    EXPECT_EQ(NetState.IsHost, 0);
+    EXPECT_EQ(PaperCount(), 0);
+    EXPECT_EQ(MessageLines(), std::vector<std::string>{"earlier line"});
+    ASSERT_TRUE(PumpUntil([&] { return !Messages.Messages.empty(); }, false, 5000));
+    ASSERT_EQ(Messages.Messages.size(), 1u);
+    EXPECT_EQ(Messages.Messages[0].Text, c.text + std::to_string(busy.serverPort()));
+    EXPECT_TRUE(Messages.Messages[0].Flags & plat::MB_ICONERROR);
+    EXPECT_TRUE(NetWindow->isVisible());
+    EXPECT_EQ(NetWindow->PageControlCS->currentWidget(), NetWindow->TabSheet3);
+    EXPECT_EQ(MessageLines(), std::vector<std::string>{"earlier line"});
+
+    // Another port, typed into the box, and the button again: hosting as usual.
+    NetWindow->SpinEditPort->selectAll();
+    QTest::keyClicks(NetWindow->SpinEditPort, "0");
+    QTest::keyClick(NetWindow->SpinEditPort, Qt::Key_Return);
+    EXPECT_EQ(NetWindow->SpinEditPort->value(), 0);
+    NetWindow->PageControlCS->setCurrentWidget(NetWindow->TabSheet2);
+    QTest::mouseClick(NetWindow->ButtonStandby, Qt::LeftButton);
+    ASSERT_NE(NetState.Socket, nullptr);
+    EXPECT_EQ(PaperCount(), 1);
+    EXPECT_EQ(MessageLines().at(0), "<\u30B5\u30FC\u30D0\u5F85\u6A5F>");
+    EXPECT_FALSE(NetWindow->isVisible());
+    PumpFor(30);
+    EXPECT_EQ(Messages.Messages.size(), 1u);
+    VLMain->CloseAllPapers(false);
+    EXPECT_TRUE(Unlocked());
+  }
+  SetLanguage(0);
+}
+
+// Members that leave before the next tick are each told with their own name and the count
+// after their leave; one that never logged in is named by its address, not by the slot's
+// former occupant.
+TEST_F(NetHost, EachDepartureNamesItsOwnMemberAndCount) {
+  QWidget lobbyWindow;
+  int lefts = 0;
+  plat::TWindowClass lobby("TRVMain", &lobbyWindow, [&](const plat::TWindowMessage& m) {
+    lefts += m.Msg == 0x604;
+    return int64_t{0};
+  });
+  ASSERT_TRUE(lobby.Listening());
+  Host(4, 2);
+  TRawConn a, b;
+  ASSERT_EQ(Join(a, "ALICE"), 1);
+  ASSERT_EQ(Join(b, "BOB"), 2);
+  const size_t before = MessageLines().size();
+  a.Close();
+  ASSERT_TRUE(PumpUntil([] { return NetState.Socket->MemberCount == 2; }, false));
+  b.Close();
+  ASSERT_TRUE(PumpUntil([] { return NetState.Socket->MemberCount == 1; }, false));
+  EXPECT_EQ(MessageLines().size(), before);
+  NetWindow->Timer1Timer();  // one tick for both
+  const std::vector<std::string> lines = MessageLines();
+  ASSERT_EQ(lines.size(), before + 2);
+  EXPECT_EQ(lines[before], "<ALICE \u304C\u9000\u5BA4 : \u73FE\u57282\u4EBA>");
+  EXPECT_EQ(lines[before + 1], "<BOB \u304C\u9000\u5BA4 : \u73FE\u57281\u4EBA>");
+  EXPECT_TRUE(PumpUntil([&] { return lefts == 2; }));
+  EXPECT_EQ(NetState.Socket->LeavesPending, 0);
+
+  // ALICE's former slot, taken by a connection that never logs in.
+  TRawConn silent;
+  ASSERT_EQ(Arrive(silent), 1);
+  PumpFor(30);
+  plat::AdvanceFakeClock(TNetWindow::kLoginTimeoutMs + 1);
+  ASSERT_TRUE(PumpUntil([&] { return silent.Closed() && HasLine("<127.0.0.1 \u304C\u9000\u5BA4 : \u73FE\u57281\u4EBA>"); }));
+  int aliceLeft = 0;
+  for (const std::string& l : MessageLines()) aliceLeft += l.rfind("<ALICE ", 0) == 0;
+  EXPECT_EQ(aliceLeft, 1);
 }
 
 }  // namespace

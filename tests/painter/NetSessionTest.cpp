@@ -125,7 +125,7 @@ TEST_F(NetSession, AfterASilentConnectionIsClosedTheHostsStrokesGoOn) {
   DrawOnHost({{50, 50}, {80, 60}, {120, 90}});
   ASSERT_TRUE(PumpUntil([&] { return HostSentAll() && a.DataFrom(0).size() >= 24 + Bytes(*paper->Packets[0]).size(); }));
   EXPECT_EQ(a.DataFrom(0), Cat({Reply(3, 2), Bytes(*paper->Packets[0])}));
-  EXPECT_TRUE(HasLine("< が退室 : 現在2人>"));  // it never gave a name
+  EXPECT_TRUE(HasLine("<127.0.0.1 が退室 : 現在2人>"));  // it never gave a name
 }
 
 // A long host stroke half sent when a member comes: the members there get all of it, the

@@ -1,4 +1,8 @@
 // The network window's controls, settings and the session papers of each layer layout.
+#include <filesystem>
+#include <fstream>
+#include <regex>
+
 #include "NetTestUtil.h"
 #include "platform/core/Settings.h"
 
@@ -109,6 +113,24 @@ TEST_F(NetWindowForm, TheHostsPaperHasEveryMembersLayers) {
     VLMain->CloseAllPapers(false);
     EXPECT_TRUE(Unlocked());
   }
+}
+
+// The transport stays below the painter: no file of session/ includes a painter header.
+TEST(SessionLayer, IncludesNothingFromThePainter) {
+  namespace fs = std::filesystem;
+  const fs::path root = fs::path(VELL_SOURCE_DIR) / "session";
+  ASSERT_TRUE(fs::is_directory(root));
+  const std::regex include(R"(^\s*#\s*include\s*["<](painter/|\.\./painter/)[^">]*)");
+  int files = 0;
+  for (const fs::directory_entry& e : fs::recursive_directory_iterator(root)) {
+    const std::string ext = e.path().extension().string();
+    if (!e.is_regular_file() || (ext != ".h" && ext != ".cpp")) continue;
+    ++files;
+    std::ifstream in(e.path());
+    std::string line;
+    while (std::getline(in, line)) EXPECT_FALSE(std::regex_search(line, include)) << e.path() << ": " << line;
+  }
+  EXPECT_GT(files, 0);
 }
 
 }  // namespace
