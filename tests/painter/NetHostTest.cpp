@@ -309,6 +309,28 @@ TEST_F(NetHost, APortInUseIsToldAndTheWindowComesBackForAnotherPort) {
     EXPECT_TRUE(Unlocked());
   }
   SetLanguage(0);
+
+  // Launched by the lobby on that port: the launch hides the window, which comes back.
+  {
+    plat::TRegistry r;
+    ASSERT_TRUE(r.OpenKey(kRoomvaneKey, true));
+    r.WriteBool("IsServer", true);
+    r.WriteString("User", "HOTE");
+    r.WriteString("Password", "pw");
+    r.WriteInteger("X", 100);
+    r.WriteInteger("Y", 100);
+    r.WriteInteger("Port", busy.serverPort());
+    r.WriteInteger("MaxConnections", 3);
+    r.WriteInteger("Layer", 1);
+  }
+  Messages.Messages.clear();
+  VLMain->WMNetLaunch();
+  EXPECT_FALSE(NetWindow->isVisible());
+  EXPECT_TRUE(Unlocked());
+  ASSERT_TRUE(PumpUntil([&] { return !Messages.Messages.empty(); }, false, 5000));
+  EXPECT_EQ(Messages.Messages[0].Text.rfind(msgPortInUse, 0), 0u);
+  EXPECT_TRUE(NetWindow->isVisible());
+  EXPECT_EQ(PaperCount(), 0);
 }
 
 // Members that leave before the next tick are each told with their own name and the count
