@@ -11,6 +11,7 @@
 #include "painter/WinTab32.h"
 #include "platform/core/Settings.h"
 #include "platform/qt/Desktop.h"
+#include "platform/qt/Translations.h"
 
 TEnvWindow* EnvWindow = nullptr;
 
@@ -43,11 +44,11 @@ TEnvWindow::TEnvWindow(QWidget* owner) : QDialog(owner) {
   Label2->move(248, 8);
   Label2->setMinimumWidth(56);
 
-  BitBtn1 = new QPushButton("OK", this);
+  BitBtn1 = new plat::TStandardButton(QDialogButtonBox::Ok, this);
   BitBtn1->setObjectName("BitBtn1");
   BitBtn1->setGeometry(72, 40, 83, 25);
   BitBtn1->setDefault(true);
-  BitBtn2 = new QPushButton(QString::fromUtf8("キャンセル"), this);
+  BitBtn2 = new plat::TStandardButton(QDialogButtonBox::Cancel, this);
   BitBtn2->setObjectName("BitBtn2");
   BitBtn2->setGeometry(160, 40, 89, 25);
   connect(TrackBarJpeg, &QSlider::valueChanged, this, &TEnvWindow::TrackBarJpegChange);

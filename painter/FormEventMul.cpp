@@ -8,6 +8,7 @@
 #include <QRadioButton>
 
 #include "platform/qt/Desktop.h"
+#include "platform/qt/Translations.h"
 
 TFormEventMul::TFormEventMul(QWidget* owner) : QDialog(owner) {
   setObjectName("FormEventMul");
@@ -48,7 +49,7 @@ TFormEventMul::TFormEventMul(QWidget* owner) : QDialog(owner) {
   Label2->move(8, 60);
   for (QLabel* l : {Label1, Label2}) l->setStyleSheet("color: red");
 
-  BitBtn1 = new QPushButton("OK", this);
+  BitBtn1 = new plat::TStandardButton(QDialogButtonBox::Ok, this);
   BitBtn1->setObjectName("BitBtn1");
   BitBtn1->setGeometry(200, 8, 75, 25);
   BitBtn1->setDefault(true);

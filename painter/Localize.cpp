@@ -20,6 +20,7 @@
 #include <set>
 
 #include "platform/core/Settings.h"
+#include "platform/qt/Translations.h"
 
 std::string msgFileNotFound;
 std::string msgUnknownFormat;
@@ -429,6 +430,8 @@ void SetLanguage(int language) {
   g_language = language;
   SetMessages(language);
   if (!QApplication::instance()) return;
+  // The toolkit's own buttons and dialogs speak the same language.
+  plat::UseToolkitLanguage(language == 0 ? "ja" : "fr");
   const QWidgetList forms = QApplication::topLevelWidgets();
   for (const TLabelRow& row : kLabels) {
     const QString text = QString::fromUtf8(row.Text[language]);

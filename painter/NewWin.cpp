@@ -18,6 +18,7 @@
 #include "painter/UpDown.h"
 #include "platform/core/Settings.h"
 #include "platform/qt/Desktop.h"
+#include "platform/qt/Translations.h"
 
 TNewWindow* NewWindow = nullptr;
 
@@ -68,11 +69,11 @@ TNewWindow::TNewWindow(QWidget* owner) : QDialog(owner) {
   UpDownHeight->move(153, 72);
   for (QLineEdit* e : {EditWidth, EditHeight}) MakeDigitEdit(e);
 
-  BitBtn1 = new QPushButton("OK", this);
+  BitBtn1 = new plat::TStandardButton(QDialogButtonBox::Ok, this);
   BitBtn1->setObjectName("BitBtn1");
   BitBtn1->setGeometry(56, 112, 75, 25);
   BitBtn1->setDefault(true);
-  BitBtn2 = new QPushButton(QString::fromUtf8("キャンセル"), this);
+  BitBtn2 = new plat::TStandardButton(QDialogButtonBox::Cancel, this);
   BitBtn2->setObjectName("BitBtn2");
   BitBtn2->setGeometry(144, 112, 75, 25);
 

@@ -17,6 +17,7 @@
 #include "painter/SizeWin.h"
 #include "painter/UpDown.h"
 #include "platform/qt/Desktop.h"
+#include "platform/qt/Translations.h"
 
 TResoWindow* ResoWindow = nullptr;
 
@@ -82,11 +83,11 @@ TResoWindow::TResoWindow(QWidget* owner) : QDialog(owner) {
   LabelCaution->move(8, 128);
   LabelCaution->setStyleSheet("color: #800000");
 
-  BitBtn1 = new QPushButton("OK", this);
+  BitBtn1 = new plat::TStandardButton(QDialogButtonBox::Ok, this);
   BitBtn1->setObjectName("BitBtn1");
   BitBtn1->setGeometry(56, 152, 75, 25);
   BitBtn1->setDefault(true);
-  BitBtn2 = new QPushButton(QString::fromUtf8("キャンセル"), this);
+  BitBtn2 = new plat::TStandardButton(QDialogButtonBox::Cancel, this);
   BitBtn2->setObjectName("BitBtn2");
   BitBtn2->setGeometry(136, 152, 75, 25);
   connect(BitBtn1, &QPushButton::clicked, this, &TResoWindow::BitBtn1Click);

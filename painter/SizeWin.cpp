@@ -16,6 +16,7 @@
 #include "painter/PreviewWin.h"
 #include "painter/UpDown.h"
 #include "platform/qt/Desktop.h"
+#include "platform/qt/Translations.h"
 
 TSizeWindow* SizeWindow = nullptr;
 
@@ -85,11 +86,11 @@ TSizeWindow::TSizeWindow(QWidget* owner) : QDialog(owner) {
   }
   RadioButtons[4]->setChecked(true);
 
-  BitBtn1 = new QPushButton("OK", this);
+  BitBtn1 = new plat::TStandardButton(QDialogButtonBox::Ok, this);
   BitBtn1->setObjectName("BitBtn1");
   BitBtn1->setGeometry(192, 16, 75, 25);
   BitBtn1->setDefault(true);
-  BitBtn2 = new QPushButton(QString::fromUtf8("キャンセル"), this);
+  BitBtn2 = new plat::TStandardButton(QDialogButtonBox::Cancel, this);
   BitBtn2->setObjectName("BitBtn2");
   BitBtn2->setGeometry(192, 48, 75, 25);
   connect(BitBtn1, &QPushButton::clicked, this, &TSizeWindow::BitBtn1Click);
