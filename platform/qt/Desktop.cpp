@@ -62,8 +62,8 @@ int GetSystemMetrics(int index) {
 }
 
 QFont UiFont(int pixelHeight) {
-  // "Sans Serif" lets fontconfig pick the desktop's default sans family (Japanese included).
-  QFont f(QStringLiteral("Sans Serif"));
+  // The proportional gothic of the forms; where it is missing, the desktop's sans family.
+  QFont f(QString::fromLatin1(kUiFontFamily));
   f.setStyleHint(QFont::SansSerif);
   f.setPixelSize(pixelHeight);
   return f;

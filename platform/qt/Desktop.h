@@ -37,7 +37,10 @@ enum TSystemMetric : int { SM_CXSCREEN = 0, SM_CYSCREEN = 1, SM_CXFULLSCREEN = 1
 // The primary screen's size, or its usable area for the full-screen metrics.
 int GetSystemMetrics(int index);
 
-// The Japanese UI font of the forms: the system's default sans font at that pixel height.
+// The Japanese UI font of the forms: the free proportional gothic that stands in for the forms'
+// own font (Debian's fonts-ipafont-gothic), asked for by family at that pixel height, with the
+// system's sans family as fallback.
+constexpr char kUiFontFamily[] = "IPAPGothic";
 QFont UiFont(int pixelHeight = 12);
 
 // The extension of a path with its dot, upper-cased ASCII (".WPE"); empty without one. Only
