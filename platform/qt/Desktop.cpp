@@ -2,10 +2,13 @@
 
 #include <QApplication>
 #include <QCoreApplication>
+#include <QFontInfo>
 #include <QGuiApplication>
 #include <QMimeData>
 #include <QScreen>
 #include <QUrl>
+#include <cstdlib>
+#include <fstream>
 
 #include "platform/core/Screen.h"
 #include "platform/qt/KeyTracker.h"
@@ -17,6 +20,14 @@ void InstallQtPlatform() {
   InstallKeyTracker();
   InstallMessageDialog();
   SetFullScreenWidth(GetSystemMetrics(SM_CXFULLSCREEN));
+  LogDesktop("font " + QFontInfo(UiFont()).family().toStdString());
+}
+
+void LogDesktop(const std::string& line) {
+  const char* path = std::getenv("VELLORA_DESKTOP_LOG");
+  if (!path || !*path) return;
+  std::ofstream log(path, std::ios::app);
+  log << line << '\n';
 }
 
 namespace {

@@ -43,6 +43,11 @@ int GetSystemMetrics(int index);
 constexpr char kUiFontFamily[] = "IPAPGothic";
 QFont UiFont(int pixelHeight = 12);
 
+// With VELLORA_DESKTOP_LOG=FILE, appends one line of what the program took from the desktop
+// (the family the forms' font resolved to, the toolkit's language), for tests of the real
+// program; nothing otherwise.
+void LogDesktop(const std::string& line);
+
 // The extension of a path with its dot, upper-cased ASCII (".WPE"); empty without one. Only
 // the last path component counts.
 std::string UpperExtension(const std::string& path);

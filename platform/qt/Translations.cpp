@@ -7,6 +7,8 @@
 #include <QPointer>
 #include <QTranslator>
 
+#include "platform/qt/Desktop.h"
+
 namespace plat {
 namespace {
 QPointer<QTranslator>& Installed() {
@@ -26,6 +28,7 @@ bool UseToolkitLanguage(const std::string& language) {
     QCoreApplication::removeTranslator(installed);
     delete installed;
   }
+  LogDesktop("toolkit " + language + (loaded ? " loaded" : " missing"));
   if (!loaded) {
     delete next;
     return false;
