@@ -121,7 +121,7 @@ TEST(ChatLine, EveryBreakOrControlRunBecomesOneSpace) {
       {u"a\n\n\r\nb", u"a b"},
       {u"a\u2028b\u2029c", u"a b c"},
       {u"a\u0085b\vc\fd", u"a b c d"},
-      {u"a\tb\x1b[2Jc", u"a b[2Jc"},
+      {u"a\tb\x1b[2Jc", u"a b [2Jc"},
       {u"\nlead and trail\n", u" lead and trail "},
       {u"\u3042\u3044 \U0001F600 plain", u"\u3042\u3044 \U0001F600 plain"},
       {u"", u""},
