@@ -503,6 +503,7 @@ void TNetWindow::HostStep1(int32_t slot) {
   }
   s->SendMemberList();
   if (status != jrAccepted) {
+    if (status == jrBadPassword) s->PasswordRefused(slot);  // its address waits a while next time
     s->CloseMemberAfterFlush(slot);  // its reply and the list first, then the close
     NetState.Step = 0;
     NetState.Phase = npRunning;

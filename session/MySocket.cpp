@@ -12,6 +12,7 @@ constexpr qint64 kReadChunk = 64 * 1024;
 constexpr qint64 kSocketReadBuffer = 64 * 1024;
 // A connection closed gracefully is aborted if its peer has not taken the rest by then.
 constexpr int kFinishMs = 2000;
+constexpr int kHeldCheckMs = 250;
 
 // Remote address as dotted text (an IPv4 peer of a dual-stack socket is shown as IPv4).
 std::string PeerText(const QTcpSocket* s) {
@@ -24,7 +25,14 @@ std::string PeerText(const QTcpSocket* s) {
 
 }  // namespace
 
-TMySocket::TMySocket(QObject* owner) : TSessionCore(this), Owner(owner) {}
+TMySocket::TMySocket(QObject* owner) : TSessionCore(this), Owner(owner) {
+  // A waiting connection's turn can come with no socket event (a guess delay ending).
+  heldTimer_.setInterval(kHeldCheckMs);
+  QObject::connect(&heldTimer_, &QTimer::timeout, &wake_, [this] {
+    AcceptHeld();
+    if (HeldCount() == 0) heldTimer_.stop();
+  });
+}
 
 TMySocket::~TMySocket() {
   CloseSocket();
@@ -42,6 +50,7 @@ void TMySocket::CloseSocket() {
   for (auto& [id, s] : conns_) ForgetSocket(s);
   conns_.clear();
   paused_.clear();
+  heldTimer_.stop();
   if (Server) {
     Server->disconnect();
     Server->close();
@@ -114,12 +123,14 @@ void TMySocket::ServerClientConnect() {
     if (!s) break;
     const int32_t id = nextConn_++;
     conns_[id] = s;
-    if (!AcceptConnection(id, PeerText(s))) {
+    const TJoin join = AcceptConnection(id, PeerText(s));
+    if (join == TJoin::Refused) {
       conns_.erase(id);
       ForgetSocket(s);
       ConnectionClosed(id);  // the refused connection's close
       continue;
     }
+    if (join == TJoin::Held && !heldTimer_.isActive()) heldTimer_.start();
     if (!ConnSocket(id)) continue;  // dropped or closed while it was taken up
     s->setSocketOption(QAbstractSocket::LowDelayOption, 1);
     s->setReadBufferSize(kSocketReadBuffer);

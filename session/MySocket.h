@@ -9,6 +9,7 @@
 #include <QPointer>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QTimer>
 
 #include <cstdint>
 #include <set>
@@ -75,4 +76,5 @@ class TMySocket final : private TSessionLink, public TSessionCore {
   std::set<int32_t> paused_;  // connections left unread for want of room (0: the host's)
   bool resumeQueued_ = false;
   QObject wake_;  // context of the queued resume; goes with this object
+  QTimer heldTimer_;  // runs while connections wait for their join
 };

@@ -73,6 +73,8 @@ void TSessionCore::ResetBuffers() {
 void TSessionCore::ForgetConnections() {
   for (auto& c : conns_) c->Gone = true;
   conns_.clear();
+  held_.clear();
+  lockConn_ = 0;
 }
 
 void TSessionCore::BeginServer(const std::string& user, const std::string& password) {
@@ -81,6 +83,8 @@ void TSessionCore::BeginServer(const std::string& user, const std::string& passw
   OnChange = nullptr;
   UserName = WireFieldText(user);
   Password = WireFieldText(password);
+  JoinLock = false;
+  guesses_.clear();
   Slots[0].Name = UserName;
   Slots[0].Password = Password;
   RejectPending = false;
@@ -246,7 +250,12 @@ bool TSessionCore::MemberAdmitted(int32_t slot) const {
 }
 
 void TSessionCore::Admit(int32_t slot) {
-  if (IsServer && ValidSlot(slot) && Slots[slot].Used) Slots[slot].Admitted = true;
+  if (!IsServer || !ValidSlot(slot) || !Slots[slot].Used) return;
+  Slots[slot].Admitted = true;
+  // Its address knew the password: its earlier wrong ones are forgiven.
+  const std::string& a = Slots[slot].Address;
+  guesses_.erase(std::remove_if(guesses_.begin(), guesses_.end(), [&](const TGuess& g) { return g.Address == a; }),
+                 guesses_.end());
 }
 
 void TSessionCore::CloseMemberAfterFlush(int32_t slot) {
@@ -275,23 +284,93 @@ std::shared_ptr<TSessionCore::TConn> TSessionCore::FindConn(int32_t conn) const 
   return nullptr;
 }
 
-bool TSessionCore::AcceptConnection(int32_t conn, const std::string& address) {
-  const uint32_t now = timeGetTime();
-  if (JoinLock && ElapsedMoreThan(now, JoinLockTime, kJoinLockMs)) JoinLock = false;
-  int32_t slot = 0;
+int32_t TSessionCore::FreeSlot() const {
   for (int32_t s = 1; s < kMemberSlots; ++s) {
-    if (!Slots[s].Used) {
-      slot = s;
-      break;
+    if (!Slots[s].Used) return s;
+  }
+  return 0;
+}
+
+bool TSessionCore::GuessWait(const std::string& address, uint32_t now) const {
+  for (const TGuess& g : guesses_) {
+    if (g.Address == address) return static_cast<int32_t>(g.Until - now) >= 0;
+  }
+  return false;
+}
+
+void TSessionCore::EndJoinLockIfOld(uint32_t now) {
+  if (JoinLock && ElapsedMoreThan(now, JoinLockTime, kJoinLockMs)) SetJoinLock(false);
+}
+
+void TSessionCore::SetJoinLock(bool on) {
+  JoinLock = on;
+  if (!on) lockConn_ = 0;
+}
+
+void TSessionCore::PasswordRefused(int32_t slot) {
+  if (!IsServer || !ValidSlot(slot) || slot == 0) return;
+  const uint32_t now = timeGetTime();
+  const std::string& address = Slots[slot].Address;
+  auto it = std::find_if(guesses_.begin(), guesses_.end(), [&](const TGuess& g) { return g.Address == address; });
+  if (it == guesses_.end()) {
+    constexpr size_t kMaxAddresses = 64;
+    if (guesses_.size() >= kMaxAddresses) {  // forget the one that ended first
+      guesses_.erase(std::min_element(guesses_.begin(), guesses_.end(), [now](const TGuess& a, const TGuess& b) {
+        return static_cast<int32_t>(a.Until - now) < static_cast<int32_t>(b.Until - now);
+      }));
     }
+    guesses_.push_back(TGuess{address, 0, now});
+    it = guesses_.end() - 1;
+  } else if (ElapsedMoreThan(now, it->Until, 10 * kMaxGuessDelayMs)) {
+    it->Failures = 0;  // a wrong password long after the last one starts over
   }
-  if (!IsServer || MemberCount >= kMemberSlots || JoinLock || slot == 0 || FindConn(conn)) {
+  it->Failures = std::min(it->Failures + 1, 16);
+  it->Until = now + std::min<uint32_t>(kMaxGuessDelayMs, kGuessDelayMs << (it->Failures - 1));
+}
+
+TJoin TSessionCore::AcceptConnection(int32_t conn, const std::string& address) {
+  const uint32_t now = timeGetTime();
+  const bool known = FindConn(conn) || std::any_of(held_.begin(), held_.end(), [conn](const THeld& h) { return h.Conn == conn; });
+  if (!IsServer || known || MemberCount >= kMemberSlots || FreeSlot() == 0) {
     RejectPending = true;
-    return false;
+    return TJoin::Refused;
   }
+  AcceptHeld();  // the ones that waited go first
+  EndJoinLockIfOld(now);
+  if (!JoinLock && !GuessWait(address, now) && MemberCount < kMemberSlots && FreeSlot() != 0) {
+    AcceptNow(conn, address, now);
+    return TJoin::Accepted;
+  }
+  const auto fromThere = std::count_if(held_.begin(), held_.end(), [&](const THeld& h) { return h.Address == address; });
+  if (static_cast<int32_t>(held_.size()) < kMaxHeldJoins && fromThere < kMaxHeldJoinsPerAddress) {
+    held_.push_back(THeld{conn, address});
+    return TJoin::Held;
+  }
+  RejectPending = true;
+  return TJoin::Refused;
+}
+
+void TSessionCore::AcceptHeld() {
+  if (!IsServer || held_.empty()) return;
+  const uint32_t now = timeGetTime();
+  EndJoinLockIfOld(now);
+  if (JoinLock || MemberCount >= kMemberSlots || FreeSlot() == 0) return;
+  for (auto it = held_.begin(); it != held_.end(); ++it) {
+    if (GuessWait(it->Address, now)) continue;
+    const THeld h = *it;
+    held_.erase(it);
+    AcceptNow(h.Conn, h.Address, now);
+    if (link_) link_->InputRoomChanged();  // what it sent while it waited can be read now
+    return;  // it holds the lock now
+  }
+}
+
+void TSessionCore::AcceptNow(int32_t conn, const std::string& address, uint32_t now) {
+  const int32_t slot = FreeSlot();
   JoinLockTime = now;
   Status = ssConnecting;
   JoinLock = true;
+  lockConn_ = conn;
 
   auto c = std::make_shared<TConn>();
   c->Id = conn;
@@ -334,7 +413,6 @@ bool TSessionCore::AcceptConnection(int32_t conn, const std::string& address) {
   LastJoinedSlot = slot;
   SendMemberList();
   Notify(OnChange);
-  return true;
 }
 
 void TSessionCore::Leave(int32_t conn) {
@@ -347,6 +425,7 @@ void TSessionCore::Leave(int32_t conn) {
   const std::shared_ptr<TConn> c = *it;
   c->Gone = true;
   conns_.erase(it);
+  if (conn == lockConn_) SetJoinLock(false);  // its join is over
 
   const int32_t slot = c->Slot;
   MemberSlot& m = Slots[slot];
@@ -369,7 +448,14 @@ void TSessionCore::Leave(int32_t conn) {
   Notify(OnChange);
 }
 
-void TSessionCore::ConnectionClosed(int32_t conn) { Leave(conn); }
+void TSessionCore::ConnectionClosed(int32_t conn) {
+  const auto h = std::find_if(held_.begin(), held_.end(), [conn](const THeld& x) { return x.Conn == conn; });
+  if (h != held_.end()) {
+    held_.erase(h);  // it never was a member
+    return;
+  }
+  Leave(conn);
+}
 
 void TSessionCore::DropConnection(int32_t conn) {
   if (!FindConn(conn)) return;
@@ -616,6 +702,7 @@ void TSessionCore::Flush() {
     LastKeepAlive = now;
   }
   if (IsServer) {
+    AcceptHeld();
     FlushHost();
   } else {
     FlushMember();

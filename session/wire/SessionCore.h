@@ -28,6 +28,17 @@ enum : uint8_t {
 
 constexpr int32_t kSessionBufferSize = 65536;  // initial capacity and growth step
 constexpr uint32_t kJoinLockMs = 30000;
+// Connections that arrive while a join runs wait for it, at most this many (and this many
+// from one address); a later one is refused.
+constexpr int32_t kMaxHeldJoins = 4;
+constexpr int32_t kMaxHeldJoinsPerAddress = 2;
+// After a wrong password the next join from that address waits this long, twice as long
+// after each further wrong password in a row, at most kMaxGuessDelayMs.
+constexpr uint32_t kGuessDelayMs = 2000;
+constexpr uint32_t kMaxGuessDelayMs = 60000;
+
+// What became of a new connection.
+enum class TJoin { Accepted, Held, Refused };
 constexpr uint32_t kKeepAliveMs = 30000;
 // No frame is offered to a connection that still holds this many unsent bytes.
 constexpr int64_t kMaxUnsentBytes = 256 * 1024;
@@ -116,7 +127,10 @@ class TSessionCore {
   std::string TakeChatText(int32_t slot);
   void AckJoin() { --JoinsPending; }
   void AckLeave() { --LeavesPending; }
-  void SetJoinLock(bool on) { JoinLock = on; }
+  // Ends the join lock (the end of a join's handshake) or sets it without an owner.
+  void SetJoinLock(bool on);
+  // Host: the slot's member gave a wrong password; joins from its address wait a while.
+  void PasswordRefused(int32_t slot);
   void SendMemberList();
   void SendChat(const std::string& text);
   void SetOnChat(std::function<void()> f) { OnChat = std::move(f); }
@@ -148,10 +162,18 @@ class TSessionCore {
   // password are kept as the wire can carry them (15 bytes of CP932).
   void BeginServer(const std::string& user, const std::string& password);
   void BeginClient(const std::string& user, const std::string& password);
-  // Host: a new connection. False when it is refused: the caller closes it and it never
+  // Host: a new connection. The join lock belongs to the connection that took it, and ends
+  // when that connection's join ends (SetJoinLock(false)), when it closes (a refused member's
+  // after its reply is written) or when it is 30 s old. A connection that comes meanwhile,
+  // or from an address that gave a wrong password lately, waits (Held: it is neither read
+  // nor given a slot) and is accepted in its turn. Refused: the caller closes it and it never
   // enters the slot table.
-  bool AcceptConnection(int32_t conn, const std::string& address);
-  // Host: a connection closed (or failed). A connection that is no member changes nothing.
+  TJoin AcceptConnection(int32_t conn, const std::string& address);
+  // Host: accepts the first waiting connection whose turn has come. Flush does it too.
+  void AcceptHeld();
+  int32_t HeldCount() const { return static_cast<int32_t>(held_.size()); }
+  // Host: a connection closed (or failed). A connection that is no member (refused, or still
+  // waiting) changes nothing.
   void ConnectionClosed(int32_t conn);
   // Host: bytes that arrived on a connection.
   void ConnectionData(int32_t conn, const uint8_t* p, int32_t n);
@@ -193,6 +215,16 @@ class TSessionCore {
   std::function<void()> OnChange;
 
  private:
+  struct THeld {
+    int32_t Conn = 0;
+    std::string Address;
+  };
+  struct TGuess {
+    std::string Address;
+    int32_t Failures = 0;
+    uint32_t Until = 0;
+  };
+
   struct TConn {
     int32_t Id = 0;
     int32_t Slot = 0;
@@ -208,6 +240,11 @@ class TSessionCore {
   // is split there.
   void QueueStream(int32_t sender, const uint8_t* p, int32_t len);
   std::shared_ptr<TConn> FindConn(int32_t conn) const;
+  int32_t FreeSlot() const;
+  bool GuessWait(const std::string& address, uint32_t now) const;
+  void EndJoinLockIfOld(uint32_t now);
+  // The accept proper: a slot, the lock, the slot assignment and the member list.
+  void AcceptNow(int32_t conn, const std::string& address, uint32_t now);
   // Host: a member's leave (its close, an error, a violation or a stall).
   void Leave(int32_t conn);
   void DropConnection(int32_t conn);
@@ -233,6 +270,9 @@ class TSessionCore {
 
   TSessionLink* link_;
   TLayerOwners owners_;
+  int32_t lockConn_ = 0;  // the connection whose join holds the lock
+  std::vector<THeld> held_;
+  std::vector<TGuess> guesses_;
   std::vector<uint8_t> owned_;
   std::vector<std::shared_ptr<TConn>> conns_;  // open member connections, in accept order
   int32_t memberSendOff_ = 0;  // member: bytes of the frame at OutBuf's read position sent

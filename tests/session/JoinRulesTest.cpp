@@ -34,7 +34,7 @@ class JoinRulesTest : public ::testing::Test {
 
   // Accepts a connection, logs it in and, if asked, admits it; returns its slot.
   int32_t Join(int32_t conn, bool admit = true) {
-    EXPECT_TRUE(host.AcceptConnection(conn, "127.0.0.1"));
+    EXPECT_EQ(host.AcceptConnection(conn, "127.0.0.1"), TJoin::Accepted);
     const int32_t slot = host.LastJoinedSlot;
     Feed(conn, MakeFrame(mkLogin, slot, mdHost, LoginPayload("M" + std::to_string(conn), "pw")));
     if (admit) host.Admit(slot);

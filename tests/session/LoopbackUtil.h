@@ -49,6 +49,10 @@ class TRawPeer {
     sock_->connectToHost(QHostAddress::LocalHost, port);
     return sock_->waitForConnected(3000);
   }
+  // Connects from another loopback address (127.0.0.2 ...), as a peer on another machine.
+  bool ConnectFrom(const char* from, uint16_t port) {
+    return sock_->bind(QHostAddress(QString::fromLatin1(from))) && Connect(port);
+  }
   void Send(const std::vector<uint8_t>& b) {
     sock_->write(reinterpret_cast<const char*>(b.data()), static_cast<qint64>(b.size()));
     sock_->flush();

@@ -191,25 +191,60 @@ TEST_F(MySocketTest, EighthMemberIsRefusedAndChangesNoCounter) {
   for (auto& p : peers) EXPECT_TRUE(p->Connected());
 }
 
-TEST_F(MySocketTest, JoinLockRefusesForThirtySecondsThenLapses) {
+TEST_F(MySocketTest, AJoinArrivingDuringAnotherWaitsForItsEndOrForThirtySeconds) {
   TRawPeer first;
   ASSERT_TRUE(first.Connect(port));
   ASSERT_TRUE(PumpUntil([&] { return host.MemberCount == 2; }, {&host}));
   EXPECT_TRUE(host.JoinLock);
 
-  plat::AdvanceFakeClock(30000);  // not yet more than 30000 ms
+  // While the first join runs the second waits: no slot, no frame, still connected.
   TRawPeer second;
   ASSERT_TRUE(second.Connect(port));
-  ASSERT_TRUE(PumpUntil([&] { return !second.Connected(); }, {&host}));
+  ASSERT_TRUE(PumpUntil([&] { return host.HeldCount() == 1; }, {&host}));
+  plat::AdvanceFakeClock(30000);  // not yet more than 30000 ms
+  PumpFor(100, {&host});
+  EXPECT_TRUE(second.In.empty());
+  EXPECT_TRUE(second.Connected());
   EXPECT_EQ(host.MemberCount, 2);
 
   plat::AdvanceFakeClock(1);  // the lock was never lifted, but it is old now
-  TRawPeer third;
-  ASSERT_TRUE(third.Connect(port));
   ASSERT_TRUE(PumpUntil([&] { return host.MemberCount == 3; }, {&host}));
   EXPECT_EQ(host.LastJoinedSlot, 2);
+  ASSERT_TRUE(PumpUntil([&] { return !second.FramesOf(mkAssignId).empty(); }, {&host}));
+  EXPECT_EQ(second.FramesOf(mkAssignId)[0].Payload, Int32Payload(2));
   EXPECT_TRUE(host.JoinLock);  // set again by this accept
   EXPECT_TRUE(first.Connected());
+
+  // A third waits for the second's join, which ends when the second closes.
+  TRawPeer third;
+  ASSERT_TRUE(third.Connect(port));
+  ASSERT_TRUE(PumpUntil([&] { return host.HeldCount() == 1; }, {&host}));
+  second.Socket().abort();
+  ASSERT_TRUE(PumpUntil([&] { return !third.FramesOf(mkAssignId).empty(); }, {&host}));
+  EXPECT_EQ(third.FramesOf(mkAssignId)[0].Payload, Int32Payload(2));
+  EXPECT_EQ(host.MemberCount, 3);
+}
+
+TEST_F(MySocketTest, OnlyAFewConnectionsWaitAndOneThatLeavesWhileWaitingChangesNoCounter) {
+  TRawPeer first;
+  ASSERT_TRUE(first.Connect(port));
+  ASSERT_TRUE(PumpUntil([&] { return host.MemberCount == 2; }, {&host}));
+  std::vector<std::unique_ptr<TRawPeer>> waiting;
+  for (int i = 0; i < kMaxHeldJoinsPerAddress + 1; ++i) {
+    waiting.push_back(std::make_unique<TRawPeer>());
+    ASSERT_TRUE(waiting.back()->Connect(port));
+  }
+  // One address has only so many places in the queue: the last is refused and closed.
+  ASSERT_TRUE(PumpUntil([&] { return !waiting.back()->Connected(); }, {&host}));
+  EXPECT_TRUE(waiting.back()->In.empty());
+  EXPECT_EQ(host.HeldCount(), kMaxHeldJoinsPerAddress);
+  waiting[0]->Socket().abort();
+  ASSERT_TRUE(PumpUntil([&] { return host.HeldCount() == kMaxHeldJoinsPerAddress - 1; }, {&host}));
+  EXPECT_EQ(host.MemberCount, 2);
+  EXPECT_EQ(host.LeavesPending, 0);
+  host.SetJoinLock(false);
+  ASSERT_TRUE(PumpUntil([&] { return !waiting[1]->FramesOf(mkAssignId).empty(); }, {&host}));
+  EXPECT_EQ(host.MemberCount, 3);
 }
 
 TEST_F(MySocketTest, KeepAliveStartsAfterTheFirstLoginAndComesEveryThirtySeconds) {

@@ -99,7 +99,7 @@ class OwnershipCore : public ::testing::Test {
     host.BeginServer("HOTE", "pw");
     host.SetLayerOwners(kPerMember, kMembers);
     for (int32_t conn : {11, 12}) {
-      ASSERT_TRUE(host.AcceptConnection(conn, "127.0.0.1"));
+      ASSERT_EQ(host.AcceptConnection(conn, "127.0.0.1"), TJoin::Accepted);
       host.SetJoinLock(false);
       Feed(conn, MakeFrame(mkLogin, host.LastJoinedSlot, mdHost, LoginPayload("M", "pw")));
     }
