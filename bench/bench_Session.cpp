@@ -8,6 +8,7 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QHostAddress>
+#include <QTcpSocket>
 
 #include <algorithm>
 #include <chrono>
@@ -130,6 +131,76 @@ void RunRelay(benchmark::State& state, int sender, std::vector<int> receivers, i
   state.SetBytesProcessed(frames * size);
 }
 
+// A member that writes data frames as fast as its socket takes them, beside two members that
+// take what they are sent; each iteration floods for half a second. Reported: the flood's
+// bytes per second that each of the two still receives, the delay of the small frames that
+// one of them sends the other, and how many of the two were dropped (always 0).
+void BM_FloodingMember(benchmark::State& state) {
+  TSession s;
+  if (!s.Open(2)) {
+    state.SkipWithError("session did not start");
+    return;
+  }
+  QTcpSocket flooder;
+  flooder.connectToHost(QHostAddress::LocalHost, s.Host.ServerPort());
+  if (!flooder.waitForConnected(3000) || !s.PumpUntil([&] { return s.Host.MemberUsed(3); })) {
+    state.SkipWithError("the flooder did not get in");
+    return;
+  }
+  s.Host.SetJoinLock(false);
+  std::vector<uint8_t> frames;
+  for (int i = 0; i < 64; ++i) {
+    const int32_t header[4] = {mkData, 3, mdAll, kMaxPayload};
+    const auto* h = reinterpret_cast<const uint8_t*>(header);
+    frames.insert(frames.end(), h, h + sizeof header);
+    frames.insert(frames.end(), kMaxPayload, 0x11);
+  }
+  TMySocket& a = *s.Members[0];
+  TMySocket& b = *s.Members[1];
+  std::vector<uint8_t> sink(1 << 20);
+  auto take = [&](TMySocket& m, int32_t slot) {
+    const int32_t n = m.MemberDataSize(slot);
+    if (n > 0) m.ReadMemberData(slot, sink.data(), std::min<int32_t>(n, static_cast<int32_t>(sink.size())));
+    return std::max(n, 0);
+  };
+  int64_t atA = 0, atB = 0, ms = 0;
+  std::vector<int64_t> delays;
+  std::vector<uint8_t> mark(8);
+  for (auto _ : state) {
+    QElapsedTimer t;
+    t.start();
+    int step = 0;
+    while (t.elapsed() < 500) {
+      if (flooder.bytesToWrite() < 4 * 1024 * 1024) {
+        flooder.write(reinterpret_cast<const char*>(frames.data()), static_cast<qint64>(frames.size()));
+      }
+      if (++step % 50 == 0) {
+        const int64_t now = NowNs();
+        std::memcpy(mark.data(), &now, sizeof now);
+        b.SendData(mdAll, mark.data(), 8);
+      }
+      s.PumpOnce();
+      atA += take(a, 3);
+      atB += take(b, 3);
+      while (a.ReadMemberData(2, mark.data(), 8)) {
+        int64_t t0;
+        std::memcpy(&t0, mark.data(), sizeof t0);
+        delays.push_back(NowNs() - t0);
+      }
+      take(b, 1);
+      for (int32_t slot = 1; slot <= 3; ++slot) take(s.Host, slot);
+    }
+    ms += t.elapsed();
+  }
+  std::sort(delays.begin(), delays.end());
+  const double seconds = std::max<double>(1, static_cast<double>(ms)) / 1000.0;
+  state.counters["flood_at_a_MBps"] = static_cast<double>(atA) / seconds / 1e6;
+  state.counters["flood_at_b_MBps"] = static_cast<double>(atB) / seconds / 1e6;
+  state.counters["mark_median_ms"] =
+      delays.empty() ? -1.0 : static_cast<double>(delays[delays.size() / 2]) / 1e6;
+  state.counters["dropped"] = (s.Host.MemberUsed(1) ? 0 : 1) + (s.Host.MemberUsed(2) ? 0 : 1);
+}
+
 void BM_RelayMemberToThreeMembers(benchmark::State& state) { RunRelay(state, 1, {2, 3, 4}, 4); }
 void BM_HostToThreeMembers(benchmark::State& state) { RunRelay(state, 0, {1, 2, 3}, 3); }
 
@@ -137,6 +208,7 @@ void BM_HostToThreeMembers(benchmark::State& state) { RunRelay(state, 0, {1, 2, 
 
 BENCHMARK(BM_RelayMemberToThreeMembers)->Arg(64)->Arg(1024)->Arg(4080)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_HostToThreeMembers)->Arg(64)->Arg(4080)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_FloodingMember)->Iterations(6)->Unit(benchmark::kMillisecond);
 
 int main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);
