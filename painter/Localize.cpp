@@ -61,6 +61,9 @@ std::string msgSaveFailed;
 std::string msgMagnificationTooLarge;
 std::string msgPortInUse;
 std::string msgPortNotOpened;
+std::string msgFileDamaged;
+std::string msgAutosaveFailed;
+std::string msgAutosaveKept;
 
 namespace {
 
@@ -104,6 +107,9 @@ const TMessageRow kMessages[] = {
     {&msgMagnificationTooLarge, {"この倍率では用紙が大きすぎます！", "Papier trop grand pour ce grossissement !"}},
     {&msgPortInUse, {"このポート番号は既に使われています。別のポート番号を選んでください。", "Ce port est déjà utilisé. Choisissez un autre port."}},
     {&msgPortNotOpened, {"このポート番号では待機できません。別のポート番号を選んでください。", "Impossible d'attendre sur ce port. Choisissez un autre port."}},
+    {&msgFileDamaged, {"ファイルが壊れています！", "Fichier endommagé !"}},
+    {&msgAutosaveFailed, {"自動保存できません。作業内容は保存されていません！", "Sauvegarde auto impossible : le travail n'est pas sauvé !"}},
+    {&msgAutosaveKept, {"前回の自動保存ファイルを読み込めませんでした。削除せずに次の名前で残しました：", "Sauvegarde auto précédente illisible. Conservée, non effacée, sous le nom :"}},
 };
 
 // In the order they are applied: the main window's menus, the chat and network windows, the

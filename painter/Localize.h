@@ -58,6 +58,10 @@ extern std::string msgMagnificationTooLarge;
 // Failures of starting to host a session.
 extern std::string msgPortInUse;
 extern std::string msgPortNotOpened;
+// Failures of opening pictures and of the autosave.
+extern std::string msgFileDamaged;
+extern std::string msgAutosaveFailed;
+extern std::string msgAutosaveKept;
 
 // ---- Switching ------------------------------------------------------------------------------
 // 1 selects the second language, any other value Japanese.

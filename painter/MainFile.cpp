@@ -357,12 +357,13 @@ bool TVLMain::OpenPicture(const std::string& path, bool jpeg) {
   // Decoded before anything else: a file that does not decode leaves no paper behind.
   TTCDC picture;
   bool decoded;
+  TPictureError error = TPictureError::None;
   {
     plat::TBusyCursor busy;
-    decoded = jpeg ? LoadJPEG(picture, path) : LoadBMP(picture, path);
+    decoded = jpeg ? LoadJPEG(picture, path, nullptr, &error) : LoadBMP(picture, path, nullptr, &error);
   }
   if (!decoded) {
-    ShowError(msgUnknownFormat);
+    ShowError(error == TPictureError::Damaged ? msgFileDamaged : msgUnknownFormat);
     return false;
   }
   if (plat::MessageBox(msgEventsNotExportable, "", kQuestionBox) != plat::IDYES)

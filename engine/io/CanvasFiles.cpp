@@ -7,6 +7,7 @@
 #include <new>
 
 #include <jpeglib.h>
+#include <jerror.h>
 
 #include "platform/core/Files.h"
 
@@ -22,16 +23,24 @@ bool Fail(std::string* why, const std::string& text) {
   return false;
 }
 
+bool Refuse(std::string* why, TPictureError* error, TPictureError kind, const std::string& text) {
+  if (error) *error = kind;
+  return Fail(why, text);
+}
+
+using E = TPictureError;
+
 uint16_t U16(const uint8_t* p) { return uint16_t(p[0] | p[1] << 8); }
 uint32_t U32(const uint8_t* p) { return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24; }
 void Put16(uint8_t* p, uint32_t v) { p[0] = uint8_t(v); p[1] = uint8_t(v >> 8); }
 void Put32(uint8_t* p, uint32_t v) { for (int i = 0; i < 4; ++i) p[i] = uint8_t(v >> (8 * i)); }
 
-bool ReadPictureFile(const std::string& fileName, std::vector<uint8_t>& data, std::string* why) {
-  if (!plat::FileExists(fileName)) return Fail(why, "the file does not exist");
+bool ReadPictureFile(const std::string& fileName, std::vector<uint8_t>& data, std::string* why, TPictureError* error) {
+  if (!plat::FileExists(fileName)) return Refuse(why, error, E::CannotRead, "the file does not exist");
   const int64_t size = plat::FileSizeOf(fileName);
-  if (size < 0 || size > kMaxPictureFileBytes) return Fail(why, "the file is too large to be a picture");
-  if (!plat::ReadWholeFile(fileName, data)) return Fail(why, "the file cannot be read");
+  if (size < 0) return Refuse(why, error, E::CannotRead, "the file cannot be read");
+  if (size > kMaxPictureFileBytes) return Refuse(why, error, E::TooLarge, "the file is too large to be a picture");
+  if (!plat::ReadWholeFile(fileName, data)) return Refuse(why, error, E::CannotRead, "the file cannot be read");
   return true;
 }
 
@@ -121,24 +130,28 @@ bool SaveBMP(const TTC& canvas, const std::string& fileName, std::string* why) {
   return true;
 }
 
-bool DecodeBMP(const uint8_t* data, size_t size, TDecodedPicture& out, int64_t maxPixels, std::string* why) {
-  if (!data || size < 18 || data[0] != 'B' || data[1] != 'M') return Fail(why, "not a bitmap file");
+bool DecodeBMP(const uint8_t* data, size_t size, TDecodedPicture& out, int64_t maxPixels, std::string* why,
+               TPictureError* error) {
+  auto refuse = [&](TPictureError kind, const char* text) { return Refuse(why, error, kind, text); };
+  if (!data || size < 2 || data[0] != 'B' || data[1] != 'M') return refuse(E::NotAPicture, "not a bitmap file");
+  if (size < 18) return refuse(E::Damaged, "the bitmap is truncated");
   const uint32_t offBits = U32(data + 10), infoSize = U32(data + 14);
-  if (infoSize < 40 || infoSize > size - 14) return Fail(why, "unsupported bitmap header");
+  if (infoSize < 40) return refuse(E::Unsupported, "unsupported bitmap header");
+  if (infoSize > size - 14) return refuse(E::Damaged, "the bitmap is truncated");
   const uint8_t* info = data + 14;
   const int32_t width = int32_t(U32(info + 4)), rawHeight = int32_t(U32(info + 8));
   const int bpp = U16(info + 14);
   uint32_t compression = U32(info + 16);
   const uint32_t clrUsed = U32(info + 32);
-  if (width <= 0 || rawHeight == 0 || rawHeight == INT32_MIN) return Fail(why, "the bitmap has no pixels");
+  if (width <= 0 || rawHeight == 0 || rawHeight == INT32_MIN) return refuse(E::Damaged, "the bitmap has no pixels");
   const bool topDown = rawHeight < 0;
   const int32_t height = topDown ? -rawHeight : rawHeight;
-  if (int64_t(width) * height > maxPixels) return Fail(why, "the bitmap is too large");
+  if (int64_t(width) * height > maxPixels) return refuse(E::TooLarge, "the bitmap is too large");
   if (bpp != 1 && bpp != 4 && bpp != 8 && bpp != 16 && bpp != 24 && bpp != 32)
-    return Fail(why, "unsupported bitmap depth");
+    return refuse(E::Unsupported, "unsupported bitmap depth");
   if (compression == 6) compression = 3;  // alpha bit fields: the alpha is not used
   if (!(compression == 0 || (compression == 3 && (bpp == 16 || bpp == 32))))
-    return Fail(why, "compressed bitmaps are not supported");
+    return refuse(E::Unsupported, "compressed bitmaps are not supported");
 
   // Colour masks for 16 and 32 bits; the palette for 8 bits and fewer.
   TMaskField red, green, blue;
@@ -146,7 +159,7 @@ bool DecodeBMP(const uint8_t* data, size_t size, TDecodedPicture& out, int64_t m
   if (bpp == 32) red = TMaskField(0xFF0000), green = TMaskField(0xFF00), blue = TMaskField(0xFF);
   if (compression == 3) {
     const size_t at = infoSize >= 52 ? 14 + 40 : 14 + size_t(infoSize);
-    if (at + 12 > size) return Fail(why, "the bitmap is truncated");
+    if (at + 12 > size) return refuse(E::Damaged, "the bitmap is truncated");
     red = TMaskField(U32(data + at));
     green = TMaskField(U32(data + at + 4));
     blue = TMaskField(U32(data + at + 8));
@@ -162,14 +175,14 @@ bool DecodeBMP(const uint8_t* data, size_t size, TDecodedPicture& out, int64_t m
     }
   }
 
+  // Every row with its padding, as every writer stores them: a file cut short by a single
+  // byte has lost part of its picture or its end, and is damaged.
   const int64_t stride = (int64_t(width) * bpp + 31) / 32 * 4;
-  const int64_t rowBytes = (int64_t(width) * bpp + 7) / 8;
-  if (offBits > size || int64_t(size) - offBits < stride * (height - 1) + rowBytes)
-    return Fail(why, "the bitmap is truncated");
+  if (offBits > size || int64_t(size) - offBits < stride * height) return refuse(E::Damaged, "the bitmap is truncated");
   try {
     out.Pixels.assign(size_t(width) * size_t(height), 0);
   } catch (const std::bad_alloc&) {
-    return Fail(why, "not enough memory for the bitmap");
+    return refuse(E::NoMemory, "not enough memory for the bitmap");
   }
   out.Width = width;
   out.Height = height;
@@ -194,25 +207,25 @@ bool DecodeBMP(const uint8_t* data, size_t size, TDecodedPicture& out, int64_t m
   return true;
 }
 
-bool PutPicture(const TDecodedPicture& picture, TTC& canvas, std::string* why) {
+bool PutPicture(const TDecodedPicture& picture, TTC& canvas, std::string* why, TPictureError* error) {
   if (picture.Width <= 0 || picture.Height <= 0 ||
       picture.Pixels.size() != size_t(picture.Width) * size_t(picture.Height))
-    return Fail(why, "the picture is empty");
+    return Refuse(why, error, E::Damaged, "the picture is empty");
   if (!canvas.SetSize(picture.Width, picture.Height) || canvas.Width() != picture.Width ||
       canvas.Height() != picture.Height)
-    return Fail(why, "not enough memory for the picture");
+    return Refuse(why, error, E::NoMemory, "not enough memory for the picture");
   for (int32_t y = 0; y < picture.Height; ++y)
     std::memcpy(canvas.Row32(y), picture.Pixels.data() + size_t(y) * size_t(picture.Width), size_t(picture.Width) * 4);
   canvas.OrAll(0xFF000000u);
   return true;
 }
 
-bool LoadBMP(TTCDC& canvas, const std::string& fileName, std::string* why) {
+bool LoadBMP(TTCDC& canvas, const std::string& fileName, std::string* why, TPictureError* error) {
   std::vector<uint8_t> data;
-  if (!ReadPictureFile(fileName, data, why)) return false;
+  if (!ReadPictureFile(fileName, data, why, error)) return false;
   TDecodedPicture pic;
-  if (!DecodeBMP(data.data(), data.size(), pic, kMaxPicturePixels, why)) return false;
-  return PutPicture(pic, canvas, why);
+  if (!DecodeBMP(data.data(), data.size(), pic, kMaxPicturePixels, why, error)) return false;
+  return PutPicture(pic, canvas, why, error);
 }
 
 // ---- JPEG --------------------------------------------------------------------------------
@@ -224,21 +237,34 @@ struct TJpegError {
   jpeg_error_mgr pub;
   jmp_buf jump;
   char message[JMSG_LENGTH_MAX];
+  TPictureError kind;
 };
 
 void JpegErrorExit(j_common_ptr c) {
   auto* e = reinterpret_cast<TJpegError*>(c->err);
   (*c->err->format_message)(c, e->message);
+  e->kind = c->err->msg_code == JERR_OUT_OF_MEMORY ? E::NoMemory : E::Damaged;
   longjmp(e->jump, 1);
 }
 
 void JpegQuiet(j_common_ptr) {}
+
+// A warning about the data (the file ends early, a corrupt code, bytes out of place) ends the
+// decode as an error would: the decoder would go on and fill the lost part with grey. Remarks
+// on the headers alone change no pixel; trace messages are dropped.
+void JpegMessage(j_common_ptr c, int level) {
+  if (level >= 0) return;
+  const int code = c->err->msg_code;
+  if (code == JWRN_JFIF_MAJOR || code == JWRN_ADOBE_XFORM) return;
+  JpegErrorExit(c);
+}
 
 void JpegProgress(j_common_ptr c) {
   auto* d = reinterpret_cast<j_decompress_ptr>(c);
   if (d->input_scan_number > kMaxJpegScans) {
     auto* e = reinterpret_cast<TJpegError*>(c->err);
     std::snprintf(e->message, sizeof e->message, "more than %d scans", kMaxJpegScans);
+    e->kind = E::Unsupported;
     longjmp(e->jump, 1);
   }
 }
@@ -247,11 +273,14 @@ void InitError(TJpegError& e) {
   std::memset(&e, 0, sizeof e);
   jpeg_std_error(&e.pub);
   e.pub.error_exit = JpegErrorExit;
-  e.pub.output_message = JpegQuiet;  // warnings are counted, not shown, and do not stop
+  e.pub.output_message = JpegQuiet;
+  e.pub.emit_message = JpegMessage;
+  e.kind = E::Damaged;
 }
 
 // The libjpeg calls, with no C++ object alive in this frame across the jump.
-bool DecodeJpegFrame(const uint8_t* data, size_t size, TDecodedPicture* out, int64_t maxPixels, std::string* why) {
+bool DecodeJpegFrame(const uint8_t* data, size_t size, TDecodedPicture* out, int64_t maxPixels, std::string* why,
+                     TPictureError* error) {
   jpeg_decompress_struct cinfo;
   TJpegError err;
   jpeg_progress_mgr progress;
@@ -260,7 +289,8 @@ bool DecodeJpegFrame(const uint8_t* data, size_t size, TDecodedPicture* out, int
   cinfo.err = &err.pub;
   if (setjmp(err.jump)) {
     jpeg_destroy_decompress(&cinfo);
-    return Fail(why, std::string("damaged JPEG file: ") + err.message);
+    return Refuse(why, error, err.kind,
+                  std::string(err.kind == E::Damaged ? "damaged JPEG file: " : "JPEG file refused: ") + err.message);
   }
   jpeg_create_decompress(&cinfo);
   progress.progress_monitor = JpegProgress;
@@ -268,17 +298,17 @@ bool DecodeJpegFrame(const uint8_t* data, size_t size, TDecodedPicture* out, int
   jpeg_mem_src(&cinfo, data, static_cast<unsigned long>(size));
   if (jpeg_read_header(&cinfo, TRUE) != JPEG_HEADER_OK) {
     jpeg_destroy_decompress(&cinfo);
-    return Fail(why, "the JPEG file holds no picture");
+    return Refuse(why, error, E::Damaged, "the JPEG file holds no picture");
   }
   if (cinfo.jpeg_color_space != JCS_GRAYSCALE && cinfo.jpeg_color_space != JCS_YCbCr &&
       cinfo.jpeg_color_space != JCS_RGB) {
     jpeg_destroy_decompress(&cinfo);
-    return Fail(why, "unsupported JPEG colour space (CMYK or other)");
+    return Refuse(why, error, E::Unsupported, "unsupported JPEG colour space (CMYK or other)");
   }
   const int64_t w = cinfo.image_width, h = cinfo.image_height;
   if (w <= 0 || h <= 0 || w > INT32_MAX || h > INT32_MAX || w * h > maxPixels) {
     jpeg_destroy_decompress(&cinfo);
-    return Fail(why, "the JPEG picture is too large");
+    return Refuse(why, error, E::TooLarge, "the JPEG picture is too large");
   }
   cinfo.mem->max_memory_to_use = static_cast<long>(maxPixels * 16 + (int64_t(64) << 20));
   cinfo.out_color_space = JCS_EXT_BGRA;
@@ -291,12 +321,12 @@ bool DecodeJpegFrame(const uint8_t* data, size_t size, TDecodedPicture* out, int
   }
   if (!allocated) {
     jpeg_destroy_decompress(&cinfo);
-    return Fail(why, "not enough memory for the picture");
+    return Refuse(why, error, E::NoMemory, "not enough memory for the picture");
   }
   jpeg_start_decompress(&cinfo);
   if (cinfo.output_width != w || cinfo.output_height != h || cinfo.output_components != 4) {
     jpeg_destroy_decompress(&cinfo);
-    return Fail(why, "unexpected JPEG output");
+    return Refuse(why, error, E::Unsupported, "unexpected JPEG output");
   }
   while (cinfo.output_scanline < cinfo.output_height) {
     JSAMPROW row = reinterpret_cast<JSAMPROW>(out->Pixels.data() + size_t(cinfo.output_scanline) * size_t(w));
@@ -344,21 +374,22 @@ bool EncodeJpegFrame(const TTC* canvas, int quality, TJpegBuffer* buf, std::stri
 
 }  // namespace
 
-bool DecodeJPEG(const uint8_t* data, size_t size, TDecodedPicture& out, int64_t maxPixels, std::string* why) {
-  if (!data || size < 4) return Fail(why, "not a JPEG file");
+bool DecodeJPEG(const uint8_t* data, size_t size, TDecodedPicture& out, int64_t maxPixels, std::string* why,
+                TPictureError* error) {
+  if (!data || size < 2 || data[0] != 0xFF || data[1] != 0xD8) return Refuse(why, error, E::NotAPicture, "not a JPEG file");
   TDecodedPicture pic;
-  if (!DecodeJpegFrame(data, size, &pic, maxPixels, why)) return false;
+  if (!DecodeJpegFrame(data, size, &pic, maxPixels, why, error)) return false;
   for (uint32_t& p : pic.Pixels) p |= 0xFF000000u;
   out = std::move(pic);
   return true;
 }
 
-bool LoadJPEG(TTCDC& canvas, const std::string& fileName, std::string* why) {
+bool LoadJPEG(TTCDC& canvas, const std::string& fileName, std::string* why, TPictureError* error) {
   std::vector<uint8_t> data;
-  if (!ReadPictureFile(fileName, data, why)) return false;
+  if (!ReadPictureFile(fileName, data, why, error)) return false;
   TDecodedPicture pic;
-  if (!DecodeJPEG(data.data(), data.size(), pic, kMaxPicturePixels, why)) return false;
-  return PutPicture(pic, canvas, why);
+  if (!DecodeJPEG(data.data(), data.size(), pic, kMaxPicturePixels, why, error)) return false;
+  return PutPicture(pic, canvas, why, error);
 }
 
 bool EncodeJPEG(const TTC& canvas, int quality, std::vector<uint8_t>& out, std::string* why) {

@@ -224,39 +224,55 @@ TEST(BmpRead, RefusedFilesLeaveTheCanvasAsItWas) {
     Put32(f, at, v);
     return f;
   };
+  // Four pixels a row: rows without padding.
+  const std::vector<uint8_t> unpadded = MakeBmp(40, 4, 2, 24, 0, {}, std::vector<uint8_t>(24, 7));
+  auto shortBy = [](const std::vector<uint8_t>& f, size_t n) { return std::vector<uint8_t>(f.begin(), f.end() - n); };
+  using E = TPictureError;
   struct {
     const char* name;
     std::vector<uint8_t> file;
+    TPictureError error;
   } cases[] = {
-      {"not BM", [&] { auto f = good; f[1] = 'A'; return f; }()},
-      {"truncated after the headers", std::vector<uint8_t>(good.begin(), good.begin() + 54)},
-      {"last row cut short", std::vector<uint8_t>(good.begin(), good.end() - 10)},
-      {"run-length compressed", patched(30, 1)},
-      {"zero width", patched(18, 0)},
-      {"negative width", patched(18, uint32_t(-2))},
-      {"zero height", patched(22, 0)},
-      {"smallest height", patched(22, 0x80000000u)},
-      {"huge size", [&] { auto f = patched(18, 100000); Put32(f, 22, 100000); return f; }()},
-      {"pixels beyond the file", patched(10, 0xFFFFFFF0u)},
-      {"OS/2 header", patched(14, 12)},
-      {"header larger than the file", patched(14, 0x7FFFFFFF)},
-      {"depth 7", [&] { auto f = good; Put16(f, 28, 7); return f; }()},
-      {"bit fields at 24 bits", patched(30, 3)},
-      {"two bytes", {'B', 'M'}},
-      {"empty", {}},
+      {"not BM", [&] { auto f = good; f[1] = 'A'; return f; }(), E::NotAPicture},
+      {"truncated after the headers", std::vector<uint8_t>(good.begin(), good.begin() + 54), E::Damaged},
+      {"last row cut short", shortBy(good, 10), E::Damaged},
+      {"one byte short, in the pixels", shortBy(unpadded, 1), E::Damaged},
+      {"one byte short, in the last padding", shortBy(good, 1), E::Damaged},
+      {"run-length compressed", patched(30, 1), E::Unsupported},
+      {"zero width", patched(18, 0), E::Damaged},
+      {"negative width", patched(18, uint32_t(-2)), E::Damaged},
+      {"zero height", patched(22, 0), E::Damaged},
+      {"smallest height", patched(22, 0x80000000u), E::Damaged},
+      {"huge size", [&] { auto f = patched(18, 100000); Put32(f, 22, 100000); return f; }(), E::TooLarge},
+      {"pixels beyond the file", patched(10, 0xFFFFFFF0u), E::Damaged},
+      {"OS/2 header", patched(14, 12), E::Unsupported},
+      {"header larger than the file", patched(14, 0x7FFFFFFF), E::Damaged},
+      {"depth 7", [&] { auto f = good; Put16(f, 28, 7); return f; }(), E::Unsupported},
+      {"bit fields at 24 bits", patched(30, 3), E::Unsupported},
+      {"cut inside the file header", shortBy(good, good.size() - 10), E::Damaged},
+      {"two bytes", {'B', 'M'}, E::Damaged},
+      {"empty", {}, E::NotAPicture},
   };
   for (auto& k : cases) {
     WriteBytes(dir.Path("bad.bmp"), k.file);
     TTCDC c(3, 3);
     c.Fill(0x11223344);
     std::string why;
-    EXPECT_FALSE(LoadBMP(c, dir.Path("bad.bmp"), &why)) << k.name;
+    TPictureError error = E::None;
+    EXPECT_FALSE(LoadBMP(c, dir.Path("bad.bmp"), &why, &error)) << k.name;
     EXPECT_FALSE(why.empty()) << k.name;
+    EXPECT_EQ(error, k.error) << k.name << ": " << why;
     EXPECT_EQ(c.Width(), 3) << k.name;
     EXPECT_EQ(Pixels(c), std::vector<uint32_t>(9, 0x11223344u)) << k.name;
   }
+  // The whole files read.
+  TDecodedPicture whole;
+  EXPECT_TRUE(DecodeBMP(good.data(), good.size(), whole));
+  EXPECT_TRUE(DecodeBMP(unpadded.data(), unpadded.size(), whole));
   TTCDC c;
-  EXPECT_FALSE(LoadBMP(c, dir.Path("nothing.bmp")));
+  TPictureError error = E::None;
+  EXPECT_FALSE(LoadBMP(c, dir.Path("nothing.bmp"), nullptr, &error));
+  EXPECT_EQ(error, E::CannotRead);
   EXPECT_EQ(c.Width(), 4);
   // The pixel cap applies before anything is allocated.
   TDecodedPicture pic;
@@ -331,17 +347,19 @@ TEST(JpegRead, RefusedFilesFailCleanlyAndLeaveTheCanvas) {
     }
   std::vector<uint8_t> garbage(good.begin(), good.begin() + 2);
   garbage.resize(400, 0x5A);
+  using E = TPictureError;
   struct {
     const char* name;
     std::vector<uint8_t> file;
     const char* reason;  // part of the reason given
+    TPictureError error;
   } cases[] = {
-      {"CMYK", FileBytes(Fixture("cmyk8x8.jpg")), "CMYK"},
-      {"too large", huge, "large"},
-      {"garbage after the start marker", garbage, "JPEG"},
-      {"not a JPEG", std::vector<uint8_t>(100, 0x42), "JPEG"},
-      {"only the start marker", {0xFF, 0xD8}, "JPEG"},
-      {"cut inside the headers", std::vector<uint8_t>(good.begin(), good.begin() + 100), "JPEG"},
+      {"CMYK", FileBytes(Fixture("cmyk8x8.jpg")), "CMYK", E::Unsupported},
+      {"too large", huge, "large", E::TooLarge},
+      {"garbage after the start marker", garbage, "JPEG", E::Damaged},
+      {"not a JPEG", std::vector<uint8_t>(100, 0x42), "JPEG", E::NotAPicture},
+      {"only the start marker", {0xFF, 0xD8}, "JPEG", E::Damaged},
+      {"cut inside the headers", std::vector<uint8_t>(good.begin(), good.begin() + 100), "JPEG", E::Damaged},
   };
   ASSERT_GT(cases[0].file.size(), 100u);
   for (auto& k : cases) {
@@ -349,8 +367,10 @@ TEST(JpegRead, RefusedFilesFailCleanlyAndLeaveTheCanvas) {
     TTCDC c(3, 3);
     c.Fill(0x00223344);
     std::string why;
-    EXPECT_FALSE(LoadJPEG(c, dir.Path("bad.jpg"), &why)) << k.name;
+    TPictureError error = E::None;
+    EXPECT_FALSE(LoadJPEG(c, dir.Path("bad.jpg"), &why, &error)) << k.name;
     EXPECT_NE(why.find(k.reason), std::string::npos) << k.name << ": " << why;
+    EXPECT_EQ(error, k.error) << k.name << ": " << why;
     EXPECT_EQ(Pixels(c), std::vector<uint32_t>(9, 0x00223344u)) << k.name;  // not even made opaque
   }
   TTCDC fresh;
@@ -359,25 +379,53 @@ TEST(JpegRead, RefusedFilesFailCleanlyAndLeaveTheCanvas) {
   EXPECT_EQ(fresh.Height(), 4);
 }
 
-TEST(JpegRead, DamagedScanDataWarnsButStillDecodes) {
+TEST(JpegRead, AFileCutShortIsDamagedAndGivesNoPicture) {
+  TTempDir dir;
   std::vector<uint8_t> good;
   TTC src(64, 48);
   std::mt19937 rng(3);
   for (int y = 0; y < 48; ++y)
     for (int x = 0; x < 64; ++x) src.SetPixel(x, y, uint32_t(rng()));
   ASSERT_TRUE(EncodeJPEG(src, 75, good));
-  // Cut in the middle of the entropy-coded data: the decoder warns and fills the rest.
-  size_t sos = 0;
-  for (size_t i = 0; i + 1 < good.size() && !sos; ++i)
-    if (good[i] == 0xFF && good[i + 1] == 0xDA) sos = i;
-  ASSERT_GT(sos, 0u);
-  std::vector<uint8_t> cut(good.begin(), good.begin() + (sos + good.size()) / 2);
+  struct {
+    std::string name;
+    std::vector<uint8_t> file;
+  } kinds[] = {{"baseline", good}, {"progressive", {}}};
+  if (HaveTool("cjpeg")) {
+    WritePpm(dir.Path("src.ppm"), src);
+    ASSERT_EQ(Shell("cjpeg -progressive -outfile " + dir.Path("p.jpg") + " " + dir.Path("src.ppm")), 0);
+    kinds[1].file = FileBytes(dir.Path("p.jpg"));
+  }
+  for (auto& k : kinds) {
+    if (k.file.empty()) {
+      std::printf("cjpeg is not installed: the progressive rows are not tried\n");
+      continue;
+    }
+    TDecodedPicture pic;
+    ASSERT_TRUE(DecodeJPEG(k.file.data(), k.file.size(), pic)) << k.name;
+    // The decoder would warn of the early end and fill the rest with grey.
+    for (size_t keep : {k.file.size() / 4, k.file.size() / 2, k.file.size() * 3 / 4, k.file.size() * 99 / 100,
+                        k.file.size() - 2, k.file.size() - 1}) {
+      SCOPED_TRACE(k.name + " cut to " + std::to_string(keep) + " of " + std::to_string(k.file.size()) + " bytes");
+      WriteBytes(dir.Path("cut.jpg"), std::vector<uint8_t>(k.file.begin(), k.file.begin() + keep));
+      TTCDC c(3, 3);
+      c.Fill(0x00223344);
+      std::string why;
+      TPictureError error = TPictureError::None;
+      EXPECT_FALSE(LoadJPEG(c, dir.Path("cut.jpg"), &why, &error));
+      EXPECT_EQ(error, TPictureError::Damaged) << why;
+      EXPECT_NE(why.find("damaged"), std::string::npos) << why;
+      EXPECT_EQ(Pixels(c), std::vector<uint32_t>(9, 0x00223344u));
+    }
+  }
+  // A remark on the headers alone is no damage: a later JFIF revision still reads.
+  std::vector<uint8_t> later = good;
+  ASSERT_EQ(std::string(later.begin() + 6, later.begin() + 10), "JFIF");
+  later[11] = 2;
   TDecodedPicture pic;
   std::string why;
-  ASSERT_TRUE(DecodeJPEG(cut.data(), cut.size(), pic, kMaxPicturePixels, &why)) << why;
+  ASSERT_TRUE(DecodeJPEG(later.data(), later.size(), pic, kMaxPicturePixels, &why)) << why;
   EXPECT_EQ(pic.Width, 64);
-  EXPECT_EQ(pic.Height, 48);
-  for (uint32_t p : pic.Pixels) ASSERT_EQ(p >> 24, 0xFFu);
   // The pixel cap is checked from the header, before anything is decoded.
   EXPECT_FALSE(DecodeJPEG(good.data(), good.size(), pic, 64 * 48 - 1, &why));
   EXPECT_TRUE(DecodeJPEG(good.data(), good.size(), pic, 64 * 48, &why));

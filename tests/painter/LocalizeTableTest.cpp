@@ -96,8 +96,9 @@ TEST(LocalizeTable, TableSizesAndOrder) {
       &msgPenetration,     &msgPressureCurve,   &msgBrushPen,            &msgBrushWatercolor,
       &msgBrushOldBlur,    &msgBrushEraser,     &msgBrushNewBlur};
   ASSERT_EQ(messages.size(), 35u);
-  const std::set<const std::string*> added = {&msgSaveFailed, &msgMagnificationTooLarge, &msgPortInUse,
-                                              &msgPortNotOpened};
+  const std::set<const std::string*> added = {&msgSaveFailed,     &msgMagnificationTooLarge, &msgPortInUse,
+                                              &msgPortNotOpened,  &msgFileDamaged,           &msgAutosaveFailed,
+                                              &msgAutosaveKept};
   const auto rows = MessageRows();
   ASSERT_GE(rows.size(), messages.size());
   for (size_t i = 0; i < messages.size(); ++i) EXPECT_EQ(rows[i].Message, messages[i]) << i;
