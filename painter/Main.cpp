@@ -447,11 +447,30 @@ void TVLMain::FirstActivate() {
         w->Paper->Name = "NONAME";
         w->SetCaption(w->Paper->Caption());
       }
+    } else {
+      // It may be the only copy of the last work: kept under a name that no quit deletes.
+      std::string kept = KeepRefusedAutosave(autosave);
+      if (kept.empty()) {
+        AutosaveHeld = true;
+        kept = autosave;
+      }
+      plat::MessageBox(msgAutosaveKept + "\n" + kept, "", unsigned{plat::MB_OK} | plat::MB_ICONWARNING);
     }
   }
   if (CommandLineFile && !CommandLineFile->empty()) OpenFile(*CommandLineFile);
   activateWindow();
   if (PreviewWindow) PreviewWindow->ClearView();
+}
+
+std::string TVLMain::KeepRefusedAutosave(const std::string& path) {
+  const size_t slash = path.find_last_of('/');
+  const std::string stem = (slash == std::string::npos ? std::string() : path.substr(0, slash + 1)) + "$$$tmp-refused-";
+  for (int n = 0; n < 10000; ++n) {
+    const std::string name = stem + std::to_string(n) + ".wpb";
+    if (plat::FileExists(name) || plat::DirExists(name)) continue;
+    return std::rename(path.c_str(), name.c_str()) == 0 ? name : std::string();
+  }
+  return {};
 }
 
 void TVLMain::AppActivate() {
@@ -542,16 +561,20 @@ void TVLMain::closeEvent(QCloseEvent* e) {
     e->ignore();
     return;
   }
+  // The program ends: no step runs while the papers close (a session paper asks where to keep
+  // its record, in a dialog with a loop of its own), so nothing writes an autosave again.
+  Quitting = true;
+  SetUpdateMode(false);
   if (Tablet && Tablet->Available()) Tablet->CloseContext();
   Tablet.reset();
   Registry->WriteBool("EventWait", EventWaitItem->isChecked());
   Registry->WriteBool("Japanese", JapaneseItem->isChecked());
   WritePlacement();
-  const std::string autosave = AutosavePath();
-  if (plat::FileExists(autosave)) std::remove(autosave.c_str());
   // Each paper window ends as a close would end it, without asking again.
   CloseAllPapers(false);
-  SetUpdateMode(false);
+  // Last: the autosave is of no more use once every paper has closed.
+  const std::string autosave = AutosavePath();
+  if (!AutosaveHeld && plat::FileExists(autosave)) std::remove(autosave.c_str());
   e->accept();
 }
 

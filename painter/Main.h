@@ -157,6 +157,23 @@ class TVLMain : public QMainWindow {
  public:
   // ---- end update loop
 
+  // ---- autosave (MainUpdate.cpp) and its recovery at start (Main.cpp) -----------------------
+  // Writes W's paper and slot-0 record to the autosave file once the paper was left alone
+  // after enough strokes. A write that fails counts for nothing: it is told once in the status
+  // bar and tried again after a short pause.
+  void Autosave(TDrawWindow* w, uint32_t now);
+  bool AutosaveFailing = false;
+  uint32_t AutosaveFailedAt = 0;
+  // The quit was accepted: the update loop stays stopped and no autosave is written.
+  bool Quitting = false;
+  // An autosave file found at start that could not be read and could not be moved aside: it
+  // is neither written over nor deleted in this run.
+  bool AutosaveHeld = false;
+  // Moves an autosave file that could not be read aside, so that nothing deletes it unread;
+  // its new name, or empty when it could not be moved.
+  static std::string KeepRefusedAutosave(const std::string& path);
+  // ---- end autosave
+
   // ---- stroke input (MainStroke.cpp) -------------------------------------------------------
   void StrokeTo(int32_t x, int32_t y, float pressure, float altitude, bool isScreen);
   void EndStroke(int32_t x, int32_t y, float altitude, bool isScreen);

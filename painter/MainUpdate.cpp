@@ -28,6 +28,8 @@ namespace {
 constexpr uint32_t kTabRepeatMs = 300;
 constexpr uint32_t kAutosaveIdleMs = 5000;
 constexpr int32_t kAutosaveStrokes = 50;
+// After a failed autosave, the next try waits this long (the disk is not asked every step).
+constexpr uint32_t kAutosaveRetryMs = 2000;
 constexpr uint32_t kPlaybackWaitMs = 8;
 constexpr uint32_t kRefreshMs = 500;
 constexpr uint32_t kRefreshIdleMs = 500;
@@ -64,6 +66,7 @@ void LogSlot(TDrawWindow& w, int32_t s, int32_t end) {
 }  // namespace
 
 void TVLMain::SetUpdateMode(bool on) {
+  if (Quitting) on = false;
   QTimer* want = nullptr;
   if (on) want = AnyPlaying() || AnyNetworkPaper() ? IdleTimer : UpdateTimer;
   // A driver already running stays as it is: restarting the 20 ms timer on every paint
@@ -131,11 +134,7 @@ void TVLMain::StepBody() {
   const bool net = p.NetMode == 1;
 
   // 3. Autosave.
-  if (After(now, w->LastActivity, kAutosaveIdleMs) && !HeldKeysDown() && !w->Packets[0]->InStroke() && !net &&
-      !w->Playing && w->StrokeCount > w->SavedStrokeCount + kAutosaveStrokes) {
-    p.SaveToFile(AutosavePath(), false, *w->Packets[0]);
-    w->SavedStrokeCount = w->StrokeCount;
-  }
+  Autosave(w, now);
 
   // 4. Own slot.
   const bool sound = !net || SessionValuesSound(p);
@@ -269,6 +268,27 @@ void TVLMain::StepBody() {
       NetState.SentTotal += socket->SendData(mdAll, d.Memory() + NetState.SentTotal, n);
     }
   }
+}
+
+void TVLMain::Autosave(TDrawWindow* w, uint32_t now) {
+  TPaper& p = *w->Paper;
+  if (Quitting || !After(now, w->LastActivity, kAutosaveIdleMs) || HeldKeysDown() || w->Packets[0]->InStroke() ||
+      p.NetMode == 1 || w->Playing || w->StrokeCount <= w->SavedStrokeCount + kAutosaveStrokes)
+    return;
+  if (AutosaveFailing && !After(now, AutosaveFailedAt, kAutosaveRetryMs)) return;
+  // Only a written file counts: a failed one is tried again without waiting for more strokes.
+  if (!AutosaveHeld && p.SaveToFile(AutosavePath(), false, *w->Packets[0])) {
+    w->SavedStrokeCount = w->StrokeCount;
+    if (AutosaveFailing && StatusBar && StatusBar->currentMessage() == QString::fromStdString(msgAutosaveFailed))
+      StatusBar->clearMessage();
+    AutosaveFailing = false;
+    return;
+  }
+  AutosaveFailedAt = now;
+  if (AutosaveFailing) return;
+  // Told once, until an autosave is written again.
+  AutosaveFailing = true;
+  if (StatusBar) StatusBar->showMessage(QString::fromStdString(msgAutosaveFailed));
 }
 
 void TVLMain::PlaybackStep(TDrawWindow* w, int32_t own) {

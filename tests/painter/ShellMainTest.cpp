@@ -240,9 +240,10 @@ TEST_F(ShellMain, ADamagedAutosaveOpensNothingAndTheCommandLineFileStillOpens) {
   WriteWpb(dir.Path("picture.wpb"), 50, 20);
   CommandLineFile = dir.Path("picture.wpb");
   VLMain->AppActivate();
-  ASSERT_EQ(Messages.Messages.size(), 2u);
+  ASSERT_EQ(Messages.Messages.size(), 3u);
   EXPECT_EQ(Messages.Messages[0].Text, kRecovery);
   EXPECT_FALSE(Messages.Messages[1].Text.empty());  // the engine's own refusal
+  EXPECT_EQ(Messages.Messages[2].Text.rfind(msgAutosaveKept, 0), 0u);  // and where the file was kept
   Settle();
   ASSERT_EQ(VLMain->DrawWindows().size(), 1u);
   EXPECT_EQ(VLMain->DrawWindows()[0]->Paper->Width(), 50);

@@ -16,6 +16,11 @@ class StrokeFixture : public PainterFixture {
  protected:
   void SetUp() override {
     PainterFixture::SetUp();
+    ShowActive();
+  }
+
+  // The main window shown, active and through its first activation, with the pen chosen.
+  static void ShowActive() {
     VLMain->resize(1200, 900);
     VLMain->show();
     VLMain->activateWindow();
