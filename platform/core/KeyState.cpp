@@ -18,6 +18,13 @@ void SetKeyDown(int vk, bool down) {
 
 void ClearKeys() { Held().reset(); }
 
+void SyncKeys(bool shift, bool control, bool alt, bool keepOthers) {
+  if (!keepOthers) ClearKeys();
+  SetKeyDown(VK_SHIFT, shift);
+  SetKeyDown(VK_CONTROL, control);
+  SetKeyDown(VK_MENU, alt);
+}
+
 namespace {
 int32_t cursorX = 0, cursorY = 0;
 }  // namespace

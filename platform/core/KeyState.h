@@ -1,6 +1,7 @@
 #pragma once
 // Held-key state for IsKeyDown-style queries. The Qt layer's application-wide event filter
-// feeds it (auto-repeat releases ignored) and clears it when the application is deactivated.
+// feeds it (auto-repeat releases ignored), clears it when the application is deactivated and
+// brings it back in line with the keyboard when the focus moves or a modal dialog closes.
 // Keys are virtual-key codes: letters and digits are their upper-case ASCII codes.
 #include <cstdint>
 
@@ -16,6 +17,10 @@ enum TVirtualKey : int {
 bool IsKeyDown(int vk);
 void SetKeyDown(int vk, bool down);
 void ClearKeys();
+// Brings the held keys in line with the keyboard as the window system reports it: Shift, Ctrl
+// and Alt as given; every other key dropped unless keepOthers (their releases may have gone
+// to a window that took no input, and nothing can confirm them).
+void SyncKeys(bool shift, bool control, bool alt, bool keepOthers);
 
 // Screen position of the mouse at its last event, as GetCursorPos gives it. Kept by the same
 // event filter: QCursor::pos() does not follow synthetic events and is unreliable on Wayland.

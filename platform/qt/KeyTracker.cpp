@@ -4,6 +4,9 @@
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QMouseEvent>
+#include <QWindow>
+#include <QWidget>
+#include <iterator>
 
 #include "platform/core/KeyState.h"
 
@@ -81,6 +84,8 @@ TKeyTracker::TKeyTracker(QObject* parent) : QObject(parent) {
           downByScanCode_.clear();
         }
       });
+      // Keys go where the focus is: a release can be lost as it moves.
+      connect(gui, &QGuiApplication::focusWindowChanged, this, [this] { Resync(true); });
     }
   }
 }
@@ -118,8 +123,23 @@ bool TKeyTracker::eventFilter(QObject* watched, QEvent* event) {
   } else if (type == QEvent::ApplicationDeactivate) {
     ClearKeys();
     downByScanCode_.clear();
+  } else if (type == QEvent::Hide && watched->isWidgetType()) {
+    // While a modal dialog was open the windows under it took no keys, and the toolkit drops
+    // their releases without a trace (Ctrl let go as Ctrl+N opens its dialog).
+    const auto* w = static_cast<QWidget*>(watched);
+    if (w->isWindow() && w->isModal()) Resync(false);
   }
   return QObject::eventFilter(watched, event);
+}
+
+void TKeyTracker::Resync(bool keepOthers) {
+  if (!qobject_cast<QGuiApplication*>(QCoreApplication::instance())) return;
+  // The window system's word on the modifiers; other keys it cannot tell, but while held they
+  // repeat and come back with their next press.
+  const Qt::KeyboardModifiers m = QGuiApplication::queryKeyboardModifiers();
+  SyncKeys(m.testFlag(Qt::ShiftModifier), m.testFlag(Qt::ControlModifier), m.testFlag(Qt::AltModifier), keepOthers);
+  for (auto it = downByScanCode_.begin(); it != downByScanCode_.end();)
+    it = IsKeyDown(it->second) ? std::next(it) : downByScanCode_.erase(it);
 }
 
 void InstallKeyTracker() {

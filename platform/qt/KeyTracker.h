@@ -16,9 +16,13 @@ class TKeyTracker : public QObject {
   Q_OBJECT
  public:
   // Installs itself on the running application; the held keys are cleared whenever the
-  // application stops being the active one, since the releases would go elsewhere.
+  // application stops being the active one, since the releases would go elsewhere, and
+  // brought back in line with the keyboard when the focus moves to another window or a modal
+  // dialog closes.
   explicit TKeyTracker(QObject* parent = nullptr);
   ~TKeyTracker() override;
+  // Shift, Ctrl and Alt as the window system has them now; other keys kept or dropped.
+  void Resync(bool keepOthers);
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
