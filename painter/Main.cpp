@@ -18,6 +18,7 @@
 #include <QUrl>
 #include <QWindow>
 #include <algorithm>
+#include <utility>
 #include <cstdio>
 #include <cstdlib>
 
@@ -41,6 +42,7 @@
 #include "platform/core/Clock.h"
 #include "platform/core/Files.h"
 #include "platform/core/MessageBox.h"
+#include "platform/qt/ApplicationHint.h"
 #include "platform/qt/Desktop.h"
 #include "platform/qt/ToolWindow.h"
 #include "platform/qt/WindowMessages.h"
@@ -133,6 +135,7 @@ TVLMain::TVLMain(QWidget* parent) : QMainWindow(parent) {
     if (auto* d = w ? qobject_cast<TDrawWindow*>(w->widget()) : nullptr) d->FormActivate();
   });
   connect(qApp, &QGuiApplication::focusWindowChanged, this, [this] { UpdateMenuItems(); });
+  new plat::TApplicationHint([this](const QString& hint) { AppHint(hint); }, this);
   plat::TToolWindow::KeyHook = [](int vk) {
     if (VLMain) VLMain->HandleKey(vk);
   };
@@ -419,6 +422,15 @@ void TVLMain::UpdateMenuItems() {
                      PaperResolutionItem, PaperResizeItem, PaperColorItem, VFlipItem, HFlipItem, NegaPosiItem,
                      RotateRightItem, RotateLeftItem, Rotate180Item})
     a->setEnabled(any);
+  // An open menu took the focus as it opened, after its opening had set its items: its
+  // opening decides again, so that what the user sees and can choose stays its decision.
+  const std::pair<QMenu*, void (TVLMain::*)()> openings[] = {{File1, &TVLMain::File1Click},
+                                                             {Edit1, &TVLMain::Edit1Click},
+                                                             {Show1, &TVLMain::Show1Click},
+                                                             {Window1, &TVLMain::Window1Click},
+                                                             {NetworkItem, &TVLMain::NetworkItemClick}};
+  for (const auto& [menu, opening] : openings)
+    if (menu->isVisible()) (this->*opening)();
 }
 
 // ---- Activation -----------------------------------------------------------------------------
@@ -591,6 +603,33 @@ void TVLMain::Window1Click() {
   BrushWinItem->setChecked(PenWindow2 && PenWindow2->isVisible());
   PreviewWinItem->setChecked(PreviewWindow && PreviewWindow->isVisible());
   LayerWinItem->setChecked(LayerWindow && LayerWindow->isVisible());
+  // The paper windows at the end, by their captions, the active one checked; choosing one
+  // makes it the active window, restored when it was minimised.
+  for (QAction* a : windowList_) delete a;
+  windowList_.clear();
+  const std::vector<TDrawWindow*> papers = DrawWindows();
+  if (papers.empty()) return;
+  windowList_.push_back(Window1->addSeparator());
+  const TDrawWindow* active = ActiveDrawWindow();
+  for (size_t i = 0; i < papers.size(); ++i) {
+    const QString number = i < 9 ? "&" + QString::number(i + 1) : QString::number(i + 1);
+    QString caption = papers[i]->windowTitle();
+    caption.replace("&", "&&");
+    QAction* a = Window1->addAction(number + " " + caption);
+    a->setObjectName("WindowListItem");
+    a->setCheckable(true);
+    a->setChecked(papers[i] == active);
+    QPointer<TDrawWindow> paper(papers[i]);
+    connect(a, &QAction::triggered, this, [this, paper] {
+      if (!paper || paper->TearingDown()) return;
+      for (QMdiSubWindow* s : MdiArea->subWindowList())
+        if (s->widget() == paper) {
+          if (s->isMinimized()) s->showNormal();
+          MdiArea->setActiveSubWindow(s);
+        }
+    });
+    windowList_.push_back(a);
+  }
 }
 
 void TVLMain::NetworkItemClick() {
@@ -624,7 +663,11 @@ void TVLMain::FormDblClick() { FileOpenItemClick(); }
 // ---- Edit items built here --------------------------------------------------------------------
 
 void TVLMain::UndoItemClick() {
-  if (TDrawWindow* w = ActiveDrawWindow()) w->Undo();
+  // With nothing to undo there is no command, and nothing is recorded.
+  TDrawWindow* w = ActiveDrawWindow();
+  if (w && w->Paper && w->Paper->Initialised && w->Paper->Layers &&
+      w->Paper->Layers->CanUndo(w->Paper->Layers->ActiveIndex()))
+    w->Undo();
 }
 
 void TVLMain::PaperResizeItemClick() {

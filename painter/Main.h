@@ -315,6 +315,8 @@ class TVLMain : public QMainWindow {
 
   std::unique_ptr<plat::TWindowClass> windowClass_;
   QPointer<QMdiSubWindow> lastActive_;
+  // The Window menu's list of paper windows, made anew each time the menu opens.
+  std::vector<QAction*> windowList_;
   bool closing_ = false;
   // file commands: a queued file is being opened.
   bool opening_ = false;
