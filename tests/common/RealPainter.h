@@ -11,6 +11,7 @@
 #include <QTest>
 #include <filesystem>
 #include <fstream>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -112,6 +113,14 @@ class TRealPainter {
       if (!line.empty()) ids.push_back(WindowId(line));
     return ids;
   }
+  // Every mapped window of the painter, popup menus included, by id.
+  std::set<std::string> AllWindows() {
+    std::set<std::string> ids;
+    std::istringstream s(Xdo({"search", "--onlyvisible", "--pid", QString::number(Proc.processId())}));
+    for (std::string line; std::getline(s, line);)
+      if (!line.empty()) ids.insert(WindowId(line));
+    return ids;
+  }
   std::string Name(const std::string& window) { return Xdo({"getwindowname", QString::fromStdString(window)}); }
   // The first mapped window of the painter whose title contains `part`; empty when none.
   std::string FindWindow(const std::string& part) {
@@ -151,12 +160,15 @@ class TRealPainter {
     }
     return ids;
   }
-  // The whole screen as the X server shows it; null when xwd (Debian x11-apps) is missing.
-  QImage Screenshot() {
+  // The whole screen as the X server shows it, or one window's contents (a popup menu, which
+  // a picture of the screen may show black); null when xwd (Debian x11-apps) is missing.
+  QImage Screenshot(const std::string& window = {}) {
     if (FindProgram("xwd").empty()) return {};
     QProcess p;
     p.setProcessEnvironment(Env);
-    p.start(QString::fromStdString(FindProgram("xwd")), {"-root", "-silent"});
+    const QStringList args = window.empty() ? QStringList{"-root", "-silent"}
+                                            : QStringList{"-id", QString::fromStdString(window), "-silent"};
+    p.start(QString::fromStdString(FindProgram("xwd")), args);
     p.waitForFinished(20000);
     return ReadXwd(p.readAllStandardOutput());
   }
