@@ -605,7 +605,11 @@ void TVLMain::Window1Click() {
   LayerWinItem->setChecked(LayerWindow && LayerWindow->isVisible());
   // The paper windows at the end, by their captions, the active one checked; choosing one
   // makes it the active window, restored when it was minimised.
-  for (QAction* a : windowList_) delete a;
+  // Removed now, freed later: the list can be made anew while one of its items is triggered.
+  for (QAction* a : windowList_) {
+    Window1->removeAction(a);
+    a->deleteLater();
+  }
   windowList_.clear();
   const std::vector<TDrawWindow*> papers = DrawWindows();
   if (papers.empty()) return;

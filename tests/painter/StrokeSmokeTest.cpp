@@ -14,6 +14,7 @@
 #include <filesystem>
 #include <memory>
 
+#include "common/RecordEvents.h"
 #include "common/TempDir.h"
 #include "common/ToolRun.h"
 #include "engine/EventPacket.h"
@@ -23,16 +24,7 @@
 
 namespace {
 
-int StrokeEvents(TEventPacket& r) {
-  const uint8_t* b = r.Data().Memory();
-  const int32_t n = r.Data().Size();
-  int32_t pos = 0, size = 0, strokes = 0;
-  while (pos + 2 <= n && MeasureEvent(b + pos, n - pos, size) == TEventMeasure::Complete) {
-    if ((b[pos] | (b[pos + 1] << 8)) <= ecStrokeLast) ++strokes;
-    pos += size;
-  }
-  return strokes;
-}
+using vtest::StrokeEvents;
 
 TEST(StrokeSmoke, DraggedStrokesAreAutosavedAsTheirRecordReplays) {
   const std::string program = std::string(VELL_BINARY_DIR) + "/painter/vellpaint";
