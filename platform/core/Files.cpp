@@ -2,8 +2,9 @@
 
 #include <cerrno>
 #include <climits>
-#include <cstdlib>
 #include <cstdio>
+#include <cstdlib>
+#include <mutex>
 #include <fcntl.h>
 #include <pwd.h>
 #include <sys/stat.h>
@@ -173,9 +174,11 @@ static bool PrivateDir(std::string& d) {
   return EntryTrust(d, S_IFDIR) == TEntryTrust::Own;
 }
 
-// Said once per folder, not at every lookup.
+// Said once per folder, not at every lookup (which may come from any thread).
 static void Refused(const std::string& d) {
+  static std::mutex m;
   static std::string told;
+  std::lock_guard<std::mutex> lock(m);
   if (told == d) return;
   told = d;
   std::fprintf(stderr, "vellora: %s is not a private folder of this user's; it is not used\n", d.c_str());
