@@ -209,7 +209,7 @@ bool TRegistry::Refresh(const std::string& file) const {
   // Never blocks: a pipe or a device in the file's place is refused, not waited on.
   const int fd = ::open(file.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
   if (fd < 0) {
-    usable_ = errno == ENOENT;  // no file yet: no values
+    usable_ = errno == ENOENT || errno == ENOTDIR;  // no file (or no folder) yet: no values
   } else {
     std::string text;
     if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size <= kMaxSettingsFile) {
