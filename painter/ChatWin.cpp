@@ -1,10 +1,9 @@
 #include "painter/ChatWin.h"
 
-#include <QGuiApplication>
 #include <QKeyEvent>
-#include <QScreen>
 #include <QScrollBar>
 
+#include "platform/qt/Placement.h"
 #include "session/MySocket.h"
 #include "session/NetState.h"
 
@@ -52,11 +51,12 @@ TChatWindow::~TChatWindow() {
   if (ChatWindow == this) ChatWindow = nullptr;
 }
 
-void TChatWindow::FormCreate() {
-  const QScreen* screen = QGuiApplication::primaryScreen();
-  if (!screen) return;
-  const QRect full = screen->availableGeometry();
-  move(full.x() + full.width() / 2 - width() / 2, full.y() + full.height() / 2 - height());
+void TChatWindow::FormCreate() { SetDefaultPosition(); }
+
+void TChatWindow::SetDefaultPosition() {
+  const QRect full = plat::WorkArea();
+  const QSize outer = plat::OuterSize(this);
+  move(full.x() + full.width() / 2 - outer.width() / 2, full.y() + full.height() / 2 - outer.height());
 }
 
 void TChatWindow::FormResize() {

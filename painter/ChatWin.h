@@ -22,6 +22,8 @@ class TChatWindow : public plat::TToolWindow {
 
   // Places the window: its bottom edge on the screen's middle line, centred across.
   void FormCreate();
+  // Bottom edge on the screen's middle line, centred across it.
+  void SetDefaultPosition();
   // Keeps the client area at least 150 x 50 and lays the controls out.
   void FormResize();
   // Enter (virtual key 13) sends the input line; other keys are left to the edit. True when

@@ -14,6 +14,7 @@
 #include "painter/ToolWinShared.h"
 #include "platform/core/Settings.h"
 #include "platform/qt/Desktop.h"
+#include "platform/qt/Placement.h"
 
 TColorWindow* ColorWindow = nullptr;
 
@@ -181,9 +182,10 @@ void TColorWindow::FormDestroy() {
 }
 
 void TColorWindow::SetDefaultPosition() {
-  const int brushHeight = PenWindow2 ? PenWindow2->frameGeometry().height() : 0;
-  move(plat::GetSystemMetrics(plat::SM_CXFULLSCREEN) - frameGeometry().width(),
-       plat::GetSystemMetrics(plat::SM_CYFULLSCREEN) - brushHeight - frameGeometry().height());
+  const int brushHeight = PenWindow2 ? plat::OuterSize(PenWindow2).height() : 0;
+  const QSize outer = plat::OuterSize(this);
+  move(plat::GetSystemMetrics(plat::SM_CXFULLSCREEN) - outer.width(),
+       plat::GetSystemMetrics(plat::SM_CYFULLSCREEN) - brushHeight - outer.height());
 }
 
 uint32_t TColorWindow::Redraw(bool fromSquare, uint32_t colour) {

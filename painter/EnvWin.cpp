@@ -11,6 +11,7 @@
 #include "painter/WinTab32.h"
 #include "platform/core/Settings.h"
 #include "platform/qt/Desktop.h"
+#include "platform/qt/Placement.h"
 #include "platform/qt/Translations.h"
 
 TEnvWindow* EnvWindow = nullptr;
@@ -98,6 +99,7 @@ void TEnvWindow::FormDestroy() {
 
 void TEnvWindow::showEvent(QShowEvent* e) {
   QDialog::showEvent(e);
+  plat::CentreOnScreen(this);
   FormActivate();
 }
 

@@ -4,6 +4,7 @@
 #include <QTabWidget>
 
 #include "platform/qt/Desktop.h"
+#include "platform/qt/Placement.h"
 
 TEzHelpWindow* EzHelpWindow = nullptr;
 
@@ -29,4 +30,11 @@ TEzHelpWindow::TEzHelpWindow(QWidget* owner) : plat::TToolWindow(owner) {
 
 TEzHelpWindow::~TEzHelpWindow() {
   if (EzHelpWindow == this) EzHelpWindow = nullptr;
+}
+
+void TEzHelpWindow::showEvent(QShowEvent* e) {
+  plat::TToolWindow::showEvent(e);
+  if (placed_) return;
+  placed_ = true;
+  plat::CentreOnScreen(this);
 }

@@ -15,6 +15,13 @@ class TEzHelpWindow : public plat::TToolWindow {
   QTabWidget* PageControl1;
   QWidget* TabSheet1;
   QPlainTextEdit* Memo1;
+
+ protected:
+  // Opens centred on the screen the first time; later it opens where the user left it.
+  void showEvent(QShowEvent* e) override;
+
+ private:
+  bool placed_ = false;
 };
 
 extern TEzHelpWindow* EzHelpWindow;

@@ -8,6 +8,7 @@
 #include <QRadioButton>
 
 #include "platform/qt/Desktop.h"
+#include "platform/qt/Placement.h"
 #include "platform/qt/Translations.h"
 
 TFormEventMul::TFormEventMul(QWidget* owner) : QDialog(owner) {
@@ -16,6 +17,7 @@ TFormEventMul::TFormEventMul(QWidget* owner) : QDialog(owner) {
   setFont(plat::UiFont());
   setFixedSize(298, 162);
   setModal(true);
+  plat::OpenAboveToolWindows(this);
 
   RadioGroup1 = new QGroupBox(QString::fromUtf8("Dimension pendant la lecture"), this);
   RadioGroup1->setObjectName("RadioGroup1");
@@ -83,4 +85,9 @@ float TFormEventMul::ComboMagnification(int index) {
 float TFormEventMul::Magnification() const {
   if (RadioGroup1Items->checkedId() != 1) return 1.0f;
   return ComboMagnification(ComboBox1->currentIndex());
+}
+
+void TFormEventMul::showEvent(QShowEvent* e) {
+  QDialog::showEvent(e);
+  plat::CentreOnScreen(this);
 }

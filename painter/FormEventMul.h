@@ -33,4 +33,7 @@ class TFormEventMul : public QDialog {
  public slots:
   void FormCreate();
   void RadioGroup1Click();
+
+ protected:
+  void showEvent(QShowEvent* e) override;
 };

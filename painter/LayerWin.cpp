@@ -19,6 +19,7 @@
 #include "painter/ToolWinShared.h"
 #include "platform/core/MessageBox.h"
 #include "platform/qt/Desktop.h"
+#include "platform/qt/Placement.h"
 #include "session/NetState.h"
 
 TLayerWindow* LayerWindow = nullptr;
@@ -140,7 +141,7 @@ TLayerWindow::~TLayerWindow() {
 }
 
 void TLayerWindow::SetDefaultPosition() {
-  move(0, plat::GetSystemMetrics(plat::SM_CYFULLSCREEN) - frameGeometry().height());
+  move(0, plat::GetSystemMetrics(plat::SM_CYFULLSCREEN) - plat::OuterSize(this).height());
 }
 
 int32_t TLayerWindow::ListHeight() const {

@@ -19,6 +19,7 @@
 #include "platform/core/Clock.h"
 #include "platform/core/MessageBox.h"
 #include "platform/core/Settings.h"
+#include "platform/qt/Placement.h"
 #include "platform/qt/WindowMessages.h"
 #include "painter/ChatWin.h"
 #include "session/MySocket.h"
@@ -161,10 +162,16 @@ TNetWindow::~TNetWindow() {
   if (NetWindow == this) NetWindow = nullptr;
 }
 
+void TNetWindow::SetDefaultPosition() {
+  if (!ChatWindow) return;
+  const QRect chat = plat::OuterRect(ChatWindow);
+  move(chat.left(), chat.top() + chat.height() + 10);
+}
+
 void TNetWindow::FormCreate() {
   NetState.Socket = nullptr;
   NetState.Phase = npIdle;
-  if (ChatWindow) move(ChatWindow->x(), ChatWindow->frameGeometry().bottom() + 1 + 10);
+  SetDefaultPosition();
   plat::TRegistry reg;
   if (!reg.OpenKey(kSettingsKey, true)) return;
   if (auto v = reg.ReadString("NetIP")) EditIP->setText(QString::fromStdString(*v));

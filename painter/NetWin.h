@@ -48,6 +48,8 @@ class TNetWindow : public plat::TToolWindow {
 
   // Handlers.
   void FormCreate();
+  // At the chat window's left edge, 10 pixels below it.
+  void SetDefaultPosition();
   void FormDestroy();
   void ButtonStandbyClick();
   void ButtonConnectClick();

@@ -18,6 +18,7 @@
 #include "painter/UpDown.h"
 #include "platform/core/Settings.h"
 #include "platform/qt/Desktop.h"
+#include "platform/qt/Placement.h"
 #include "platform/qt/Translations.h"
 
 TNewWindow* NewWindow = nullptr;
@@ -33,6 +34,7 @@ std::string SizeName(const char* base, int tab) { return base + std::to_string(t
 TNewWindow::TNewWindow(QWidget* owner) : QDialog(owner) {
   setObjectName("NewWindow");
   setWindowFlags(Qt::Dialog | Qt::Tool);
+  plat::OpenAboveToolWindows(this);
   setWindowTitle(QString::fromUtf8("新規作成"));
   setFont(plat::UiFont());
   setFixedSize(321, 155);
@@ -88,6 +90,7 @@ TNewWindow::~TNewWindow() {
 
 void TNewWindow::showEvent(QShowEvent* e) {
   QDialog::showEvent(e);
+  plat::CentreOnScreen(this);
   FormActivate();
 }
 

@@ -17,6 +17,7 @@
 #include "platform/core/Clock.h"
 #include "platform/core/MessageBox.h"
 #include "platform/qt/Desktop.h"
+#include "platform/qt/Placement.h"
 
 TPenWindow2* PenWindow2 = nullptr;
 
@@ -138,8 +139,9 @@ TPenWindow2::~TPenWindow2() {
 }
 
 void TPenWindow2::SetDefaultPosition() {
-  move(plat::GetSystemMetrics(plat::SM_CXFULLSCREEN) - frameGeometry().width(),
-       plat::GetSystemMetrics(plat::SM_CYFULLSCREEN) - frameGeometry().height());
+  const QSize outer = plat::OuterSize(this);
+  move(plat::GetSystemMetrics(plat::SM_CXFULLSCREEN) - outer.width(),
+       plat::GetSystemMetrics(plat::SM_CYFULLSCREEN) - outer.height());
 }
 
 void TPenWindow2::SetCaptionPrefix(const QString& s) {

@@ -17,6 +17,7 @@
 #include "painter/SizeWin.h"
 #include "painter/UpDown.h"
 #include "platform/qt/Desktop.h"
+#include "platform/qt/Placement.h"
 #include "platform/qt/Translations.h"
 
 TResoWindow* ResoWindow = nullptr;
@@ -118,6 +119,7 @@ TResoWindow::~TResoWindow() {
 
 void TResoWindow::showEvent(QShowEvent* e) {
   QDialog::showEvent(e);
+  plat::CentreOnScreen(this);
   FormActivate();
 }
 

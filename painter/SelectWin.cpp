@@ -12,6 +12,7 @@
 #include "painter/Main.h"
 #include "painter/ToolsWin.h"
 #include "platform/qt/BackBuffer.h"
+#include "platform/qt/Placement.h"
 
 TSelectWindow* SelectWindow = nullptr;
 
@@ -52,7 +53,12 @@ TSelectWindow::~TSelectWindow() {
 
 void TSelectWindow::SetDefaultPosition() {
   if (!ToolsWindow) return;
-  move(ToolsWindow->x() - frameGeometry().width(), ToolsWindow->y());
+  // Directly left of the tool box; a tool box at the screen's left edge leaves no room there,
+  // so the window goes directly right of it instead.
+  const QRect tools = plat::OuterRect(ToolsWindow);
+  const int width = plat::OuterSize(this).width();
+  const int left = tools.left() - width >= plat::WorkArea().left() ? tools.left() - width : tools.left() + tools.width();
+  move(left, tools.top());
 }
 
 TDrawWindow* TSelectWindow::ActivePaper() {

@@ -16,6 +16,7 @@
 #include "painter/PreviewWin.h"
 #include "painter/UpDown.h"
 #include "platform/qt/Desktop.h"
+#include "platform/qt/Placement.h"
 #include "platform/qt/Translations.h"
 
 TSizeWindow* SizeWindow = nullptr;
@@ -103,6 +104,7 @@ TSizeWindow::~TSizeWindow() {
 
 void TSizeWindow::showEvent(QShowEvent* e) {
   QDialog::showEvent(e);
+  plat::CentreOnScreen(this);
   FormActivate();
 }
 

@@ -11,6 +11,7 @@
 #include "painter/PreviewWin.h"
 #include "platform/core/KeyState.h"
 #include "platform/qt/KeyTracker.h"
+#include "platform/qt/Placement.h"
 
 TToolsWindow* ToolsWindow = nullptr;
 
@@ -154,8 +155,8 @@ TToolsWindow::~TToolsWindow() {
 
 void TToolsWindow::SetDefaultPosition() {
   if (!PreviewWindow) return;
-  const QRect frame = PreviewWindow->frameGeometry();
-  move(frame.left(), frame.top() + frame.height());
+  const QRect preview = plat::OuterRect(PreviewWindow);
+  move(preview.left(), preview.top() + preview.height());
 }
 
 TPixelView TToolsWindow::Surface() { return buffer_.View(); }

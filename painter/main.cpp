@@ -10,16 +10,53 @@
 #include <optional>
 #include <string>
 
-#include "painter/Forms.h"
+#include "painter/ChatWin.h"
 #include "painter/ColorWin.h"
+#include "painter/Forms.h"
 #include "painter/LayerWin.h"
 #include "painter/Main.h"
+#include "painter/NetWin.h"
 #include "painter/PenWin2.h"
 #include "painter/PreviewWin.h"
+#include "painter/SelectWin.h"
 #include "painter/ToolsWin.h"
 #include "platform/qt/Desktop.h"
+#include "platform/qt/Placement.h"
 #include "platform/qt/SingleInstance.h"
 #include "platform/qt/WindowMessages.h"
+
+namespace {
+
+// The tool windows' default places depend on one another's frames, which the window manager
+// gives a window only once it is shown. The windows that have no saved place are put at their
+// defaults again, in the order the menu command uses, once every shown tool window has its
+// frame; on a desktop that gives no frames, after a while.
+void PlaceToolWindowsWhenFramed() {
+  constexpr int kPollMs = 50, kLongestMs = 3000;
+  auto* timer = new QTimer(VLMain);
+  auto* waited = new QElapsedTimer;
+  waited->start();
+  QObject::connect(timer, &QTimer::timeout, timer, [timer, waited] {
+    bool framed = true;
+    for (const QWidget* w : std::initializer_list<const QWidget*>{PenWindow2, ColorWindow, LayerWindow, PreviewWindow, ToolsWindow})
+      if (w && w->isVisible() && !plat::FrameKnown(w)) framed = false;
+    if (!framed && waited->elapsed() < kLongestMs) return;
+    delete waited;
+    timer->deleteLater();
+    if (PenWindow2 && !PenWindow2->HasSavedPlace()) PenWindow2->SetDefaultPosition();
+    if (ColorWindow && !ColorWindow->HasSavedPlace()) ColorWindow->SetDefaultPosition();
+    if (LayerWindow && !LayerWindow->HasSavedPlace()) LayerWindow->SetDefaultPosition();
+    if (PreviewWindow && !PreviewWindow->HasSavedPlace()) PreviewWindow->SetDefaultPosition();
+    if (ToolsWindow && !ToolsWindow->HasSavedPlace()) ToolsWindow->SetDefaultPosition();
+    if (SelectWindow && !SelectWindow->HasSavedPlace()) SelectWindow->SetDefaultPosition();
+    // Not shown yet: placed with the frames that the tool windows were given.
+    if (ChatWindow) ChatWindow->SetDefaultPosition();
+    if (NetWindow) NetWindow->SetDefaultPosition();
+  });
+  timer->start(kPollMs);
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
   std::optional<std::string> argument;
@@ -58,6 +95,7 @@ int main(int argc, char** argv) {
   // The tool box, brush, colour, layer and preview windows are open from the start.
   for (QWidget* w : std::initializer_list<QWidget*>{PenWindow2, ColorWindow, LayerWindow, PreviewWindow, ToolsWindow})
     if (w) w->show();
+  PlaceToolWindowsWhenFramed();
   // The first activation opens the recovered and the command-line files; should the window
   // system never activate the window, it runs once the loop runs.
   QTimer::singleShot(500, vlMain, [vlMain] {

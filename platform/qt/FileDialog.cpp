@@ -5,6 +5,8 @@
 #include <QFileInfo>
 #include <QStringList>
 
+#include "platform/qt/Placement.h"
+
 namespace plat {
 namespace {
 
@@ -32,11 +34,24 @@ QStringList NameFilters(const std::string& filter) {
   return out;
 }
 
+// Above the stay-on-top tool windows and wholly on screen.
+class TFileDialog : public QFileDialog {
+ public:
+  using QFileDialog::QFileDialog;
+
+ protected:
+  void showEvent(QShowEvent* e) override {
+    QFileDialog::showEvent(e);
+    CentreOver(this, parentWidget());
+  }
+};
+
 }  // namespace
 
 std::optional<std::string> RunFileDialog(QWidget* owner, const TFileDialogRequest& request) {
   if (Handler()) return Handler()(request);
-  QFileDialog dlg(owner);
+  TFileDialog dlg(owner);
+  OpenAboveToolWindows(&dlg);
   dlg.setObjectName(Q(request.Name));
   if (!request.Title.empty()) dlg.setWindowTitle(Q(request.Title));
   dlg.setAcceptMode(request.Save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);

@@ -9,12 +9,26 @@
 
 #include "platform/core/MessageBox.h"
 #include "platform/qt/Desktop.h"
+#include "platform/qt/Placement.h"
 
 namespace plat {
 namespace {
 
+// A box over the window that asks, above the stay-on-top tool windows and wholly on screen.
+class TMessageDialog : public QMessageBox {
+ public:
+  using QMessageBox::QMessageBox;
+
+ protected:
+  void showEvent(QShowEvent* e) override {
+    QMessageBox::showEvent(e);  // lays the box out at its final size
+    CentreOver(this, parentWidget());
+  }
+};
+
 int ShowDialog(const std::string& text, const std::string& caption, unsigned flags) {
-  QMessageBox box(QApplication::activeWindow());
+  TMessageDialog box(QApplication::activeWindow());
+  OpenAboveToolWindows(&box);
   box.setText(QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())));
   const std::string& title = caption.empty() ? ApplicationTitle() : caption;
   box.setWindowTitle(QString::fromUtf8(title.data(), static_cast<qsizetype>(title.size())));

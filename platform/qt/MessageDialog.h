@@ -1,5 +1,6 @@
 #pragma once
-// The real dialog behind plat::MessageBox: a modal QMessageBox over the active window.
+// The real dialog behind plat::MessageBox: a modal QMessageBox centred over the active window,
+// above the stay-on-top tool windows and wholly on screen.
 namespace plat {
 
 // Installs the Qt dialog as the message-box handler. Texts are UTF-8 (Japanese included);

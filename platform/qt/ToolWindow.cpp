@@ -17,22 +17,31 @@ TToolWindow::TToolWindow(QWidget* owner)
   setFont(UiFont(12));
 }
 
-void TToolWindow::LoadPlace(const std::string& key, const std::string& leftName, const std::string& topName,
+bool TToolWindow::LoadPlace(const std::string& key, const std::string& leftName, const std::string& topName,
                             const std::string& widthName, const std::string& heightName) {
   TRegistry reg;
-  if (!reg.OpenKey(key, true)) return;
+  if (!reg.OpenKey(key, true)) return false;
   QPoint p = pos();
   QSize s = size();
+  bool found = false;
   if (!leftName.empty())
-    if (auto v = reg.ReadInteger(leftName)) p.setX(*v);
+    if (auto v = reg.ReadInteger(leftName)) {
+      p.setX(*v);
+      found = true;
+    }
   if (!topName.empty())
-    if (auto v = reg.ReadInteger(topName)) p.setY(*v);
+    if (auto v = reg.ReadInteger(topName)) {
+      p.setY(*v);
+      found = true;
+    }
   if (!widthName.empty())
     if (auto v = reg.ReadInteger(widthName); v && *v > 0) s.setWidth(*v);
   if (!heightName.empty())
     if (auto v = reg.ReadInteger(heightName); v && *v > 0) s.setHeight(*v);
   move(p);
   if (s != size()) resize(s);
+  savedPlace_ = found;
+  return found;
 }
 
 void TToolWindow::SavePlace(const std::string& key, const std::string& leftName, const std::string& topName,

@@ -18,14 +18,19 @@ class TToolWindow : public QWidget {
   explicit TToolWindow(QWidget* owner = nullptr);
 
   // Left, top, width and height under the given value names of `key` (each where present;
-  // empty names are skipped).
-  void LoadPlace(const std::string& key, const std::string& leftName, const std::string& topName,
+  // empty names are skipped). True when a left or top value was found.
+  bool LoadPlace(const std::string& key, const std::string& leftName, const std::string& topName,
                  const std::string& widthName = "", const std::string& heightName = "");
   void SavePlace(const std::string& key, const std::string& leftName, const std::string& topName,
                  const std::string& widthName = "", const std::string& heightName = "") const;
+  // Whether the window stands where the settings put it, rather than at its default place.
+  bool HasSavedPlace() const { return savedPlace_; }
 
  protected:
   void keyPressEvent(QKeyEvent* e) override;
+
+ private:
+  bool savedPlace_ = false;
 };
 
 }  // namespace plat

@@ -85,7 +85,9 @@ class TRealPainter {
     if (!Proc.waitForStarted(10000)) return false;
     QTest::qWaitFor(
         [&] {
-          const std::string found = Xdo({"search", "--onlyvisible", "--name", "^Vellora1\\.1"});
+          // The main window's caption goes on past the application title that message boxes
+          // show.
+          const std::string found = Xdo({"search", "--onlyvisible", "--name", "^Vellora1\\.1."});
           if (!found.empty()) main_ = found.substr(0, found.find('\n'));
           return !main_.empty() || Proc.state() != QProcess::Running;
         },

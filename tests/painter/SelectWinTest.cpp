@@ -159,8 +159,14 @@ TEST_F(SelectWin, SelectAllOfTheUnboundButtonFillsTheCurrentSlot) {
 
 TEST_F(SelectWin, PlaceIsKeptAcrossStarts) {
   ASSERT_NE(ToolsWindow, nullptr);
+  // Left of the tool box where there is room, else right of it.
+  ToolsWindow->move(300, 200);
   SelectWindow->SetDefaultPosition();
   EXPECT_EQ(SelectWindow->x() + SelectWindow->frameGeometry().width(), ToolsWindow->x());
+  EXPECT_EQ(SelectWindow->y(), ToolsWindow->y());
+  ToolsWindow->move(0, 200);
+  SelectWindow->SetDefaultPosition();
+  EXPECT_EQ(SelectWindow->x(), ToolsWindow->frameGeometry().width());
   EXPECT_EQ(SelectWindow->y(), ToolsWindow->y());
   SelectWindow->move(300, 220);
   DestroyForms();
