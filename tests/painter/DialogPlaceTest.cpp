@@ -18,9 +18,15 @@ namespace {
 
 class DialogPlace : public PainterFixture {};
 
-QPoint ScreenCentred(const QWidget* w) {
-  const QRect area = plat::WorkArea();
-  return {area.x() + area.width() / 2 - w->width() / 2, area.y() + area.height() / 2 - w->height() / 2};
+// Whether the window's outer frame is centred on the screen (within the frame's width, which
+// the window system may tell only once the window is shown).
+::testing::AssertionResult ScreenCentred(const QWidget* w) {
+  const QRect area = plat::WorkArea(), frame = w->frameGeometry();
+  const QPoint off(frame.x() + frame.width() / 2 - (area.x() + area.width() / 2),
+                   frame.y() + frame.height() / 2 - (area.y() + area.height() / 2));
+  if (std::abs(off.x()) <= 2 && std::abs(off.y()) <= 2) return ::testing::AssertionSuccess();
+  return ::testing::AssertionFailure() << "frame " << frame.x() << "," << frame.y() << " " << frame.width() << "x"
+                                       << frame.height() << " is off the centre by " << off.x() << "," << off.y();
 }
 
 TEST_F(DialogPlace, PaperDialogsOpenCentredAboveTheToolWindows) {
@@ -30,14 +36,14 @@ TEST_F(DialogPlace, PaperDialogsOpenCentredAboveTheToolWindows) {
     d->move(plat::WorkArea().right() - 10, plat::WorkArea().bottom() - 10);
     d->show();
     EXPECT_TRUE(d->windowFlags() & Qt::WindowStaysOnTopHint);
-    EXPECT_EQ(d->pos(), ScreenCentred(d));
+    EXPECT_TRUE(ScreenCentred(d));
     d->hide();
   }
 }
 
 TEST_F(DialogPlace, TheShortHelpOpensCentredOnceThenWhereItWasLeft) {
   EzHelpWindow->show();
-  EXPECT_EQ(EzHelpWindow->pos(), ScreenCentred(EzHelpWindow));
+  EXPECT_TRUE(ScreenCentred(EzHelpWindow));
   EzHelpWindow->move(20, 30);
   EzHelpWindow->hide();
   EzHelpWindow->show();
