@@ -67,6 +67,8 @@ class TDrawWindow : public TMDIChild {
   bool ButtonDown = false;
   // Occupant count of each member slot's connection when this window last looked (update loop).
   std::array<uint32_t, kSlots> SlotOccupant{};
+  // The slot's former occupant's events are still being played (update loop).
+  std::array<bool, kSlots> HandingOver{};
 
   // The recorder of the own member slot (slot 0 outside a session).
   TEventPacket& OwnPacket();

@@ -115,8 +115,7 @@ TVLMain::TVLMain(QWidget* parent) : QMainWindow(parent) {
   AntsTimer->setInterval(50);
   IdleTimer = new QTimer(this);
   IdleTimer->setObjectName("IdleTimer");
-  IdleTimer->setInterval(0);
-  connect(IdleTimer, &QTimer::timeout, this, &TVLMain::AppIdle);
+  InitUpdateLoop();
 
   BuildMenus();
   ShowShortcutLabels();

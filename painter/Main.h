@@ -4,6 +4,7 @@
 // MainEdit.cpp, MainStroke.cpp and MainUpdate.cpp; each keeps its own section below.
 #include <QMainWindow>
 #include <QPointer>
+#include <chrono>
 #include <cstdint>
 #include <deque>
 #include <memory>
@@ -66,7 +67,8 @@ class TVLMain : public QMainWindow {
   QStatusBar* StatusBar = nullptr;
   QTimer* UpdateTimer = nullptr;
   QTimer* AntsTimer = nullptr;
-  // Stands for the application's idle hook: a zero-interval timer (see SetUpdateMode).
+  // Stands for the application's idle hook: a precise single-shot timer armed for the next
+  // work (see ScheduleStep).
   QTimer* IdleTimer = nullptr;
 
   QMenu* File1 = nullptr;
@@ -132,27 +134,53 @@ class TVLMain : public QMainWindow {
   static std::string WebAddress(int page);
 
   // ---- update loop (MainUpdate.cpp) --------------------------------------------------------
+  // Sets up the drivers; the constructor calls it once.
+  void InitUpdateLoop();
+  // on: the user's side of the loop runs (the application is active). The session's side
+  // runs whenever a session paper exists, woken by its sockets and its pace.
   void SetUpdateMode(bool on);
   bool AnyPlaying() const;
   bool AnyNetworkPaper() const;
+  // The paper window whose paper is in network mode, if any.
+  TDrawWindow* SessionWindow() const;
   void AppIdle();
   void UpdateStep();
+  // The session's side of the step alone (the application is not active).
+  void SessionPump();
   bool HeldKeysDown() const;
-  void NetworkStep(int32_t ownSlot);
-  // A member slot of the session paper gets a new occupant: plays the former occupant's whole
-  // events left in the slot's recorder, logs them, drops a trailing half event, empties the
-  // recorder and gives the slot a fresh brush.
-  void HandOverSlot(TDrawWindow* w, int slot);
+  void NetworkStep(TDrawWindow* w, int32_t ownSlot);
+  // Arms IdleTimer for the next moment the loop has something to do (at once, the pace of a
+  // replay, the poll of the user's side, a keepalive); stops it when there is nothing. With
+  // nothing to do the program sleeps until a socket, a timer or the user wakes it.
+  void ScheduleStep();
+  // The user's side of the loop runs (SetUpdateMode).
+  bool UpdateOn = false;
+  // The session's side is driven by its wake-ups; tests that run every step themselves turn
+  // it off.
+  bool SessionDriverOn = true;
+  // A member slot of the session paper has a new occupant: plays the former occupant's
+  // whole events left in the slot's recorder, a piece at a time until the deadline; once
+  // they are played, logs them, drops a trailing half event, empties the recorder and gives
+  // the slot a fresh brush. True when the hand-over is done.
+  bool HandOverSlot(TDrawWindow* w, int slot, std::chrono::steady_clock::time_point deadline);
   // The step is running (a modal dialog inside it runs a nested loop that must not step).
   bool InUpdateStep = false;
   // The window whose session connection was lost in this step; closed after the step.
   QPointer<TDrawWindow> LostWindow;
-  // Sees each slot's occupant count in every window once (HandOverSlot on a change).
+  // Sees each slot's occupant count in the session window (a hand-over on a change).
   void FollowOccupants(TDrawWindow* w, int32_t ownSlot, int32_t memberCount);
 
  private:
   void StepBody();
+  // The session's side of a step: false when the window's connection was lost.
+  bool SessionStep(TDrawWindow* w);
   void PlaybackStep(TDrawWindow* w, int32_t ownSlot);
+  // ms from now to the session window's next work (UINT32_MAX: none until a wake-up).
+  uint32_t SessionDue(TDrawWindow* w, uint32_t now) const;
+  // The session's last flush moved nothing although frames waited; its last send of the own
+  // events took nothing. Either waits for a wake-up then, instead of stepping again at once.
+  bool flushStuck_ = false;
+  bool sendStuck_ = false;
 
  public:
   // ---- end update loop

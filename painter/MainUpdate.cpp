@@ -1,8 +1,11 @@
 // The update loop of the main window: autosave, playback steps, the session's pump, the tool
 // windows following the active paper.
+#include <QAbstractEventDispatcher>
 #include <QPushButton>
 #include <QStatusBar>
 #include <QTimer>
+#include <algorithm>
+#include <chrono>
 #include <string>
 
 #include "engine/EventPacket.h"
@@ -34,6 +37,13 @@ constexpr uint32_t kPlaybackWaitMs = 8;
 constexpr uint32_t kRefreshMs = 500;
 constexpr uint32_t kRefreshIdleMs = 500;
 constexpr uint32_t kSessionRefreshIdleMs = 3000;
+// The user's side is polled at the update timer's pace while the step is woken on demand.
+constexpr uint32_t kPollMs = 20;
+// The longest piece of a slot's hand-over played at once: the GUI turns between pieces.
+constexpr auto kHandOverSlice = std::chrono::milliseconds(20);
+constexpr uint32_t kNever = UINT32_MAX;
+
+using TSteady = std::chrono::steady_clock;
 
 // More than `limit` ms from `then` to `now`, wrap-safe.
 bool After(uint32_t now, uint32_t then, uint32_t limit) { return static_cast<uint32_t>(now - then) > limit; }
@@ -63,17 +73,111 @@ void LogSlot(TDrawWindow& w, int32_t s, int32_t end) {
   w.LoggedPos[s] = end;
 }
 
+// ms from now until `interval` has passed since `then` (0 when it has).
+uint32_t Remaining(uint32_t now, uint32_t then, uint32_t interval) {
+  const uint32_t gone = now - then;
+  return gone >= interval ? 0 : interval - gone;
+}
+
+// The replay interval of a session: 8, 4 or 2 ms with 2, 3 or 4 members.
+uint32_t ReplayInterval() { return 1000u / static_cast<uint32_t>((NetState.MaxMembers - 1) * 120); }
+
+// What a flush moves: equal before and after when it handed nothing over.
+uint64_t FlushMark(const TMySocket& s) {
+  uint64_t m = static_cast<uint32_t>(s.BytesSent);
+  m = m * 31 + static_cast<uint32_t>(s.OutBuf.ReadPos());
+  m = m * 31 + static_cast<uint32_t>(s.OutBuf.Size());
+  for (const MemberSlot& slot : s.Slots) {
+    m = m * 31 + static_cast<uint32_t>(slot.SendPos);
+    m = m * 31 + static_cast<uint32_t>(slot.SendOff) * 2 + (slot.Used ? 1 : 0);
+  }
+  return m;
+}
+
 }  // namespace
+
+void TVLMain::InitUpdateLoop() {
+  IdleTimer->setSingleShot(true);
+  IdleTimer->setTimerType(Qt::PreciseTimer);
+  connect(IdleTimer, &QTimer::timeout, this, &TVLMain::AppIdle);
+  // Work queued outside the step (a chat line, the handshake's frames) is seen before the
+  // program goes to sleep.
+  if (QAbstractEventDispatcher* d = QAbstractEventDispatcher::instance())
+    connect(d, &QAbstractEventDispatcher::aboutToBlock, this, &TVLMain::ScheduleStep);
+}
 
 void TVLMain::SetUpdateMode(bool on) {
   if (Quitting) on = false;
-  QTimer* want = nullptr;
-  if (on) want = AnyPlaying() || AnyNetworkPaper() ? IdleTimer : UpdateTimer;
-  // A driver already running stays as it is: restarting the 20 ms timer on every paint
-  // would keep it from ever firing.
-  if (IdleTimer != want) IdleTimer->stop();
-  if (UpdateTimer != want) UpdateTimer->stop();
-  if (want && !want->isActive()) want->start();
+  UpdateOn = on;
+  // With a playback or a network paper the step is woken on demand (ScheduleStep); else the
+  // 20 ms timer runs it. A timer already running stays as it is: restarting it on every
+  // paint would keep it from ever firing.
+  const bool timer = on && !AnyPlaying() && !AnyNetworkPaper();
+  if (!timer) UpdateTimer->stop();
+  else if (!UpdateTimer->isActive()) UpdateTimer->start();
+  ScheduleStep();
+}
+
+TDrawWindow* TVLMain::SessionWindow() const {
+  for (TDrawWindow* w : DrawWindows()) {
+    if (w->Paper && w->Paper->Layers && w->Paper->NetMode == 1) return w;
+  }
+  return nullptr;
+}
+
+void TVLMain::ScheduleStep() {
+  if (!IdleTimer || closing_ || Quitting) return;
+  const uint32_t now = timeGetTime();
+  uint32_t due = kNever;
+  if (UpdateOn && (AnyPlaying() || AnyNetworkPaper())) {
+    due = kPollMs;
+    TDrawWindow* w = ActiveDrawWindow();
+    if (w && w->Playing && w->Paper) {
+      TEventPacket& r = *w->Packets[w->OwnSlot()];
+      // A playback steps back to back (every 8 ms with EventWait) while it has something to
+      // play or a stop to take up; else it waits for the poll.
+      if (HasPlayable(r) || w->StopRequested)
+        due = EventWait ? Remaining(now, w->LastStepTime, kPlaybackWaitMs) : 0;
+    }
+  }
+  if (SessionDriverOn) {
+    if (TDrawWindow* sw = SessionWindow()) {
+      if (TMySocket* s = NetState.Socket; s && !s->HasOnWake()) s->SetOnWake([this] { ScheduleStep(); });
+      due = std::min(due, SessionDue(sw, now));
+    }
+  }
+  if (due == kNever) {
+    IdleTimer->stop();
+    return;
+  }
+  const int ms = static_cast<int>(std::min<uint32_t>(due, 60000));
+  if (IdleTimer->isActive() && IdleTimer->remainingTime() <= ms) return;  // armed sooner already
+  IdleTimer->start(ms);
+}
+
+uint32_t TVLMain::SessionDue(TDrawWindow* w, uint32_t now) const {
+  TMySocket* socket = NetState.Socket;
+  TPaper& p = *w->Paper;
+  // A member without its connection: the next step closes the paper.
+  if (!NetState.IsHost && (!socket || socket->Status != ssOnline || !SessionValuesSound(p))) return 0;
+  if (!socket || !SessionValuesSound(p)) return kNever;
+  const int32_t own = NetState.Phase == npRunning ? p.MemberIndex : 0;
+  const int32_t count = p.MemberCount;
+  uint32_t due = kNever;
+  bool backlog = false;
+  for (int32_t s = 0; s < count; ++s) {
+    if (s == own) continue;
+    if (w->HandingOver[s] || socket->MemberOccupant(s) != w->SlotOccupant[s]) return 0;
+    if (socket->MemberDataSize(s) > 0 || HasPlayable(*w->Packets[s])) backlog = true;
+  }
+  if (socket->FlushReady() && !flushStuck_) return 0;
+  const TEventPacket& mine = *w->Packets[own];
+  if (NetState.Phase == npRunning && !mine.InStroke() && mine.Data().Size() > NetState.SentTotal && !sendStuck_)
+    return 0;
+  if (backlog) due = Remaining(now, w->LastStepTime, ReplayInterval());
+  if (socket->IsServer && socket->LoggedIn)
+    due = std::min(due, Remaining(now, socket->LastKeepAlive, kKeepAliveMs + 1));
+  return due;
 }
 
 bool TVLMain::AnyPlaying() const {
@@ -92,7 +196,11 @@ bool TVLMain::AnyNetworkPaper() const {
   return false;
 }
 
-void TVLMain::AppIdle() { UpdateStep(); }
+void TVLMain::AppIdle() {
+  if (UpdateOn) UpdateStep();
+  else SessionPump();
+  ScheduleStep();
+}
 
 void TVLMain::UpdateTimerTimer() { UpdateStep(); }
 
@@ -103,6 +211,17 @@ bool TVLMain::HeldKeysDown() const {
     if (plat::IsKeyDown(k)) return true;
   }
   return false;
+}
+
+void TVLMain::SessionPump() {
+  if (InUpdateStep) return;
+  InUpdateStep = true;
+  if (TDrawWindow* w = SessionWindow()) SessionStep(w);
+  if (TDrawWindow* lost = LostWindow) {
+    LostWindow = nullptr;
+    lost->CloseWindow(false);
+  }
+  InUpdateStep = false;
 }
 
 void TVLMain::UpdateStep() {
@@ -141,23 +260,9 @@ void TVLMain::StepBody() {
   int32_t own = 0;
   if (net && NetState.Phase == npRunning && sound) own = p.MemberIndex;
 
-  // 5. Network paper.
-  TMySocket* socket = NetState.Socket;
-  bool netParts = false;
-  if (net) {
-    if (!NetState.IsHost && (!socket || socket->Status != ssOnline || !sound)) {
-      NetState.Phase = npLost;
-      p.SetNetMode(0);
-      if (NetWindow) {
-        // The network window can start again; its handshake timer has nothing left to do.
-        if (NetWindow->ButtonConnect) NetWindow->ButtonConnect->setEnabled(true);
-        if (NetWindow->Timer1) NetWindow->Timer1->stop();
-      }
-      LostWindow = w;
-      return;
-    }
-    netParts = socket && sound;
-    if (netParts) NetworkStep(own);
+  // 5. The session: played, logged, sent and flushed whichever paper window is active.
+  if (TDrawWindow* sw = SessionWindow()) {
+    if (!SessionStep(sw) && sw == w) return;
   }
 
   // 6. Nothing below while the local user draws.
@@ -205,29 +310,6 @@ void TVLMain::StepBody() {
     if (PreviewWindow->Dragging) PreviewWindow->DrawPreview();
   }
 
-  // 9. Session record and status.
-  if (net && netParts) {
-    for (int32_t s = 0; s < TDrawWindow::kSlots; ++s) {
-      TEventPacket& r = *w->Packets[s];
-      if (r.InStroke()) continue;
-      LogSlot(*w, s, s == own ? r.Data().Size() : r.Data().ReadPos());
-    }
-    float sum = 0;
-    int32_t n = 0;
-    for (int32_t s = 0; s < p.MemberCount; ++s) {
-      if (s == own) continue;
-      sum = static_cast<float>(static_cast<ext_t>(sum) + w->Packets[s]->Data().ReadPercent());
-      ++n;
-    }
-    const float sync = n > 0 ? static_cast<float>(static_cast<ext_t>(sum) / n) : 100.0f;
-    if (NetWindow)
-      NetWindow->setWindowTitle(QString::fromStdString(
-          std::string(NetState.IsHost ? "<Server> " : "<Client> ") + "SEND:" + std::to_string(socket->BytesSent) +
-          " RECV:" + std::to_string(socket->BytesReceived) + " SYNC:" + std::to_string(static_cast<int32_t>(sync)) +
-          "[%]"));
-    socket->Flush();
-  }
-
   // 10. Import playback.
   if (w->Playing) PlaybackStep(w, own);
   if (!w->Paper) return;
@@ -259,15 +341,69 @@ void TVLMain::StepBody() {
     }
     LastRefresh = now;
   }
+}
 
-  // 12. Sending.
-  if (net && netParts && NetState.Phase == npRunning) {
-    TMyMemory& d = w->Packets[own]->Data();
-    const int32_t n = d.Size() - NetState.SentTotal;
-    if (n > 0 && NetState.SentTotal >= 0) {
-      NetState.SentTotal += socket->SendData(mdAll, d.Memory() + NetState.SentTotal, n);
+bool TVLMain::SessionStep(TDrawWindow* w) {
+  TPaper& p = *w->Paper;
+  const bool sound = SessionValuesSound(p);
+  TMySocket* socket = NetState.Socket;
+  // The connection to the host is lost.
+  if (!NetState.IsHost && (!socket || socket->Status != ssOnline || !sound)) {
+    NetState.Phase = npLost;
+    p.SetNetMode(0);
+    if (NetWindow) {
+      // The network window can start again; its handshake timer has nothing left to do.
+      if (NetWindow->ButtonConnect) NetWindow->ButtonConnect->setEnabled(true);
+      if (NetWindow->Timer1) NetWindow->Timer1->stop();
+    }
+    LostWindow = w;
+    return false;
+  }
+  if (!socket || !sound) return true;
+  const int32_t own = NetState.Phase == npRunning ? p.MemberIndex : 0;
+  if (!socket->HasOnWake()) socket->SetOnWake([this] { ScheduleStep(); });
+
+  NetworkStep(w, own);
+
+  // The record, the traffic line and the own events wait for the end of a local stroke:
+  // a stroke is logged and sent only once it is complete.
+  TEventPacket& mine = *w->Packets[own];
+  if (!mine.InStroke()) {
+    for (int32_t s = 0; s < TDrawWindow::kSlots; ++s) {
+      TEventPacket& r = *w->Packets[s];
+      if (r.InStroke()) continue;
+      LogSlot(*w, s, s == own ? r.Data().Size() : r.Data().ReadPos());
+    }
+    float sum = 0;
+    int32_t n = 0;
+    for (int32_t s = 0; s < p.MemberCount; ++s) {
+      if (s == own) continue;
+      sum = static_cast<float>(static_cast<ext_t>(sum) + w->Packets[s]->Data().ReadPercent());
+      ++n;
+    }
+    const float sync = n > 0 ? static_cast<float>(static_cast<ext_t>(sum) / n) : 100.0f;
+    if (NetWindow)
+      NetWindow->setWindowTitle(QString::fromStdString(
+          std::string(NetState.IsHost ? "<Server> " : "<Client> ") + "SEND:" + std::to_string(socket->BytesSent) +
+          " RECV:" + std::to_string(socket->BytesReceived) + " SYNC:" + std::to_string(static_cast<int32_t>(sync)) +
+          "[%]"));
+    sendStuck_ = false;
+    if (NetState.Phase == npRunning) {
+      TMyMemory& d = mine.Data();
+      const int32_t left = d.Size() - NetState.SentTotal;
+      if (left > 0 && NetState.SentTotal >= 0) {
+        const int32_t taken = socket->SendData(mdAll, d.Memory() + NetState.SentTotal, left);
+        NetState.SentTotal += taken;
+        sendStuck_ = taken <= 0;
+      }
     }
   }
+  // Relayed frames and chat lines go out during a local stroke too.
+  const bool ready = socket->FlushReady();
+  const uint64_t before = FlushMark(*socket);
+  socket->Flush();
+  flushStuck_ = ready && FlushMark(*socket) == before;
+  return true;
 }
 
 void TVLMain::Autosave(TDrawWindow* w, uint32_t now) {
@@ -342,17 +478,24 @@ void TVLMain::PlaybackStep(TDrawWindow* w, int32_t own) {
 void TVLMain::FollowOccupants(TDrawWindow* w, int32_t own, int32_t memberCount) {
   TMySocket* socket = NetState.Socket;
   if (!socket) return;
+  const auto deadline = TSteady::now() + kHandOverSlice;
   for (int32_t s = 0; s < memberCount; ++s) {
-    if (s != own && socket->MemberOccupant(s) != w->SlotOccupant[s]) HandOverSlot(w, s);
+    if (s == own) continue;
+    if (socket->MemberOccupant(s) != w->SlotOccupant[s]) w->HandingOver[s] = true;
+    if (w->HandingOver[s]) HandOverSlot(w, s, deadline);
   }
 }
 
-void TVLMain::HandOverSlot(TDrawWindow* w, int slot) {
-  if (!w || !w->Paper || !w->Paper->Layers || slot < 0 || slot >= TDrawWindow::kSlots) return;
+bool TVLMain::HandOverSlot(TDrawWindow* w, int slot, TSteady::time_point deadline) {
+  if (!w || !w->Paper || !w->Paper->Layers || slot < 0 || slot >= TDrawWindow::kSlots) return true;
   TEventPacket& r = *w->Packets[slot];
   TStroke& brush = *w->Strokes[slot];
-  bool whole = false;
+  bool whole = false, done = true;
   while (HasPlayable(r)) {
+    if (TSteady::now() >= deadline) {
+      done = false;
+      break;
+    }
     uint16_t code = 0;
     uint8_t refit = 0;
     const int32_t before = r.Data().ReadPos();
@@ -363,14 +506,16 @@ void TVLMain::HandOverSlot(TDrawWindow* w, int slot) {
   }
   if (whole) PaperChanged(false);
   if (!r.InStroke()) LogSlot(*w, slot, r.Data().ReadPos());
+  if (!done) return false;
   r.Clear();
   w->Strokes[slot] = std::make_unique<TStroke>();
   w->LoggedPos[slot] = 0;
+  w->HandingOver[slot] = false;
   w->SlotOccupant[slot] = NetState.Socket ? NetState.Socket->MemberOccupant(slot) : 0;
+  return true;
 }
 
-void TVLMain::NetworkStep(int32_t own) {
-  TDrawWindow* w = ActiveDrawWindow();
+void TVLMain::NetworkStep(TDrawWindow* w, int32_t own) {
   TMySocket* socket = NetState.Socket;
   if (!w || !w->Paper || !w->Paper->Layers || !socket) return;
   TPaper& p = *w->Paper;
@@ -382,13 +527,13 @@ void TVLMain::NetworkStep(int32_t own) {
   // The pace comes first and the turn moves on only when a step is played, so that the
   // members take their turns one after another whatever the rate of the steps.
   const uint32_t now = timeGetTime();
-  const uint32_t interval = 1000u / static_cast<uint32_t>((NetState.MaxMembers - 1) * 120);
-  if (static_cast<uint32_t>(now - w->LastStepTime) < interval) return;
+  if (static_cast<uint32_t>(now - w->LastStepTime) < ReplayInterval()) return;
 
   // A slot takes part while its member is there, and after a leave until its received whole
-  // events are played.
+  // events are played; not while its former occupant's events are handed over.
   auto takesPart = [&](int32_t s) {
-    return s != own && (socket->MemberUsed(s) || socket->MemberDataSize(s) > 0 || HasPlayable(*w->Packets[s]));
+    return s != own && !w->HandingOver[s] &&
+           (socket->MemberUsed(s) || socket->MemberDataSize(s) > 0 || HasPlayable(*w->Packets[s]));
   };
   if (NextMember < 0 || NextMember >= count) NextMember = 0;
   int32_t s = -1;

@@ -78,7 +78,10 @@ bool TMySocket::StartServer(int port, const std::string& user, const std::string
     return false;
   }
   Server = server;
-  QObject::connect(server, &QTcpServer::newConnection, server, [this] { ServerClientConnect(); });
+  QObject::connect(server, &QTcpServer::newConnection, server, [this] {
+    ServerClientConnect();
+    Wake();
+  });
   BeginServer(user, password);
   return true;
 }
@@ -98,14 +101,24 @@ bool TMySocket::StartClient(const std::string& address, int port, const std::str
   auto* client = new QTcpSocket(Owner);
   client->setReadBufferSize(kSocketReadBuffer);
   Client = client;
-  QObject::connect(client, &QTcpSocket::readyRead, client, [this] { ClientRead(); });
+  QObject::connect(client, &QTcpSocket::readyRead, client, [this] {
+    ClientRead();
+    Wake();
+  });
+  QObject::connect(client, &QTcpSocket::bytesWritten, client, [this] { Wake(); });
   QObject::connect(client, &QTcpSocket::connected, client, [this] {
     Client->setSocketOption(QAbstractSocket::LowDelayOption, 1);
     ClientConnect();
+    Wake();
   });
-  QObject::connect(client, &QTcpSocket::disconnected, client, [this] { ClientDisconnect(); });
-  QObject::connect(client, &QTcpSocket::errorOccurred, client,
-                   [this](QAbstractSocket::SocketError e) { SocketError(0, e); });
+  QObject::connect(client, &QTcpSocket::disconnected, client, [this] {
+    ClientDisconnect();
+    Wake();
+  });
+  QObject::connect(client, &QTcpSocket::errorOccurred, client, [this](QAbstractSocket::SocketError e) {
+    SocketError(0, e);
+    Wake();
+  });
   client->connectToHost(host, static_cast<quint16>(port));
   return true;
 }
@@ -134,10 +147,19 @@ void TMySocket::ServerClientConnect() {
     if (!ConnSocket(id)) continue;  // dropped or closed while it was taken up
     s->setSocketOption(QAbstractSocket::LowDelayOption, 1);
     s->setReadBufferSize(kSocketReadBuffer);
-    QObject::connect(s, &QTcpSocket::readyRead, s, [this, id] { ServerClientRead(id); });
-    QObject::connect(s, &QTcpSocket::disconnected, s, [this, id] { ServerClientDisconnect(id); });
-    QObject::connect(s, &QTcpSocket::errorOccurred, s,
-                     [this, id](QAbstractSocket::SocketError e) { SocketError(id, e); });
+    QObject::connect(s, &QTcpSocket::readyRead, s, [this, id] {
+      ServerClientRead(id);
+      Wake();
+    });
+    QObject::connect(s, &QTcpSocket::bytesWritten, s, [this] { Wake(); });
+    QObject::connect(s, &QTcpSocket::disconnected, s, [this, id] {
+      ServerClientDisconnect(id);
+      Wake();
+    });
+    QObject::connect(s, &QTcpSocket::errorOccurred, s, [this, id](QAbstractSocket::SocketError e) {
+      SocketError(id, e);
+      Wake();
+    });
     // Bytes may have come with the connection.
     if (s->bytesAvailable() > 0) ServerClientRead(id);
   }
@@ -218,6 +240,7 @@ void TMySocket::ResumeReads() {
       ServerClientRead(conn);
     }
   }
+  Wake();
 }
 
 // ---------------------------------------------------------------- errors
@@ -243,6 +266,22 @@ void TMySocket::SocketError(int32_t conn, QAbstractSocket::SocketError error) {
     return;
   }
   if (Client->state() == QAbstractSocket::UnconnectedState) ClientDisconnect();
+}
+
+// ---------------------------------------------------------------- wake-ups
+
+bool TMySocket::FlushReady() const {
+  auto room = [](const QTcpSocket* s) {
+    return s && s->state() == QAbstractSocket::ConnectedState && s->bytesToWrite() < kMaxUnsentBytes;
+  };
+  if (!IsServer) return OutBuf.Remaining() >= kFrameHeaderSize && room(Client.data());
+  for (int32_t s = 1; s < kMemberSlots; ++s) {
+    const MemberSlot& m = Slots[s];
+    if (!m.Used) continue;
+    if (m.CloseAt >= 0 && m.SendPos >= m.CloseAt && m.SendOff == 0) return true;  // its close is due
+    if (m.SendPos < OutBuf.Size() && room(ConnSocket(m.Conn))) return true;
+  }
+  return false;
 }
 
 // ---------------------------------------------------------------- link

@@ -13,6 +13,7 @@
 
 #include <cstdint>
 #include <set>
+#include <functional>
 #include <string>
 #include <unordered_map>
 
@@ -39,6 +40,15 @@ class TMySocket final : private TSessionLink, public TSessionCore {
 
   uint16_t ServerPort() const;
 
+  // Called after bytes came in, a connection came or went, or a connection wrote bytes out
+  // (so that it can take more): whoever drives the session sleeps until then. Runs inside
+  // socket events, as OnChat and OnChange do; a start keeps it.
+  void SetOnWake(std::function<void()> f) { onWake_ = std::move(f); }
+  bool HasOnWake() const { return static_cast<bool>(onWake_); }
+  // Queued frames that a Flush could hand to a connection now, without waiting for one to
+  // write out what it holds.
+  bool FlushReady() const;
+
   QObject* Owner = nullptr;
   QPointer<QTcpServer> Server;
   QPointer<QTcpSocket> Client;
@@ -61,6 +71,9 @@ class TMySocket final : private TSessionLink, public TSessionCore {
   void SocketError(int32_t conn, QAbstractSocket::SocketError error);
 
   QTcpSocket* ConnSocket(int32_t conn) const;
+  void Wake() const {
+    if (onWake_) onWake_();
+  }
   void ForgetSocket(QTcpSocket* s);
 
   int32_t Offer(int32_t conn, const uint8_t* p, int32_t n) override;
@@ -77,4 +90,5 @@ class TMySocket final : private TSessionLink, public TSessionCore {
   bool resumeQueued_ = false;
   QObject wake_;  // context of the queued resume; goes with this object
   QTimer heldTimer_;  // runs while connections wait for their join
+  std::function<void()> onWake_;
 };

@@ -19,23 +19,6 @@
 
 namespace {
 
-// Runs with an environment variable set to a value, as the other program sees it.
-template <class F>
-void WithEnv(const char* name, const std::string& value, F f) {
-  const char* old = getenv(name);
-  const std::string keep = old ? old : "";
-  setenv(name, value.c_str(), 1);
-  f();
-  if (old) setenv(name, keep.c_str(), 1);
-  else unsetenv(name);
-}
-
-uint16_t FreePort() {
-  QTcpServer probe;
-  probe.listen(QHostAddress::LocalHost, 0);
-  return probe.serverPort();
-}
-
 TEST(NetSmoke, TwoRealPaintersStartedByTheLobby) {
   const std::string program = std::string(VELL_BINARY_DIR) + "/painter/vellpaint";
   const std::string xvfb = vtest::FindProgram("Xvfb");

@@ -45,6 +45,24 @@ inline Octets Field(const std::string& text, size_t size) {
   return b;
 }
 
+// Runs with an environment variable set to a value, as another program sees it.
+template <class F>
+void WithEnv(const char* name, const std::string& value, F f) {
+  const char* old = getenv(name);
+  const std::string keep = old ? old : "";
+  setenv(name, value.c_str(), 1);
+  f();
+  if (old) setenv(name, keep.c_str(), 1);
+  else unsetenv(name);
+}
+
+// A port that nothing listens on just now.
+inline uint16_t FreePort() {
+  QTcpServer probe;
+  probe.listen(QHostAddress::LocalHost, 0);
+  return probe.serverPort();
+}
+
 // A frame: kind, sender, destination, length, payload.
 inline Octets Frame(int32_t kind, int32_t sender, int32_t dest, const Octets& payload) {
   return Cat({Le(kind), Le(sender), Le(dest), Le(static_cast<int32_t>(payload.size())), payload});

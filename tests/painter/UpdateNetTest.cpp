@@ -33,7 +33,12 @@ Octets Piece(const Octets& b, size_t from, size_t to) {
 
 class UpdateNet : public NetFixture {
  protected:
+  void SetUp() override {
+    NetFixture::SetUp();
+    VLMain->SessionDriverOn = false;  // every step here is the test's own
+  }
   void TearDown() override {
+    if (VLMain) VLMain->SessionDriverOn = true;
     peers_.clear();
     // The papers close as offline ones; the test frees its own connection object.
     if (VLMain) {
