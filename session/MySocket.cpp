@@ -31,6 +31,7 @@ TMySocket::TMySocket(QObject* owner) : TSessionCore(this), Owner(owner) {
   QObject::connect(&heldTimer_, &QTimer::timeout, &wake_, [this] {
     AcceptHeld();
     if (HeldCount() == 0) heldTimer_.stop();
+    Wake();
   });
 }
 
