@@ -1,5 +1,6 @@
 // vellpaint: the painter. One instance per user: a second start hands its file to the running
 // main window, brings that window to the front and ends.
+#include <memory>
 #include <QApplication>
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -34,14 +35,15 @@ namespace {
 void PlaceToolWindowsWhenFramed() {
   constexpr int kPollMs = 50, kLongestMs = 3000;
   auto* timer = new QTimer(VLMain);
-  auto* waited = new QElapsedTimer;
+  // Owned by the handler, so a quit before the end frees it too.
+  auto waited = std::make_shared<QElapsedTimer>();
   waited->start();
   QObject::connect(timer, &QTimer::timeout, timer, [timer, waited] {
     bool framed = true;
     for (const QWidget* w : std::initializer_list<const QWidget*>{PenWindow2, ColorWindow, LayerWindow, PreviewWindow, ToolsWindow})
       if (w && w->isVisible() && !plat::FrameKnown(w)) framed = false;
     if (!framed && waited->elapsed() < kLongestMs) return;
-    delete waited;
+    timer->stop();
     timer->deleteLater();
     if (PenWindow2 && !PenWindow2->HasSavedPlace()) PenWindow2->SetDefaultPosition();
     if (ColorWindow && !ColorWindow->HasSavedPlace()) ColorWindow->SetDefaultPosition();
