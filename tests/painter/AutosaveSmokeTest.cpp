@@ -7,6 +7,7 @@
 #include <QTest>
 #include <filesystem>
 
+#include "NetTestUtil.h"
 #include "common/RealPainter.h"
 #include "common/TempDir.h"
 #include "engine/TrueCnvs.h"
@@ -16,23 +17,6 @@
 #include "platform/qt/WindowMessages.h"
 
 namespace {
-
-// Runs with an environment variable set to a value, as the painter sees it.
-template <class F>
-void WithEnv(const char* name, const std::string& value, F f) {
-  const char* old = getenv(name);
-  const std::string keep = old ? old : "";
-  setenv(name, value.c_str(), 1);
-  f();
-  if (old) setenv(name, keep.c_str(), 1);
-  else unsetenv(name);
-}
-
-uint16_t FreePort() {
-  QTcpServer probe;
-  probe.listen(QHostAddress::LocalHost, 0);
-  return probe.serverPort();
-}
 
 bool Logged(vtest::TRealPainter& p, const std::string& text) {
   for (const std::string& line : p.Messages())
