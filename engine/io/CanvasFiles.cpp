@@ -1,5 +1,6 @@
 #include "engine/io/CanvasFiles.h"
 
+#include <algorithm>
 #include <csetjmp>
 #include <cstdio>
 #include <cstdlib>
@@ -142,7 +143,6 @@ bool DecodeBMP(const uint8_t* data, size_t size, TDecodedPicture& out, int64_t m
   const int32_t width = int32_t(U32(info + 4)), rawHeight = int32_t(U32(info + 8));
   const int bpp = U16(info + 14);
   uint32_t compression = U32(info + 16);
-  const uint32_t clrUsed = U32(info + 32);
   if (width <= 0 || rawHeight == 0 || rawHeight == INT32_MIN) return refuse(E::Damaged, "the bitmap has no pixels");
   const bool topDown = rawHeight < 0;
   const int32_t height = topDown ? -rawHeight : rawHeight;
@@ -153,48 +153,54 @@ bool DecodeBMP(const uint8_t* data, size_t size, TDecodedPicture& out, int64_t m
   if (!(compression == 0 || (compression == 3 && (bpp == 16 || bpp == 32))))
     return refuse(E::Unsupported, "compressed bitmaps are not supported");
 
-  // Colour masks for 16 and 32 bits; the palette for 8 bits and fewer.
+  // Colour masks for 16 and 32 bits; the palette for 8 bits and fewer. The pixel data starts
+  // after the headers (and the masks that follow a 40-byte header): an offset into them, as 0
+  // is, would take header bytes for pixels.
   TMaskField red, green, blue;
   if (bpp == 16) red = TMaskField(0x7C00), green = TMaskField(0x03E0), blue = TMaskField(0x001F);
   if (bpp == 32) red = TMaskField(0xFF0000), green = TMaskField(0xFF00), blue = TMaskField(0xFF);
+  size_t headersEnd = 14 + size_t(infoSize);
   if (compression == 3) {
-    const size_t at = infoSize >= 52 ? 14 + 40 : 14 + size_t(infoSize);
+    const size_t at = infoSize >= 52 ? 14 + 40 : headersEnd;
     if (at + 12 > size) return refuse(E::Damaged, "the bitmap is truncated");
     red = TMaskField(U32(data + at));
     green = TMaskField(U32(data + at + 4));
     blue = TMaskField(U32(data + at + 8));
+    headersEnd = std::max(headersEnd, at + 12);
   }
-  uint32_t palette[256] = {};
-  if (bpp <= 8) {
-    const size_t at = 14 + size_t(infoSize);
-    uint32_t n = 1u << bpp;
-    if (clrUsed && clrUsed < n) n = clrUsed;
-    for (uint32_t i = 0; i < n && at + 4 * size_t(i) + 4 <= size; ++i) {
-      const uint8_t* e = data + at + 4 * size_t(i);
-      palette[i] = uint32_t(e[2]) << 16 | uint32_t(e[1]) << 8 | e[0];
-    }
-  }
-
+  if (offBits < headersEnd) return refuse(E::Damaged, "the bitmap's pixel data overlaps its headers");
   // Every row with its padding, as every writer stores them: a file cut short by a single
   // byte has lost part of its picture or its end, and is damaged.
   const int64_t stride = (int64_t(width) * bpp + 31) / 32 * 4;
   if (offBits > size || int64_t(size) - offBits < stride * height) return refuse(E::Damaged, "the bitmap is truncated");
+  // The palette lies between the headers and the pixel data; a pixel whose colour is not in
+  // it (a picture without a palette, or with too short a one) is damaged. The count of
+  // colours in the header is not needed: what lies there is the palette.
+  uint32_t palette[256] = {};
+  uint32_t colours = 0;
+  if (bpp <= 8) {
+    colours = uint32_t(std::min<size_t>(size_t(1) << bpp, (offBits - headersEnd) / 4));
+    for (uint32_t i = 0; i < colours; ++i) {
+      const uint8_t* e = data + headersEnd + 4 * size_t(i);
+      palette[i] = uint32_t(e[2]) << 16 | uint32_t(e[1]) << 8 | e[0];
+    }
+  }
+
   try {
     out.Pixels.assign(size_t(width) * size_t(height), 0);
   } catch (const std::bad_alloc&) {
     return refuse(E::NoMemory, "not enough memory for the bitmap");
   }
-  out.Width = width;
-  out.Height = height;
+  uint32_t lastIndex = 0;  // the highest palette index a pixel uses
   for (int32_t r = 0; r < height; ++r) {
     const uint8_t* s = data + offBits + r * stride;
     uint32_t* d = out.Pixels.data() + size_t(topDown ? r : height - 1 - r) * size_t(width);
     for (int32_t x = 0; x < width; ++x) {
-      uint32_t c;
+      uint32_t c, i;
       switch (bpp) {
-        case 1: c = palette[(s[x >> 3] >> (7 - (x & 7))) & 1]; break;
-        case 4: c = palette[(s[x >> 1] >> ((x & 1) ? 0 : 4)) & 15]; break;
-        case 8: c = palette[s[x]]; break;
+        case 1: i = (s[x >> 3] >> (7 - (x & 7))) & 1, lastIndex |= i, c = palette[i]; break;
+        case 4: i = (s[x >> 1] >> ((x & 1) ? 0 : 4)) & 15, lastIndex = std::max(lastIndex, i), c = palette[i]; break;
+        case 8: i = s[x], lastIndex = std::max(lastIndex, i), c = palette[i]; break;
         case 24: c = uint32_t(s[3 * x + 2]) << 16 | uint32_t(s[3 * x + 1]) << 8 | s[3 * x]; break;
         default: {
           const uint32_t px = bpp == 16 ? U16(s + 2 * x) : U32(s + 4 * int64_t(x));
@@ -204,6 +210,12 @@ bool DecodeBMP(const uint8_t* data, size_t size, TDecodedPicture& out, int64_t m
       d[x] = 0xFF000000u | c;
     }
   }
+  if (bpp <= 8 && lastIndex >= colours) {
+    out = TDecodedPicture{};
+    return refuse(E::Damaged, colours ? "the bitmap's palette lacks colours its pixels use" : "the bitmap has no palette");
+  }
+  out.Width = width;
+  out.Height = height;
   return true;
 }
 
@@ -249,14 +261,26 @@ void JpegErrorExit(j_common_ptr c) {
 
 void JpegQuiet(j_common_ptr) {}
 
-// A warning about the data (the file ends early, a corrupt code, bytes out of place) ends the
-// decode as an error would: the decoder would go on and fill the lost part with grey. Remarks
-// on the headers alone change no pixel; trace messages are dropped.
+// The warnings that mean picture data is missing or corrupt: the decoder would go on and
+// fill the lost part with grey or garbage.
+bool LosesPictureData(int code) {
+  switch (code) {
+    case JWRN_JPEG_EOF:           // the file ends early
+    case JWRN_HIT_MARKER:         // a marker cuts the coded data short
+    case JWRN_HUFF_BAD_CODE:      // corrupt coded data
+    case JWRN_ARITH_BAD_CODE:
+    case JWRN_MUST_RESYNC:        // a restart marker lost: an interval is skipped
+    case JWRN_BOGUS_PROGRESSION:  // scans refine coefficients that were never sent
+      return true;
+    default:
+      return false;
+  }
+}
+
+// Such a warning ends the decode as an error would. Every other warning (stray bytes before a
+// marker, remarks on the headers) changes no pixel; trace messages are dropped.
 void JpegMessage(j_common_ptr c, int level) {
-  if (level >= 0) return;
-  const int code = c->err->msg_code;
-  if (code == JWRN_JFIF_MAJOR || code == JWRN_ADOBE_XFORM) return;
-  JpegErrorExit(c);
+  if (level < 0 && LosesPictureData(c->err->msg_code)) JpegErrorExit(c);
 }
 
 void JpegProgress(j_common_ptr c) {

@@ -47,8 +47,10 @@ bool DecodeBMP(const uint8_t* data, size_t size, TDecodedPicture& out, int64_t m
 bool LoadBMP(TTCDC& canvas, const std::string& fileName, std::string* why = nullptr, TPictureError* error = nullptr);
 
 // JPEG: baseline and progressive, colour or greyscale. CMYK and other colour spaces are
-// refused. A warning of the decoder about the data (a file cut short, corrupt codes) makes
-// the picture damaged: nothing of it is kept, rather than a picture with grey in its place.
+// refused. A warning of the decoder that picture data is missing or corrupt (a file cut
+// short, corrupt codes, a lost restart marker) makes the picture damaged: nothing of it is
+// kept, rather than a picture with grey in its place. Stray bytes before a marker are no
+// damage: the whole picture is there.
 bool DecodeJPEG(const uint8_t* data, size_t size, TDecodedPicture& out, int64_t maxPixels = kMaxPicturePixels,
                 std::string* why = nullptr, TPictureError* error = nullptr);
 bool LoadJPEG(TTCDC& canvas, const std::string& fileName, std::string* why = nullptr, TPictureError* error = nullptr);

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include <jpeglib.h>
+
 #include "common/TempDir.h"
 #include "engine/io/CanvasFiles.h"
 #include "platform/core/Files.h"
@@ -96,6 +98,72 @@ void WritePpm(const std::string& path, const TTC& c) {
     v.push_back(uint8_t(p));
   }
   WriteBytes(path, v);
+}
+
+// A colour JPEG of random pixels written by libjpeg, with a restart marker after every
+// `restartMcus` coding units when it is not 0.
+std::vector<uint8_t> RandomJpeg(int w, int h, unsigned seed, unsigned restartMcus) {
+  jpeg_compress_struct c{};
+  jpeg_error_mgr err{};
+  c.err = jpeg_std_error(&err);
+  jpeg_create_compress(&c);
+  unsigned char* mem = nullptr;
+  unsigned long size = 0;
+  jpeg_mem_dest(&c, &mem, &size);
+  c.image_width = JDIMENSION(w);
+  c.image_height = JDIMENSION(h);
+  c.input_components = 3;
+  c.in_color_space = JCS_RGB;
+  jpeg_set_defaults(&c);
+  jpeg_set_quality(&c, 85, TRUE);
+  c.restart_interval = restartMcus;
+  jpeg_start_compress(&c, TRUE);
+  std::mt19937 rng(seed);
+  std::vector<JSAMPLE> row(size_t(w) * 3);
+  while (c.next_scanline < c.image_height) {
+    for (JSAMPLE& b : row) b = JSAMPLE(rng());
+    JSAMPROW r = row.data();
+    jpeg_write_scanlines(&c, &r, 1);
+  }
+  jpeg_finish_compress(&c);
+  std::vector<uint8_t> v(mem, mem + size);
+  jpeg_destroy_compress(&c);
+  std::free(mem);
+  return v;
+}
+
+// Where the marker 0xFF `code` first starts, from `from` on.
+size_t MarkerAt(const std::vector<uint8_t>& v, uint8_t code, size_t from = 0) {
+  for (size_t i = from; i + 1 < v.size(); ++i)
+    if (v[i] == 0xFF && v[i + 1] == code) return i;
+  return v.size();
+}
+
+std::vector<uint8_t> Inserted(std::vector<uint8_t> v, size_t at, const std::vector<uint8_t>& bytes) {
+  v.insert(v.begin() + std::ptrdiff_t(at), bytes.begin(), bytes.end());
+  return v;
+}
+
+// Loads `file` through `load`: with `want` it reads as those pixels; without, it is refused as
+// damaged, with a reason, and the canvas stays as it was.
+using TLoader = bool (*)(TTCDC&, const std::string&, std::string*, TPictureError*);
+void ExpectRead(TLoader load, const std::string& path, const std::vector<uint8_t>& file,
+                const std::vector<uint32_t>* want) {
+  WriteBytes(path, file);
+  TTCDC c(3, 3);
+  c.Fill(0x11223344);
+  std::string why;
+  TPictureError error = TPictureError::None;
+  const bool read = load(c, path, &why, &error);
+  if (want) {
+    ASSERT_TRUE(read) << why;
+    EXPECT_EQ(Pixels(c), *want);
+    return;
+  }
+  EXPECT_FALSE(read);
+  EXPECT_EQ(error, TPictureError::Damaged) << why;
+  EXPECT_FALSE(why.empty());
+  EXPECT_EQ(Pixels(c), std::vector<uint32_t>(9, 0x11223344u));
 }
 
 std::string Fixture(const char* name) { return std::string(VELL_SOURCE_DIR) + "/tests/engine/data/CanvasFiles/" + name; }
@@ -280,6 +348,46 @@ TEST(BmpRead, RefusedFilesLeaveTheCanvasAsItWas) {
   EXPECT_TRUE(DecodeBMP(good.data(), good.size(), pic, 4));
 }
 
+TEST(BmpRead, HeadersThatCannotGiveThePictureAreDamaged) {
+  using E = TPictureError;
+  const uint32_t R = 0xFFFF0000, G = 0xFF00FF00;
+  // 2 x 2 pictures, rows top first; 8-bit rows are 2 indices and 2 bytes of padding.
+  const std::vector<uint8_t> rows8 = {0, 1, 0, 0, 1, 0, 0, 0};
+  auto withOffset = [](std::vector<uint8_t> f, uint32_t offBits) {
+    Put32(f, 10, offBits);
+    return f;
+  };
+  auto withColoursUsed = [](std::vector<uint8_t> f, uint32_t n) {
+    Put32(f, 14 + 32, n);
+    return f;
+  };
+  const std::vector<uint8_t> rgb = MakeBmp(40, 2, -2, 24, 0, {}, std::vector<uint8_t>(16, 7));
+  const std::vector<uint8_t> fields = MakeBmp(40, 2, -2, 32, 3, {0xFF0000, 0xFF00, 0xFF}, std::vector<uint8_t>(16, 7));
+  struct {
+    const char* name;
+    std::vector<uint8_t> file;
+    std::vector<uint32_t> want;  // empty: damaged
+  } cases[] = {
+      {"pixel data at offset 0", withOffset(rgb, 0), {}},
+      {"pixel data inside the information header", withOffset(rgb, 30), {}},
+      {"pixel data over the colour masks", withOffset(fields, 58), {}},
+      {"8-bit without a palette", MakeBmp(40, 2, -2, 8, 0, {}, rows8), {}},
+      {"1-bit without a palette", MakeBmp(40, 2, -2, 1, 0, {}, {0x40, 0, 0, 0, 0x80, 0, 0, 0}), {}},
+      {"4-bit palette without the colour a pixel uses", MakeBmp(40, 2, -2, 4, 0, {0xFF0000, 0xFF00}, {0x01, 0, 0, 0, 0x12, 0, 0, 0}), {}},
+      {"pixel data starting inside the palette", withOffset(MakeBmp(40, 2, -2, 8, 0, {0xFF0000, 0xFF00}, rows8), 58), {}},
+      // A palette shorter than the depth allows is whole when every pixel finds its colour,
+      // whatever count of colours the header gives.
+      {"8-bit with the two colours it uses", MakeBmp(40, 2, -2, 8, 0, {0xFF0000, 0xFF00}, rows8), {R, G, G, R}},
+      {"one colour said, two there", withColoursUsed(MakeBmp(40, 2, -2, 8, 0, {0xFF0000, 0xFF00}, rows8), 1),
+       {R, G, G, R}},
+  };
+  TTempDir dir;
+  for (auto& k : cases) {
+    SCOPED_TRACE(k.name);
+    ExpectRead(LoadBMP, dir.Path("h.bmp"), k.file, k.want.empty() ? nullptr : &k.want);
+  }
+}
+
 TEST(JpegWrite, IndependentDecoderReadsOurFilesAsWeDo) {
   if (!HaveTool("djpeg")) GTEST_SKIP() << "djpeg is not installed";
   TTempDir dir;
@@ -429,4 +537,49 @@ TEST(JpegRead, AFileCutShortIsDamagedAndGivesNoPicture) {
   // The pixel cap is checked from the header, before anything is decoded.
   EXPECT_FALSE(DecodeJPEG(good.data(), good.size(), pic, 64 * 48 - 1, &why));
   EXPECT_TRUE(DecodeJPEG(good.data(), good.size(), pic, 64 * 48, &why));
+}
+
+TEST(JpegRead, StrayBytesBeforeAMarkerAreNoDamageButLostPictureDataIs) {
+  const std::vector<uint8_t> plain = RandomJpeg(40, 40, 5, 0), restarts = RandomJpeg(40, 40, 5, 1);
+  TDecodedPicture want, wantRestarts;
+  ASSERT_TRUE(DecodeJPEG(plain.data(), plain.size(), want));
+  ASSERT_TRUE(DecodeJPEG(restarts.data(), restarts.size(), wantRestarts));
+  ASSERT_LT(MarkerAt(restarts, 0xD1), restarts.size());
+  std::vector<uint8_t> stray(24);
+  for (size_t i = 0; i < stray.size(); ++i) stray[i] = uint8_t(i * 5 + 1);  // never 0xFF
+  // The scan's coded data starts after the scan header (marker, then its length).
+  const size_t sos = MarkerAt(plain, 0xDA);
+  const size_t coded = sos + 2 + (size_t(plain[sos + 2]) << 8 | plain[sos + 3]);
+
+  struct {
+    const char* name;
+    std::vector<uint8_t> file;
+    const TDecodedPicture* want;  // none: damaged
+  } cases[] = {
+      {"stray bytes before the frame header", Inserted(plain, MarkerAt(plain, 0xC0), stray), &want},
+      {"stray bytes before the scan", Inserted(plain, sos, stray), &want},
+      {"stray bytes before the end marker", Inserted(plain, plain.size() - 2, stray), &want},
+      {"stray bytes before a restart marker", Inserted(restarts, MarkerAt(restarts, 0xD2), stray), &wantRestarts},
+      {"a marker in the middle of the coded data",
+       [&] {
+         size_t at = coded + (plain.size() - 2 - coded) / 2;
+         while (plain[at - 1] == 0xFF) ++at;  // not inside a stuffed 0xFF 0x00
+         return Inserted(plain, at, {0xFF, 0xD0});
+       }(),
+       nullptr},
+      {"a restart marker taken out",
+       [&] {
+         std::vector<uint8_t> v = restarts;
+         const size_t at = MarkerAt(v, 0xD3);
+         v.erase(v.begin() + std::ptrdiff_t(at), v.begin() + std::ptrdiff_t(at) + 2);
+         return v;
+       }(),
+       nullptr},
+      {"the end marker missing", std::vector<uint8_t>(plain.begin(), plain.end() - 2), nullptr},
+  };
+  TTempDir dir;
+  for (auto& k : cases) {
+    SCOPED_TRACE(k.name);
+    ExpectRead(LoadJPEG, dir.Path("t.jpg"), k.file, k.want ? &k.want->Pixels : nullptr);
+  }
 }
