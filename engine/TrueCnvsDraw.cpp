@@ -247,14 +247,15 @@ void RotateScaleRows(const TTC& src, TTC& dst, int32_t CentreX, int32_t CentreY,
   const int64_t x0 = std::max<int64_t>(L, 0), x1 = std::min<int64_t>(L + W, dw);
   const int64_t y0 = std::max<int64_t>(T, 0), y1 = std::min<int64_t>(T + H, dh);
   for (int64_t y = y0; y < y1; ++y) {
-    // The row's first pixel in single precision, then fixed-point steps.
-    const ext_t u = ext_t(L - hw), v = ext_t(y - hh);
+    // The row's column 0 in single precision, then fixed-point steps: a part of a row is
+    // stepped from the same start as the whole row, so it gets the very same pixels.
+    const ext_t u = ext_t(-hw), v = ext_t(y - hh);
     const float fx = static_cast<float>(CentreX + ext_t(Scale) * (c * u - s * v));
     const float fy = static_cast<float>(CentreY + ext_t(Scale) * (s * u + c * v));
     const int64_t px0 = TruncInt(ext_t(fx) * 65536.0L), py0 = TruncInt(ext_t(fy) * 65536.0L);
     uint32_t* out = dst.Row32(static_cast<int32_t>(y));
     for (int64_t x = x0; x < x1; ++x) {
-      const int64_t px = px0 + stepX * (x - L), py = py0 + stepY * (x - L);
+      const int64_t px = px0 + stepX * x, py = py0 + stepY * x;
       out[x] = (px >= 0 && py >= 0 && px < limX && py < limY)
                    ? src.Row32(static_cast<int32_t>(py >> 16))[px >> 16]
                    : kOutside;

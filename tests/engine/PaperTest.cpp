@@ -218,6 +218,43 @@ TEST(PaperPaint, RotatedViewSamplesAroundTheCentre) {
   EXPECT_EQ(win.At(0, 0) & 0xFFFFFF, 0x606060u);
 }
 
+TEST(PaperPaint, ARotatedOrReducedRepaintOfARectangleEqualsTheWholeRepaint) {
+  // The partial repaint after a change must show what a whole repaint of the changed paper
+  // shows, pixel for pixel, wherever the rectangle lies.
+  const struct {
+    float Angle;
+    int32_t Zoom;
+  } views[] = {{0.4f, 0}, {1.2f, 2}, {-2.0f, 1}, {2.9f, -1}, {0.7f, 5}, {0, -2}, {0, -1}, {-0.25f, -2}};
+  const TRect rects[] = {{3, 5, 14, 9}, {17, 11, 40, 31}, {29, 1, 36, 6}, {0, 20, 9, 39}};
+  for (const auto& v : views) {
+    for (const TRect& r : rects) {
+      SCOPED_TRACE(testing::Message() << "angle " << v.Angle << " zoom " << v.Zoom << " rect " << r.Left << ","
+                                      << r.Top);
+      TPaper p;
+      p.Init("x", 40, 40);
+      PaintPattern(p, 0);
+      p.Composite();
+      p.Display.ZoomIndex = v.Zoom;
+      p.Display.SetMargins(7, 3);
+      p.Display.SetCentre(21.5f, 18.25f);
+      p.Display.SetAngle(v.Angle);
+      TCanvasTarget shown(320, 280), fresh(320, 280);
+      p.Paint(&shown);
+      // Change the rectangle, repaint only it, then compare with a whole repaint.
+      p.Layers->FillRect(0, r.Left, r.Top, r.Width(), r.Height(), 0x204080);
+      p.Composite();
+      shown.Changed.clear();
+      p.PaintRect(&shown, r.Left, r.Top, r.Width(), r.Height());
+      ASSERT_EQ(shown.Changed.size(), 1u);
+      p.Paint(&fresh);
+      const TRect& done = shown.Changed[0];
+      for (int32_t y = std::max(done.Top, 0); y < std::min(done.Bottom, 280); ++y)
+        for (int32_t x = std::max(done.Left, 0); x < std::min(done.Right, 320); ++x)
+          ASSERT_EQ(shown.At(x, y), fresh.At(x, y)) << x << "," << y;
+    }
+  }
+}
+
 TEST(PaperPaint, NoWindowPaintsNothing) {
   TPaper p;
   p.Paint(nullptr);

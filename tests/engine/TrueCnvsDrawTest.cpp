@@ -292,6 +292,32 @@ TEST(CanvasRotateScale, UnturnedCopyIsCentredAndOutsideIsGrey) {
     }
 }
 
+TEST(CanvasRotateScale, ARectangleAnywhereGivesExactlyTheWholeRendersPixels) {
+  std::mt19937 rng(44);
+  TTCDC src(90, 70);
+  FillRandom(src, rng);
+  // Rectangles that start inside a row, at odd columns, and reach past the edges.
+  const struct {
+    int L, T, W, H;
+  } rects[] = {{1, 0, 5, 3}, {7, 3, 11, 9}, {33, 17, 20, 21}, {58, 40, 30, 30}, {-9, 12, 25, 4}, {40, -3, 3, 50}};
+  TTC whole(71, 53), part(71, 53);
+  for (float angle : {0.0f, 0.3f, 1.0f, 2.5f, -0.7f, 3.1415927f}) {
+    for (float scale : {0.125f, 0.5f, 1.0f, 1.0f / 1.5f, 2.0f, 4.0f}) {
+      src.RotateScaleTo(whole, 45, 35, angle, scale);
+      for (const auto& r : rects) {
+        SCOPED_TRACE(testing::Message() << "angle " << angle << " scale " << scale << " rect " << r.L << "," << r.T);
+        part.Fill(0x12345678);
+        src.RotateScaleRectTo(part, 45, 35, r.L, r.T, r.W, r.H, angle, scale);
+        for (int y = 0; y < 53; ++y)
+          for (int x = 0; x < 71; ++x) {
+            const bool in = x >= r.L && x < r.L + r.W && y >= r.T && y < r.T + r.H;
+            ASSERT_EQ(part.GetPixel(x, y), in ? whole.GetPixel(x, y) : 0x12345678u) << x << "," << y;
+          }
+      }
+    }
+  }
+}
+
 TEST(CanvasRotateScale, RectangleRendersTheSameMappingAndNothingElse) {
   std::mt19937 rng(43);
   TTCDC src(64, 48);
