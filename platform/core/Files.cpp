@@ -5,7 +5,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <mutex>
+#include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -108,12 +110,82 @@ bool ReadWholeFile(const std::string& path, std::vector<uint8_t>& out) {
   return true;
 }
 
+namespace {
+
+// The folder part of a path ("." for a bare name) and the name part.
+void SplitPath(const std::string& path, std::string& dir, std::string& name) {
+  const auto slash = path.find_last_of('/');
+  dir = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+  name = slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// The process id of a leftover temporary NAME.tmp-PID of `name`; 0 when `entry` is not one.
+pid_t LeftoverPid(const std::string& entry, const std::string& name) {
+  const std::string stem = name + ".tmp-";
+  if (entry.size() <= stem.size() || entry.size() > stem.size() + 9 || entry.compare(0, stem.size(), stem) != 0) return 0;
+  pid_t pid = 0;
+  for (size_t i = stem.size(); i < entry.size(); ++i) {
+    if (entry[i] < '0' || entry[i] > '9') return 0;
+    pid = pid * 10 + (entry[i] - '0');
+  }
+  return pid;
+}
+
+// Temporaries of earlier saves of `path` cut off before their rename (a kill, a crash, a
+// power cut) go at the next save of that name: only regular files of this user's, of that
+// exact pattern, whose process is not alive as one of this user's.
+void RemoveLeftovers(const std::string& path) {
+  std::string dir, name;
+  SplitPath(path, dir, name);
+  if (name.empty()) return;
+  DIR* d = ::opendir(dir.c_str());
+  if (!d) return;
+  const int dfd = ::dirfd(d);
+  while (const dirent* e = ::readdir(d)) {
+    const pid_t pid = LeftoverPid(e->d_name, name);
+    if (pid <= 0 || pid == ::getpid()) continue;
+    if (::kill(pid, 0) == 0) continue;  // a live save, or whatever now has that id
+    struct stat st {};
+    if (::fstatat(dfd, e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::geteuid())
+      continue;
+    ::unlinkat(dfd, e->d_name, 0);
+  }
+  ::closedir(d);
+}
+
+// The file written in place of an existing one takes its permission bits and, where this
+// user may give it, its group; where the group cannot be kept its bits are not given to
+// another group.
+void KeepAccess(int fd, const std::string& target) {
+  struct stat st {};
+  if (::stat(target.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return;
+  mode_t mode = st.st_mode & 0777;
+  struct stat now {};
+  if (::fstat(fd, &now) == 0 && now.st_gid != st.st_gid && ::fchown(fd, static_cast<uid_t>(-1), st.st_gid) != 0)
+    mode &= ~static_cast<mode_t>(0070);
+  ::fchmod(fd, mode);
+}
+
+}  // namespace
+
 bool TAtomicFile::Open(const std::string& path) {
   Discard();
   target_ = path;
   temp_ = path + ".tmp-" + std::to_string(::getpid());
-  fd_ = ::open(temp_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  RemoveLeftovers(path);
+  // Written without a name where the file system allows it, so that a save cut off midway
+  // leaves nothing; it is named just before the rename (Commit).
+  std::string dir, name;
+  SplitPath(path, dir, name);
+  unnamed_ = false;
+  fd_ = -1;
+  if (::access("/proc/self/fd", X_OK) == 0) {
+    fd_ = ::open(dir.c_str(), O_WRONLY | O_TMPFILE | O_CLOEXEC, 0644);
+    unnamed_ = fd_ >= 0;
+  }
+  if (fd_ < 0) fd_ = ::open(temp_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   failed_ = fd_ < 0;
+  if (fd_ >= 0) KeepAccess(fd_, path);
   return fd_ >= 0;
 }
 
@@ -126,11 +198,18 @@ bool TAtomicFile::Write(const void* data, size_t n) {
 bool TAtomicFile::Commit() {
   if (fd_ < 0) return false;
   bool ok = !failed_ && ::fsync(fd_) == 0;
+  if (ok && unnamed_) {
+    ::unlink(temp_.c_str());  // a leftover of an earlier process with this id
+    const std::string self = "/proc/self/fd/" + std::to_string(fd_);
+    ok = ::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, temp_.c_str(), AT_SYMLINK_FOLLOW) == 0;
+    unnamed_ = !ok;  // when named, the name is removed on failure below
+  }
   ok = (::close(fd_) == 0) && ok;
   fd_ = -1;
   if (ok) ok = ::rename(temp_.c_str(), target_.c_str()) == 0;
-  if (!ok) ::unlink(temp_.c_str());
+  if (!ok && !unnamed_) ::unlink(temp_.c_str());
   temp_.clear();
+  unnamed_ = false;
   return ok;
 }
 
@@ -140,9 +219,10 @@ void TAtomicFile::Discard() {
     fd_ = -1;
   }
   if (!temp_.empty()) {
-    ::unlink(temp_.c_str());
+    if (!unnamed_) ::unlink(temp_.c_str());
     temp_.clear();
   }
+  unnamed_ = false;
 }
 
 bool WriteFileAtomic(const std::string& path, const void* data, size_t n) {

@@ -32,6 +32,9 @@ bool WriteFileAtomic(const std::string& path, const void* data, size_t n);
 
 // Writer for a file that is saved atomically: Open makes a temporary beside the target,
 // Commit flushes and renames it over the target; destruction without Commit discards it.
+// The temporary is unnamed while it is written where the file system allows it (else named
+// TARGET.tmp-PID); Open removes such named leftovers of processes no longer alive. A file
+// written over an existing one keeps its permission bits and, where it can, its group.
 class TAtomicFile {
  public:
   TAtomicFile() = default;
@@ -47,6 +50,7 @@ class TAtomicFile {
  private:
   int fd_ = -1;
   bool failed_ = false;
+  bool unnamed_ = false;  // written through an unnamed temporary
   std::string target_, temp_;
 };
 
