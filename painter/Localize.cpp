@@ -62,6 +62,7 @@ std::string msgMagnificationTooLarge;
 std::string msgPortInUse;
 std::string msgPortNotOpened;
 std::string msgFileDamaged;
+std::string msgPictureTooLarge;
 std::string msgAutosaveFailed;
 std::string msgAutosaveKept;
 
@@ -108,6 +109,7 @@ const TMessageRow kMessages[] = {
     {&msgPortInUse, {"このポート番号は既に使われています。別のポート番号を選んでください。", "Ce port est déjà utilisé. Choisissez un autre port."}},
     {&msgPortNotOpened, {"このポート番号では待機できません。別のポート番号を選んでください。", "Impossible d'attendre sur ce port. Choisissez un autre port."}},
     {&msgFileDamaged, {"ファイルが壊れています！", "Fichier endommagé !"}},
+    {&msgPictureTooLarge, {"画像が大きすぎます！開ける画像は幅も高さも 5000 ピクセルまでです。", "Image trop grande ! Largeur et hauteur : 5000 pixels au plus."}},
     {&msgAutosaveFailed, {"自動保存できません。作業内容は保存されていません！", "Sauvegarde auto impossible : le travail n'est pas sauvé !"}},
     {&msgAutosaveKept, {"前回の自動保存ファイルを読み込めませんでした。削除せずに次の名前で残しました：", "Sauvegarde auto précédente illisible. Conservée, non effacée, sous le nom :"}},
 };

@@ -60,6 +60,7 @@ extern std::string msgPortInUse;
 extern std::string msgPortNotOpened;
 // Failures of opening pictures and of the autosave.
 extern std::string msgFileDamaged;
+extern std::string msgPictureTooLarge;
 extern std::string msgAutosaveFailed;
 extern std::string msgAutosaveKept;
 

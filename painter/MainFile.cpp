@@ -46,7 +46,8 @@ constexpr unsigned kQuestionBox = unsigned{plat::MB_YESNO} | plat::MB_ICONQUESTI
 
 // A drop opens at most this many of its files.
 constexpr size_t kMaxDroppedFiles = 32;
-// The largest side a picture gives a paper.
+// The largest side of a picture that opens as a paper (the message that refuses a larger one
+// names it).
 constexpr int32_t kMaxPictureSide = 5000;
 // The widest paper an import may make.
 constexpr int32_t kMaxImportSide = kMaxPaperSide;
@@ -362,8 +363,15 @@ bool TVLMain::OpenPicture(const std::string& path, bool jpeg) {
     plat::TBusyCursor busy;
     decoded = jpeg ? LoadJPEG(picture, path, nullptr, &error) : LoadBMP(picture, path, nullptr, &error);
   }
+  // A picture is opened whole or not at all: a cut copy would later be saved over its source.
+  if (decoded && (picture.Width() > kMaxPictureSide || picture.Height() > kMaxPictureSide)) {
+    decoded = false;
+    error = TPictureError::TooLarge;
+  }
   if (!decoded) {
-    ShowError(error == TPictureError::Damaged ? msgFileDamaged : msgUnknownFormat);
+    ShowError(error == TPictureError::Damaged    ? msgFileDamaged
+              : error == TPictureError::TooLarge ? msgPictureTooLarge
+                                                 : msgUnknownFormat);
     return false;
   }
   if (plat::MessageBox(msgEventsNotExportable, "", kQuestionBox) != plat::IDYES)
@@ -372,8 +380,7 @@ bool TVLMain::OpenPicture(const std::string& path, bool jpeg) {
   if (TDrawWindow* active = ActiveDrawWindow(); active && active->IsMaximized()) active->SetNormalState();
   TDrawWindow* w = CreateDrawWindow("");
   TPaper& p = *w->Paper;
-  const int32_t width = std::min(picture.Width(), kMaxPictureSide);
-  const int32_t height = std::min(picture.Height(), kMaxPictureSide);
+  const int32_t width = picture.Width(), height = picture.Height();
   if (!p.Init("NONAME", width, height)) {
     w->CloseWindow(false);
     ShowError(msgLayerMemory);

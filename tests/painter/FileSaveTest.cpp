@@ -1,7 +1,12 @@
 // Saving, exporting and capturing: what is written, where the dialogs start, and failures
 // that are told as failures and keep what was there.
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <spawn.h>
 #include <unistd.h>
+
+#include <filesystem>
+#include <set>
 
 #include <QDate>
 
@@ -188,6 +193,45 @@ TEST_F(FileSave, SaveAsWritesTheChosenFolderToPath) {
   ASSERT_GE(jpeg.size(), 2u);
   EXPECT_EQ(jpeg[0], 0xFF);
   EXPECT_EQ(jpeg[1], 0xD8);
+}
+
+// The id of a process that has ended and been reaped.
+pid_t DeadPid() {
+  pid_t pid = 0;
+  char* argv[] = {const_cast<char*>("/bin/true"), nullptr};
+  if (posix_spawn(&pid, argv[0], nullptr, nullptr, argv, environ) != 0) return 0;
+  int status = 0;
+  waitpid(pid, &status, 0);
+  return pid;
+}
+
+TEST_F(FileSave, CtrlSKeepsAPrivateFilePrivateAndClearsLeftoversOfDeadSaves) {
+  const pid_t dead = DeadPid();
+  ASSERT_GT(dead, 0);
+  for (const char* ext : {"bmp", "jpg", "wpb"}) {
+    SCOPED_TRACE(ext);
+    TDrawWindow* w = MakePaper(12, 10);
+    const std::string path = Data.Path(std::string("private.") + ext);
+    WriteBytes(path, {'o', 'l', 'd'});
+    ASSERT_EQ(chmod(path.c_str(), 0600), 0);
+    // What a save killed midway by an earlier run left beside the file.
+    const std::string leftover = path + ".tmp-" + std::to_string(dead);
+    WriteBytes(leftover, std::vector<uint8_t>(4096, 'x'));
+    w->Paper->Name = path;
+    Messages.Messages.clear();
+    QTest::keyClick(w, Qt::Key_S, Qt::ControlModifier);
+    EXPECT_EQ(Texts(), std::vector<std::string>{msgImageSaved});
+    EXPECT_GT(FileBytes(path).size(), 3u);
+    struct stat st {};
+    ASSERT_EQ(stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, mode_t(0600));
+    EXPECT_FALSE(Exists(leftover));
+    w->CloseWindow(false);
+  }
+  std::set<std::string> names;
+  for (const auto& e : std::filesystem::directory_iterator(Data.Dir()))
+    if (e.path().filename().string().rfind("private.", 0) == 0) names.insert(e.path().filename().string());
+  EXPECT_EQ(names, (std::set<std::string>{"private.bmp", "private.jpg", "private.wpb"}));
 }
 
 TEST_F(FileSave, AJpegOpenedAsJpegSavesBack) {

@@ -1,7 +1,10 @@
 // The real painter on a real X display: a picture named on the command line opens, and
-// Ctrl+S writes it back, with the messages going to a log instead of boxes.
+// Ctrl+S writes it back, keeping its permissions, with the messages going to a log instead
+// of boxes.
 #include <fcntl.h>
 #include <signal.h>
+#include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -11,6 +14,7 @@
 
 #include "FileTestUtil.h"
 
+#include "common/RealPainter.h"
 #include "common/Xvfb.h"
 
 namespace {
@@ -76,8 +80,19 @@ TEST(FileSmoke, TheRealProgramOpensAPictureAndSavesItBack) {
       },
       10000));
 
-  // Ctrl+S writes the paper's own file again.
+  // Ctrl+S writes the paper's own file again, private as it was, and clears what a save
+  // killed in an earlier run left beside it.
   WriteBytes(bmp, {'x'});
+  ASSERT_EQ(chmod(bmp.c_str(), 0600), 0);
+  pid_t dead = 0;
+  {
+    char* argv[] = {const_cast<char*>("/bin/true"), nullptr};
+    ASSERT_EQ(posix_spawn(&dead, argv[0], nullptr, nullptr, argv, environ), 0);
+    int status = 0;
+    waitpid(dead, &status, 0);
+  }
+  const std::string leftover = bmp + ".tmp-" + std::to_string(dead);
+  WriteBytes(leftover, std::vector<uint8_t>(1000, 'x'));
   const std::string mainWindow = main.substr(0, main.find('\n'));
   const bool saved = QTest::qWaitFor(
       [&] {
@@ -88,9 +103,56 @@ TEST(FileSmoke, TheRealProgramOpensAPictureAndSavesItBack) {
       15000);
   EXPECT_TRUE(saved) << FileText(log);
   EXPECT_NE(FileText(log).find("画像を保存しました"), std::string::npos) << FileText(log);
+  struct stat st {};
+  ASSERT_EQ(stat(bmp.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, mode_t(0600));
+  EXPECT_FALSE(Exists(leftover));
 
   painter.terminate();
   if (!painter.waitForFinished(10000)) painter.kill();
+}
+
+}  // namespace
+
+namespace {
+
+TEST(FileSmoke, TheRealProgramRefusesAPictureTooLargeAndOpensAJpegWithStrayBytes) {
+  if (const std::string missing = vtest::TRealPainter::Missing(); !missing.empty()) GTEST_SKIP() << missing;
+  TTempDir dir;
+  TTC wide(5001, 4);
+  wide.Fill(0xFF406080);
+  const std::string big = dir.Path("wide.bmp");
+  ASSERT_TRUE(SaveBMP(wide, big));
+  const std::vector<uint8_t> original = FileBytes(big);
+  // A whole JPEG with stray bytes before its end marker, as some writers leave them.
+  TTC picture;
+  FillPattern(picture, 48, 32);
+  std::vector<uint8_t> jpeg;
+  ASSERT_TRUE(EncodeJPEG(picture, 90, jpeg));
+  jpeg.insert(jpeg.end() - 2, 40, 0x11);
+  const std::string stray = dir.Path("stray.jpg");
+  WriteBytes(stray, jpeg);
+
+  vtest::TXvfb server(vtest::FindProgram("Xvfb"));
+  if (server.Display().empty()) GTEST_SKIP() << "Xvfb did not start";
+  vtest::TRealPainter p(server, dir.Dir());
+  ASSERT_TRUE(p.Start({QString::fromStdString(big)})) << p.Error();
+  auto logged = [&](const std::string& part) {
+    for (const std::string& line : p.Messages())
+      if (line.find(part) != std::string::npos) return true;
+    return false;
+  };
+  ASSERT_TRUE(QTest::qWaitFor([&] { return logged("5000"); }, 20000)) << "the picture was not refused";
+  EXPECT_FALSE(logged("イベントデータがエクスポート出来なくなります"));  // no paper was made of it
+  EXPECT_EQ(FileBytes(big), original);
+
+  QProcess second;
+  second.setProcessEnvironment(p.Env);
+  second.start(QString::fromStdString(vtest::TRealPainter::Program()), {QString::fromStdString(stray)});
+  ASSERT_TRUE(second.waitForFinished(20000));
+  EXPECT_TRUE(QTest::qWaitFor([&] { return logged("イベントデータがエクスポート出来なくなります"); }, 20000))
+      << "the JPEG was not opened";
+  EXPECT_FALSE(logged("ファイルが壊れています"));
 }
 
 }  // namespace
