@@ -297,18 +297,27 @@ TEST(NamedMutex, LockOfAHolderThatDiedIsTakenOver) {
   }
   // Another process holds the lock, then is killed without any chance to clean up.
   // Spawned rather than forked: a child forked from this threaded process could block on a
-  // lock held by another thread before it reaches exec.
+  // lock held by another thread before it reaches exec. flock(1) waits for the lock and then
+  // becomes `sleep` in the same process, so that name says the lock is held; looking at it
+  // takes no lock that could make the holder give up.
   pid_t pid = -1;
   std::string l = lock;
-  char* args[] = {const_cast<char*>("flock"), const_cast<char*>("--no-fork"), const_cast<char*>("-n"), l.data(),
+  char* args[] = {const_cast<char*>("flock"), const_cast<char*>("--no-fork"), l.data(),
                   const_cast<char*>("sleep"), const_cast<char*>("30"), nullptr};
   ASSERT_EQ(posix_spawnp(&pid, "flock", nullptr, nullptr, args, environ), 0);
-  bool seen = false;
-  for (int i = 0; i < 3000 && !seen; ++i) {  // up to 30 s on a loaded machine
-    seen = TNamedMutex("VelloraViewer").AlreadyExists();
-    if (!seen) usleep(10000);
+  const std::string comm = "/proc/" + std::to_string(pid) + "/comm";
+  auto holding = [&] {
+    std::string name;
+    std::getline(std::ifstream(comm), name);
+    return name == "sleep";
+  };
+  bool held = false;
+  for (int i = 0; i < 3000 && !held; ++i) {  // up to 30 s for the start on a loaded machine
+    held = holding();
+    if (!held) usleep(10000);
   }
-  EXPECT_TRUE(seen) << "the other holder never took the lock (is flock(1) installed?)";
+  EXPECT_TRUE(held) << "the other holder never took the lock (is flock(1) installed?)";
+  EXPECT_TRUE(TNamedMutex("VelloraViewer").AlreadyExists());
   kill(pid, SIGKILL);
   int status = 0;
   waitpid(pid, &status, 0);
