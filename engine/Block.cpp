@@ -1,8 +1,12 @@
 #include "engine/Block.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <new>
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
 
 namespace {
 
@@ -157,8 +161,38 @@ void TBlock::SetSize(int32_t W, int32_t H) {
   FHeight = std::clamp(H, 0, kMaxPaperSide);
 }
 
+namespace {
+// Tiles freed since the heap was last trimmed; blocks may be freed on any thread of a test.
+std::atomic<int64_t> gFreedTiles{0};
+// 64 MB of tiles: trimming walks the heap, so it waits for a paper's worth of memory.
+constexpr int64_t kTrimTiles = 4096;
+}  // namespace
+
+TBlock::~TBlock() {
+  FreeAll();
+  ReleaseFreedTiles();
+}
+
+void TBlock::Drop(std::unique_ptr<TChannel>& tile) {
+  if (!tile) return;
+  tile.reset();
+  gFreedTiles.fetch_add(1, std::memory_order_relaxed);
+}
+
+void TBlock::ReleaseFreedTiles() {
+  if (gFreedTiles.load(std::memory_order_relaxed) < kTrimTiles) return;
+  gFreedTiles.store(0, std::memory_order_relaxed);
+#ifdef __GLIBC__
+  ::malloc_trim(0);
+#endif
+}
+
 void TBlock::FreeAll() {
-  for (auto& t : Tiles) t.reset();
+  for (auto& t : Tiles) Drop(t);
+}
+
+void TBlock::FreeTile(int32_t tx, int32_t ty) {
+  if (tx >= 0 && ty >= 0 && tx < kGridSide && ty < kGridSide) Drop(Tiles[Slot(tx, ty)]);
 }
 
 bool TBlock::IsTileInGrid(int32_t tx, int32_t ty) const {
@@ -294,8 +328,9 @@ TTC* TBlockImage::MakeTile(int32_t tx, int32_t ty, bool FillBack) {
   if (!IsTileInGrid(tx, ty)) return nullptr;
   auto& slot = Tiles[Slot(tx, ty)];
   if (!slot) {
-    // A tile that cannot be had stays absent: the write is lost, nothing else breaks.
-    std::unique_ptr<TTC> t(new (std::nothrow) TTC(kSide, kSide));
+    // A tile that cannot be had stays absent: the write is lost, nothing else breaks. Its
+    // pixels are written once: with the background, or by the caller, which covers them all.
+    std::unique_ptr<TTC> t(new (std::nothrow) TTC(kSide, kSide, TTC::TUncleared{}));
     if (!t || t->Width() != kSide || t->Height() != kSide) return nullptr;
     if (FillBack) t->Fill(FBackColour);
     slot = std::move(t);
@@ -310,7 +345,7 @@ void TBlockImage::AllocateAll() {
 
 void TBlockImage::Compact() {
   for (auto& t : Tiles)
-    if (t && static_cast<TTC*>(t.get())->IsUniform(FBackColour)) t.reset();
+    if (t && static_cast<TTC*>(t.get())->IsUniform(FBackColour)) Drop(t);
 }
 
 void TBlockImage::CompactRect(int32_t X, int32_t Y, int32_t W, int32_t H) {
@@ -322,7 +357,7 @@ void TBlockImage::CompactRect(int32_t X, int32_t Y, int32_t W, int32_t H) {
   for (int64_t ty = ty0; ty <= ty1; ++ty)
     for (int64_t tx = tx0; tx <= tx1; ++tx) {
       TTC* t = GetTile(int32_t(tx), int32_t(ty));
-      if (t && t->IsUniform(FBackColour)) Tiles[Slot(int32_t(tx), int32_t(ty))].reset();
+      if (t && t->IsUniform(FBackColour)) Drop(Tiles[Slot(int32_t(tx), int32_t(ty))]);
     }
 }
 

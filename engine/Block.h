@@ -31,6 +31,11 @@ class TBlock {
   // Sizes are kept within 0..kMaxPaperSide so that the image always fits the grid.
   void SetSize(int32_t W, int32_t H);
   void FreeAll();
+  // Frees tile (tx, ty) when it is present.
+  void FreeTile(int32_t tx, int32_t ty);
+  // Hands the memory of freed tiles back to the system once much has gathered: the heap keeps
+  // it otherwise, in holes between the tiles still in use. Costs nothing until then.
+  static void ReleaseFreedTiles();
   void SetBackColour(uint32_t Colour) { FBackColour = Colour; }
   uint32_t BackColour() const { return FBackColour; }
   int32_t Width() const { return FWidth; }
@@ -51,7 +56,9 @@ class TBlock {
 
  protected:
   TBlock() = default;
-  ~TBlock() = default;
+  ~TBlock();
+  // Frees one tile slot, counting it for ReleaseFreedTiles.
+  static void Drop(std::unique_ptr<TChannel>& tile);
 
   // The pixel rectangle covered by valid tiles: 0 .. GridRight()-1, 0 .. GridBottom()-1.
   int32_t GridRight() const;
@@ -134,6 +141,8 @@ class TBlockImage : public TBlock {
   void MaskedSmooth(TBlockImage& Dst, const TBlockChannel& Mask, int32_t X, int32_t Y, int32_t W, int32_t H) const;
 
  private:
+  // A new tile is filled with the background when FillBack; otherwise the caller writes all
+  // of its pixels at once.
   TTC* MakeTile(int32_t tx, int32_t ty, bool FillBack);
   // n pixels of row y from column x0 on, as GetPixel reads them.
   void ReadRow(int32_t y, int32_t x0, int32_t n, uint32_t* out) const;

@@ -47,9 +47,13 @@ TChannel::TChannel(int32_t bytesPerPixel, int32_t W, int32_t H) : bpp_(bytesPerP
   Allocate(W, H);  // a refused size leaves the bitmap empty (0 x 0)
 }
 
+TChannel::TChannel(int32_t bytesPerPixel, int32_t W, int32_t H, TUncleared) : bpp_(bytesPerPixel) {
+  Allocate(W, H, false);
+}
+
 TChannel::~TChannel() = default;
 
-bool TChannel::Allocate(int32_t W, int32_t H) {
+bool TChannel::Allocate(int32_t W, int32_t H, bool clear) {
   if (W < 0) W = 0;
   if (H < 0) H = 0;
   const int64_t pixels = int64_t(W) * H;  // at most 2^62: no overflow
@@ -60,7 +64,7 @@ bool TChannel::Allocate(int32_t W, int32_t H) {
   if (bytes > 0) {
     bits.reset(new (std::nothrow) uint8_t[static_cast<size_t>(bytes)]);
     if (!bits) return false;
-    std::memset(bits.get(), 0, static_cast<size_t>(bytes));
+    if (clear) std::memset(bits.get(), 0, static_cast<size_t>(bytes));
   }
   std::unique_ptr<int64_t[]> rows;
   if (H > 0) {

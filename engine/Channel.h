@@ -55,6 +55,9 @@ class TChannel {
   // Storage size in bytes.
   int64_t ByteSize() const { return int64_t(width_) * height_ * bpp_; }
 
+  // Asks for storage left as it comes, for a bitmap whose owner writes every byte first.
+  struct TUncleared {};
+
   void BlendPixel(int32_t x, int32_t y, uint8_t value, uint8_t alpha);
   uint8_t GetPixel(int32_t x, int32_t y) const;  // 0 for an empty bitmap
   void Fill(uint8_t value);
@@ -72,8 +75,9 @@ class TChannel {
   // For the canvas chain: a bitmap of bytesPerPixel bytes per pixel, sized W x H without any
   // virtual call, so each class builds its own storage in its own constructor.
   TChannel(int32_t bytesPerPixel, int32_t W, int32_t H);
+  TChannel(int32_t bytesPerPixel, int32_t W, int32_t H, TUncleared);
   // The storage step shared by every SetSize; no clamping beyond "negative is 0".
-  bool Allocate(int32_t W, int32_t H);
+  bool Allocate(int32_t W, int32_t H, bool clear = true);
 
  private:
   int32_t width_ = 0, height_ = 0;

@@ -100,6 +100,8 @@ TTC::TTC() : TChannel(4, 4, 4) { OrAll(kOpaque); }
 
 TTC::TTC(int32_t W, int32_t H) : TChannel(4, SideOrTwo(W), SideOrTwo(H)) { OrAll(kOpaque); }
 
+TTC::TTC(int32_t W, int32_t H, TUncleared u) : TChannel(4, SideOrTwo(W), SideOrTwo(H), u) {}
+
 bool TTC::SetSize(int32_t W, int32_t H) {
   if (W == Width() && H == Height()) return true;
   if (!Allocate(SideOrTwo(W), SideOrTwo(H))) return false;

@@ -61,6 +61,8 @@ class TTC : public TChannel {
  public:
   TTC();                      // 4 x 4
   TTC(int32_t W, int32_t H);  // sized at once (W or H of 0 or less becomes 2)
+  // The same with its pixels left as they come, for an owner that writes them all at once.
+  TTC(int32_t W, int32_t H, TUncleared);
 
   // Nothing when W and H equal the current size; otherwise a side of 0 or less becomes 2, the
   // storage is replaced and made opaque (colour bytes 0). False, with the canvas unchanged,

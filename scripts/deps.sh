@@ -3,7 +3,7 @@
 set -euo pipefail
 pkgs=(cmake ninja-build g++ make pkg-config
       qt6-base-dev qt6-base-private-dev libjpeg62-turbo-dev libjpeg-turbo-progs
-      libgtest-dev libgmock-dev libbenchmark-dev libmypaint-dev
+      libgtest-dev libgmock-dev libbenchmark-dev libmypaint-dev libzstd-dev
       clang libclang-rt-14-dev xvfb xauth xdotool x11-utils x11-apps openbox
       fonts-ipafont-gothic qt6-translations-l10n)
 missing=()

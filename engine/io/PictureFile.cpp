@@ -41,17 +41,6 @@ void PutInt(uint8_t* b, uint32_t v) {
 // The fewest bytes that can code n pixels: runs of 124 pixels, the longest a control byte gives.
 int64_t MinCodedSize(int64_t n, bool argb) { return (n + 123) / 124 * (argb ? 5 : 4); }
 
-// Rows of a canvas in the file's order: the bottom row of the picture first.
-struct TFileRows {
-  explicit TFileRows(TTC& canvas) {
-    rows.resize(static_cast<size_t>(canvas.Height()));
-    for (int32_t r = 0; r < canvas.Height(); ++r) rows[static_cast<size_t>(r)] = canvas.Row32(canvas.Height() - 1 - r);
-    view = wpb::TRows{rows.data(), canvas.Width(), canvas.Height()};
-  }
-  std::vector<uint32_t*> rows;
-  wpb::TRows view;
-};
-
 void ShowRefusal(TWpbResult r) {
   const char* text = kMsgDamaged;
   switch (r) {
@@ -167,16 +156,13 @@ bool TPaper::SaveToFile(const std::string& path, bool noPixelData, TEventPacket&
   if (!f.Open(path)) return false;
   f.Write(hb, sizeof hb);
   if (!noPixelData) {
-    TTC canvas;
-    if (!canvas.SetSize(h.Width, h.Height)) return false;
-    TFileRows rows(canvas);
-    std::vector<uint8_t> coded;
+    // Each layer is coded straight from its tiles into one buffer, reused from layer to layer.
+    wpb::TBytes coded;
     for (int32_t i = 0; i <= Layers->LastIndex(); ++i) {
       const TLayer& layer = *Layers->Layers(i);
       uint8_t rec[kWpbLayerRecordSize + 4] = {layer.Kind(), layer.Opacity(), layer.Visible()};
-      layer.Image().DrawTo(canvas, 0, 0);
       coded.clear();
-      wpb::Encode(rows.view, layer.Kind() == lkArgb, coded);
+      wpb::EncodeImage(layer.Image(), layer.Kind() == lkArgb, coded);
       PutInt(rec + kWpbLayerRecordSize, static_cast<uint32_t>(coded.size()));
       f.Write(rec, sizeof rec);
       f.Write(coded.data(), coded.size());
@@ -211,9 +197,7 @@ bool TPaper::LoadFromFile(const std::string& path, TEventPacket& packet, TWpbRes
   auto selection = std::make_unique<TSelectMng>(h.Width, h.Height);
   if (!layers) return refuse(TWpbResult::TooLarge);
   layers->SetPaperColor(h.PaperColor);
-  TTC canvas;
-  std::unique_ptr<TFileRows> rows;
-  std::vector<uint8_t> data;
+  wpb::TBytes data;
   const int64_t pixels = int64_t(h.Width) * h.Height;
   for (int32_t i = 0; i <= h.LastLayerIndex; ++i) {
     uint8_t rec[kWpbLayerRecordSize + 4];
@@ -226,25 +210,29 @@ bool TPaper::LoadFromFile(const std::string& path, TEventPacket& packet, TWpbRes
     data.resize(static_cast<size_t>(size));
     if (!ReadExact(f, data.data(), size)) return refuse(TWpbResult::Damaged);
     remaining -= size;
-    if (!rows) {
-      if (!canvas.SetSize(h.Width, h.Height)) return refuse(TWpbResult::TooLarge);
-      rows = std::make_unique<TFileRows>(canvas);
-    }
-    if (!wpb::Decode(data.data(), data.size(), kind == lkArgb, rows->view)) return refuse(TWpbResult::Damaged);
 
-    if (i == 0) layers->Layers(0)->SetKind(kind);
-    else layers->AddLayer(kind);
+    if (i == 0) {
+      // The first layer is still empty: it takes its kind without its old background being
+      // made into tiles first.
+      TBlockImage& image = layers->Layers(0)->Image();
+      image.SetSize(0, 0);
+      layers->Layers(0)->SetKind(kind);
+      image.SetSize(h.Width, h.Height);
+    } else {
+      layers->AddLayer(kind);
+    }
     layers->SetOpacity(i, opacity);
     if (visible == 0) layers->SetVisible(i, false);
     else if (visible == 1) layers->SetVisible(i, true);
     TLayer& layer = *layers->Layers(i);
-    layer.Image().LoadFromTTC(canvas);
-    layer.Compact();
+    // Decoded straight into the tiles that the layer's compaction keeps.
+    if (!wpb::DecodeImage(data.data(), data.size(), kind == lkArgb, kind == lkArgb, layer.Image()))
+      return refuse(TWpbResult::Damaged);
     if (!ViewerMode) layer.UpdateThumbnail();
   }
   layers->Flow().Reset();
   layers->SetActiveLayer(h.ActiveLayer);
-  Adopt(path, h.Width, h.Height, std::move(layers), std::move(selection));
+  if (!Adopt(path, h.Width, h.Height, std::move(layers), std::move(selection))) return refuse(TWpbResult::TooLarge);
   EventsIncomplete = h.EventsIncomplete ? 1 : 0;
   if (result) *result = TWpbResult::Ok;
 

@@ -1,6 +1,9 @@
 #include "engine/io/WpbRle.h"
 
 #include <algorithm>
+#include <cstring>
+
+#include "engine/Block.h"
 
 namespace wpb {
 
@@ -105,6 +108,292 @@ bool Decode(const uint8_t* data, size_t size, bool argb, const TRows& px) {
         filled += part;
         left -= part;
       }
+    }
+  }
+  return true;
+}
+
+// ---- straight from and into tiles ----------------------------------------------------------
+
+namespace {
+
+// Pending pixels are coded once this many have gathered.
+constexpr size_t kBatch = 4096;
+constexpr int32_t kSide = TBlock::kTileSide;
+
+inline uint8_t* PutValueAt(uint8_t* o, uint32_t p, bool argb) {
+  if (argb) *o++ = static_cast<uint8_t>(p >> 24);
+  *o++ = static_cast<uint8_t>(p >> 16);
+  *o++ = static_cast<uint8_t>(p >> 8);
+  *o++ = static_cast<uint8_t>(p);
+  return o;
+}
+
+}  // namespace
+
+void TEncoder::Settle(bool last) {
+  const uint32_t* p = pending_.data();
+  const size_t n = pending_.size();
+  const size_t at = out_.size();
+  out_.resize(at + MaxCodedSize(n, argb_));
+  uint8_t* o = out_.data() + at;
+  size_t i = 0;
+  // The chunk at i looks at most 120 pixels ahead; with more pending than that it is the
+  // chunk Encode writes whatever follows.
+  while (i < n) {
+    const size_t left = n - i;
+    if (!last && left <= size_t{kMaxChunk}) break;
+    if (left == 1) {
+      *o++ = 1;
+      o = PutValueAt(o, p[i], argb_);
+      i = n;
+      break;
+    }
+    const size_t limit = std::min<size_t>(kMaxChunk, left);
+    const uint32_t first = p[i] & mask_;
+    size_t k = 2;
+    if ((p[i + 1] & mask_) == first) {
+      while (k < limit && (p[i + k] & mask_) == first) ++k;
+      *o++ = static_cast<uint8_t>(k);
+      o = PutValueAt(o, p[i], argb_);
+    } else {
+      uint32_t prev = p[i + 1] & mask_;
+      while (k < limit) {
+        const uint32_t cur = p[i + k] & mask_;
+        if (cur == prev) break;
+        prev = cur;
+        ++k;
+      }
+      *o++ = static_cast<uint8_t>(255 - k);
+      for (size_t j = i; j < i + k; ++j) o = PutValueAt(o, p[j], argb_);
+    }
+    i += k;
+  }
+  out_.resize(static_cast<size_t>(o - out_.data()));
+  pending_.erase(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(i));
+}
+
+void TEncoder::Pixels(const uint32_t* px, size_t n) {
+  FlushRepeat();
+  pending_.insert(pending_.end(), px, px + n);
+  if (pending_.size() >= kBatch) Settle(false);
+}
+
+void TEncoder::Repeat(uint32_t value, size_t n) {
+  if (n == 0) return;
+  if (repeat_count_ > 0 && value == repeat_value_) {
+    repeat_count_ += n;
+    return;
+  }
+  FlushRepeat();
+  repeat_value_ = value;
+  repeat_count_ = n;
+}
+
+void TEncoder::FlushRepeat() {
+  size_t n = repeat_count_;
+  const uint32_t v = repeat_value_;
+  repeat_count_ = 0;
+  if (n == 0) return;
+  // Enough of the stretch to settle every chunk that starts in front of it.
+  const size_t head = std::min<size_t>(n, kMaxChunk + 1);
+  pending_.insert(pending_.end(), head, v);
+  n -= head;
+  if (n == 0) {
+    if (pending_.size() >= kBatch) Settle(false);
+    return;
+  }
+  Settle(false);
+  // Fewer than 121 pixels are left pending, all of them the stretch's: from here on every
+  // chunk with more than 120 pixels of it ahead is a run of 120.
+  const size_t rest = pending_.size() + n;
+  const size_t runs = (rest - 1) / kMaxChunk;
+  uint8_t chunk[5] = {static_cast<uint8_t>(kMaxChunk)};
+  const size_t len = static_cast<size_t>(PutValueAt(chunk + 1, v, argb_) - chunk);
+  const size_t at = out_.size();
+  out_.resize(at + runs * len);
+  uint8_t* o = out_.data() + at;
+  for (size_t r = 0; r < runs; ++r, o += len) std::memcpy(o, chunk, len);
+  pending_.assign(rest - runs * kMaxChunk, v);
+}
+
+void TEncoder::Finish() {
+  FlushRepeat();
+  Settle(true);
+}
+
+namespace {
+// True when the n pixels are one value in all 32 bits.
+bool IsOneValue(const uint32_t* px, size_t n) {
+  uint32_t differ = 0;
+  for (size_t k = 1; k < n; ++k) differ |= px[k] ^ px[0];
+  return differ == 0;
+}
+}  // namespace
+
+void EncodeImage(const TBlockImage& image, bool argb, TBytes& out) {
+  TEncoder e(argb, out);
+  const int32_t w = image.Width();
+  const uint32_t back = image.BackColour();
+  for (int32_t y = image.Height() - 1; y >= 0; --y) {
+    const int32_t ty = TBlock::TileIndex(y), ly = TBlock::TileOffset(y);
+    for (int32_t x = 0; x < w; x += kSide) {
+      const size_t n = static_cast<size_t>(std::min(kSide, w - x));
+      const TTC* t = image.GetTile(TBlock::TileIndex(x), ty);
+      const uint32_t* row = t ? t->Row32(ly) : nullptr;
+      // Flat rows of a tile cost by their chunks too.
+      if (!row)
+        e.Repeat(back, n);
+      else if (IsOneValue(row, n))
+        e.Repeat(row[0], n);
+      else
+        e.Pixels(row, n);
+    }
+  }
+  e.Finish();
+}
+
+namespace {
+
+// Writes decoded pixels into the tiles of one band of 64 rows at a time, bottom band first as
+// the file runs. A tile column of the band stays without a tile while every pixel written to
+// it equals the background in all 32 bits; its first other pixel makes the tile (filled with
+// the background, as the plain load leaves the pixels it does not write). When the band is
+// done, a made tile that still equals the background is freed.
+class TTileWriter {
+ public:
+  TTileWriter(TBlockImage& image, bool exact)
+      : image_(image),
+        back_(image.BackColour()),
+        exact_(exact),
+        w_(image.Width()),
+        y_(image.Height() - 1),
+        band_(static_cast<size_t>((image.Width() + kSide - 1) / kSide), nullptr) {}
+
+  size_t Left() const { return left_; }
+  void Start() { left_ = static_cast<size_t>(w_) * static_cast<size_t>(y_ + 1); }
+
+  void Run(uint32_t v, size_t n) {
+    const bool back = v == back_;
+    // Whole rows of background while the band holds no tile: nothing to write.
+    if (back && x_ == 0 && made_ == 0 && n >= static_cast<size_t>(w_)) {
+      const int32_t rows = static_cast<int32_t>(std::min<size_t>(n / static_cast<size_t>(w_), static_cast<size_t>(y_ + 1)));
+      const int32_t before = TBlock::TileIndex(y_);
+      y_ -= rows;
+      if (y_ < 0 || TBlock::TileIndex(y_) != before) made_ = 0;
+      n -= static_cast<size_t>(rows) * static_cast<size_t>(w_);
+      left_ -= static_cast<size_t>(rows) * static_cast<size_t>(w_);
+    }
+    while (n > 0) {
+      const size_t part = std::min(n, Span());
+      uint32_t* row = Row(back);
+      if (row) std::fill_n(row + TBlock::TileOffset(x_), part, v);
+      Advance(part);
+      n -= part;
+    }
+  }
+
+  // n values of vb bytes each.
+  void Literal(const uint8_t* data, size_t n, bool argb) {
+    const size_t vb = argb ? 4 : 3;
+    while (n > 0) {
+      const size_t part = std::min(n, Span());
+      bool back = true;
+      for (size_t j = 0; j < part && back; ++j) back = Value(data + j * vb, argb) == back_;
+      if (uint32_t* row = Row(back)) {
+        row += TBlock::TileOffset(x_);
+        for (size_t j = 0; j < part; ++j) row[j] = Value(data + j * vb, argb);
+      }
+      data += part * vb;
+      Advance(part);
+      n -= part;
+    }
+  }
+
+  static uint32_t Value(const uint8_t* b, bool argb) {
+    if (argb) return (uint32_t{b[0]} << 24) | (uint32_t{b[1]} << 16) | (uint32_t{b[2]} << 8) | b[3];
+    return (uint32_t{b[0]} << 16) | (uint32_t{b[1]} << 8) | b[2];
+  }
+
+ private:
+  // Pixels left in the current row within the current tile column.
+  size_t Span() const { return static_cast<size_t>(std::min(kSide - TBlock::TileOffset(x_), w_ - x_)); }
+
+  // The current tile row, made when needed; null when the pixels are all background and the
+  // column has no tile.
+  uint32_t* Row(bool back) {
+    TTC*& t = band_[static_cast<size_t>(TBlock::TileIndex(x_))];
+    if (!t) {
+      if (back) return nullptr;
+      const int32_t tx = TBlock::TileIndex(x_), ty = TBlock::TileIndex(y_);
+      if (!image_.EnsureTileAt(tx, ty)) return nullptr;  // no memory: the pixels are lost
+      t = image_.GetTile(tx, ty);
+      ++made_;
+    }
+    return t->Row32(TBlock::TileOffset(y_));
+  }
+
+  void Advance(size_t n) {
+    x_ += static_cast<int32_t>(n);
+    left_ -= n;
+    if (x_ < w_) return;
+    x_ = 0;
+    if (TBlock::TileOffset(y_) == 0 || left_ == 0) EndBand();
+    --y_;
+  }
+
+  void EndBand() {
+    const int32_t ty = TBlock::TileIndex(y_);
+    for (size_t tx = 0; tx < band_.size(); ++tx) {
+      TTC* t = band_[tx];
+      if (!t) continue;
+      band_[tx] = nullptr;
+      if (exact_ ? IsExactly(*t) : t->IsUniform(back_)) image_.FreeTile(static_cast<int32_t>(tx), ty);
+    }
+    made_ = 0;
+  }
+
+  bool IsExactly(const TTC& t) const {
+    for (int32_t y = 0; y < kSide; ++y) {
+      const uint32_t* row = t.Row32(y);
+      for (int32_t x = 0; x < kSide; ++x)
+        if (row[x] != back_) return false;
+    }
+    return true;
+  }
+
+  TBlockImage& image_;
+  const uint32_t back_;
+  const bool exact_;
+  const int32_t w_;
+  int32_t x_ = 0, y_;
+  size_t left_ = 0;
+  int32_t made_ = 0;
+  std::vector<TTC*> band_;
+};
+
+}  // namespace
+
+bool DecodeImage(const uint8_t* data, size_t size, bool argb, bool exact, TBlockImage& image) {
+  if (image.Width() <= 0 || image.Height() <= 0) return true;
+  const size_t vb = argb ? 4 : 3;
+  TTileWriter out(image, exact);
+  out.Start();
+  size_t pos = 0;
+  while (out.Left() > 0) {
+    if (pos >= size) return false;
+    const uint8_t c = data[pos++];
+    if (c >= 125) {
+      // Values beyond the last pixel are dropped unread.
+      const size_t count = std::min<size_t>(255u - c, out.Left());
+      if (size - pos < count * vb) return false;
+      out.Literal(data + pos, count, argb);
+      pos += count * vb;
+    } else {
+      if (size - pos < vb) return false;
+      const uint32_t v = TTileWriter::Value(data + pos, argb);
+      pos += vb;
+      out.Run(v, std::min<size_t>(c, out.Left()));
     }
   }
   return true;
