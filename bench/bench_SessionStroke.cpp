@@ -300,10 +300,24 @@ void BM_HandOverBacklog(benchmark::State& state) {
     // The former occupant's unplayed events, as the replay left them in slot 1's recorder.
     TEventPacket& r = *room.Paper->Packets[1];
     int32_t k = 0;
+    const std::vector<uint8_t> stroke = StrokeBytes(2000, 1);
     while (r.Data().Size() < backlogBytes) {
-      const std::vector<uint8_t> stroke = StrokeBytes(2000, 1);
       r.Data().WriteBuffer(stroke.data(), static_cast<int32_t>(stroke.size()));
       ++k;
+    }
+    // The anchor: the same backlog played straight through onto a paper of the same stack that
+    // no window shows.
+    {
+      TPaper plain;
+      plain.Init("NONAME", kSide, kSide);
+      plain.Layers->Flow().SetSlotCount(4);
+      for (int i = 1; i < room.Paper->Paper->Layers->LastIndex() + 1; ++i) plain.Layers->AddLayer(lkMultiply);
+      TEventPacket copy;
+      copy.Data().WriteBuffer(r.Data().Memory(), r.Data().Size());
+      TStroke brush;
+      const double a0 = NowMs();
+      while (copy.InStroke() || copy.Data().Remaining() > 0) plain.PlayEvent(copy, brush, nullptr);
+      state.counters["plain_ms"] = NowMs() - a0;
     }
     double gap = 0;
     QElapsedTimer t;
@@ -319,6 +333,7 @@ void BM_HandOverBacklog(benchmark::State& state) {
     state.counters["longest_block_ms"] = gap;
     state.counters["admitted_ms"] = admitted;
     state.counters["played_ms"] = all;
+    state.counters["played_per_plain"] = all / state.counters["plain_ms"];
     state.counters["strokes"] = k;
   }
 }
@@ -337,7 +352,7 @@ BENCHMARK(BM_IdleHostCpu)
     ->Iterations(2)
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_HandOverBacklog)->ArgName("MB")->Arg(30)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_HandOverBacklog)->ArgName("MB")->Arg(3)->Arg(30)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
 
 namespace {
 std::string TempFolder(const char* name) {

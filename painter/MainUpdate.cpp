@@ -6,6 +6,7 @@
 #include <QTimer>
 #include <algorithm>
 #include <chrono>
+#include <cstring>
 #include <string>
 
 #include "engine/EventPacket.h"
@@ -39,8 +40,16 @@ constexpr uint32_t kRefreshIdleMs = 500;
 constexpr uint32_t kSessionRefreshIdleMs = 3000;
 // The user's side is polled at the update timer's pace while the step is woken on demand.
 constexpr uint32_t kPollMs = 20;
-// The longest piece of a slot's hand-over played at once: the GUI turns between pieces.
-constexpr auto kHandOverSlice = std::chrono::milliseconds(20);
+// The longest piece of a slot's hand-over played at once: the GUI turns between pieces,
+// well within a frame.
+constexpr auto kHandOverSlice = std::chrono::milliseconds(8);
+// The most of a slot's received data moved into its recorder in one step. Data are moved only
+// while the recorder holds nothing the player can take, so what a member sends waits in the
+// session's bounded buffer, and past its bound in the sender's connection (TCP slows it).
+constexpr int32_t kTakeStep = 64 * 1024;
+// Another member's recorder drops what it has played and logged once that is this much: the
+// session record keeps it, and the recorder stays small however long the member sends.
+constexpr int32_t kDropPlayedAt = 1024 * 1024;
 constexpr uint32_t kNever = UINT32_MAX;
 
 using TSteady = std::chrono::steady_clock;
@@ -64,6 +73,26 @@ bool SessionValuesSound(const TPaper& p) {
          p.MemberIndex < p.MemberCount && NetState.MaxMembers >= 2 && NetState.MaxMembers <= TDrawWindow::kSlots;
 }
 
+// Moves up to `most` bytes of a slot's received data into its recorder, and only while the
+// recorder has nothing to play: a flood is taken no faster than it is played.
+void TakeSlotData(TEventPacket& r, TMySocket& socket, int32_t slot, int32_t most) {
+  if (HasPlayable(r)) return;
+  const int32_t n = std::min(most, kTakeStep);
+  if (n > 0 && r.Data().Reserve(n) && socket.ReadMemberData(slot, r.Data().WritePointer(), n)) r.Data().AddSize(n);
+}
+
+// Drops the played and logged start of another member's recorder.
+void DropPlayed(TDrawWindow& w, int32_t s) {
+  TMyMemory& d = w.Packets[s]->Data();
+  const int32_t done = d.ReadPos();
+  if (w.LoggedPos[s] != done || done < kDropPlayedAt || d.Remaining() > done) return;
+  const int32_t rest = d.Remaining();
+  std::memmove(d.Memory(), d.ReadPointer(), static_cast<size_t>(rest));
+  d.SetSize(rest);
+  d.Rewind();
+  w.LoggedPos[s] = 0;
+}
+
 // Appends the bytes [LoggedPos[s], end) of slot s to the session record.
 void LogSlot(TDrawWindow& w, int32_t s, int32_t end) {
   TMyMemory& src = w.Packets[s]->Data();
@@ -84,7 +113,7 @@ uint32_t ReplayInterval() { return 1000u / static_cast<uint32_t>((NetState.MaxMe
 
 // What a flush moves: equal before and after when it handed nothing over.
 uint64_t FlushMark(const TMySocket& s) {
-  uint64_t m = static_cast<uint32_t>(s.BytesSent);
+  uint64_t m = static_cast<uint64_t>(s.BytesSent);
   m = m * 31 + static_cast<uint32_t>(s.OutBuf.ReadPos());
   m = m * 31 + static_cast<uint32_t>(s.OutBuf.Size());
   for (const MemberSlot& slot : s.Slots) {
@@ -373,6 +402,7 @@ bool TVLMain::SessionStep(TDrawWindow* w) {
       TEventPacket& r = *w->Packets[s];
       if (r.InStroke()) continue;
       LogSlot(*w, s, s == own ? r.Data().Size() : r.Data().ReadPos());
+      if (s != own) DropPlayed(*w, s);
     }
     float sum = 0;
     int32_t n = 0;
@@ -490,8 +520,13 @@ bool TVLMain::HandOverSlot(TDrawWindow* w, int slot, TSteady::time_point deadlin
   if (!w || !w->Paper || !w->Paper->Layers || slot < 0 || slot >= TDrawWindow::kSlots) return true;
   TEventPacket& r = *w->Packets[slot];
   TStroke& brush = *w->Strokes[slot];
+  TMySocket* socket = NetState.Socket;
   bool whole = false, done = true;
-  while (HasPlayable(r)) {
+  while (true) {
+    // The former occupant's data still waiting in the session's buffer come after the
+    // recorder's; what the present occupant sent waits behind them.
+    if (socket) TakeSlotData(r, *socket, slot, socket->MemberFormerDataSize(slot));
+    if (!HasPlayable(r)) break;
     if (TSteady::now() >= deadline) {
       done = false;
       break;
@@ -547,8 +582,7 @@ void TVLMain::NetworkStep(TDrawWindow* w, int32_t own) {
   if (s < 0) return;
 
   TEventPacket& r = *w->Packets[s];
-  const int32_t n = socket->MemberDataSize(s);
-  if (n > 0 && r.Data().Reserve(n) && socket->ReadMemberData(s, r.Data().WritePointer(), n)) r.Data().AddSize(n);
+  TakeSlotData(r, *socket, s, socket->MemberDataSize(s));
   w->LastStepTime = now;
   uint16_t code = 0;
   uint8_t refit = 0;

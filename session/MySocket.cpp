@@ -1,5 +1,7 @@
 #include "session/MySocket.h"
 
+#include <poll.h>
+
 #include <QAbstractSocket>
 #include <QTimer>
 
@@ -13,6 +15,7 @@ constexpr qint64 kSocketReadBuffer = 64 * 1024;
 // A connection closed gracefully is aborted if its peer has not taken the rest by then.
 constexpr int kFinishMs = 2000;
 constexpr int kHeldCheckMs = 250;
+constexpr int kPausedProbeMs = 250;
 
 // Remote address as dotted text (an IPv4 peer of a dual-stack socket is shown as IPv4).
 std::string PeerText(const QTcpSocket* s) {
@@ -21,6 +24,15 @@ std::string PeerText(const QTcpSocket* s) {
   const quint32 v4 = a.toIPv4Address(&ok);
   if (ok) a = QHostAddress(v4);
   return a.toString().toStdString();
+}
+
+// The peer closed or reset the connection. Qt reads nothing more of a connection whose read
+// buffer is full, so the close waits in the kernel behind the unread bytes; poll sees it.
+bool PeerGone(const QTcpSocket* s) {
+  const qintptr fd = s->socketDescriptor();
+  if (fd < 0) return s->state() != QAbstractSocket::ConnectedState;
+  pollfd p{static_cast<int>(fd), POLLRDHUP, 0};
+  return ::poll(&p, 1, 0) > 0 && (p.revents & (POLLRDHUP | POLLHUP | POLLERR)) != 0;
 }
 
 }  // namespace
@@ -33,6 +45,8 @@ TMySocket::TMySocket(QObject* owner) : TSessionCore(this), Owner(owner) {
     if (HeldCount() == 0) heldTimer_.stop();
     Wake();
   });
+  probeTimer_.setInterval(kPausedProbeMs);
+  QObject::connect(&probeTimer_, &QTimer::timeout, &wake_, [this] { ProbePaused(); });
 }
 
 TMySocket::~TMySocket() {
@@ -52,6 +66,7 @@ void TMySocket::CloseSocket() {
   conns_.clear();
   paused_.clear();
   heldTimer_.stop();
+  probeTimer_.stop();
   if (Server) {
     Server->disconnect();
     Server->close();
@@ -172,6 +187,7 @@ void TMySocket::ServerClientRead(int32_t conn, bool all) {
     const qint64 room = all ? qint64{kReadChunk} : std::min<qint64>(InputRoom(conn), kReadChunk);
     if (room <= 0) {
       if (s->bytesAvailable() > 0) paused_.insert(conn);
+      if (!paused_.empty() && !probeTimer_.isActive()) probeTimer_.start();
       break;
     }
     const qint64 n = s->read(buf, room);
@@ -209,6 +225,7 @@ void TMySocket::ClientRead(bool all) {
     const qint64 room = all ? qint64{kReadChunk} : std::min<qint64>(InputRoom(0), kReadChunk);
     if (room <= 0) {
       if (Client->bytesAvailable() > 0) paused_.insert(0);
+      if (!paused_.empty() && !probeTimer_.isActive()) probeTimer_.start();
       break;
     }
     const qint64 n = Client->read(buf, room);
@@ -241,6 +258,23 @@ void TMySocket::ResumeReads() {
       ServerClientRead(conn);
     }
   }
+  Wake();
+}
+
+void TMySocket::ProbePaused() {
+  const std::set<int32_t> paused = paused_;
+  for (int32_t conn : paused) {
+    QTcpSocket* s = conn == 0 ? Client.data() : ConnSocket(conn);
+    if (!s || !PeerGone(s)) continue;
+    // Gone: what it sent up to its close is taken as it stands, and it leaves.
+    paused_.erase(conn);
+    if (conn == 0) {
+      ClientDisconnect();
+    } else {
+      ServerClientDisconnect(conn);
+    }
+  }
+  if (paused_.empty()) probeTimer_.stop();
   Wake();
 }
 

@@ -82,6 +82,8 @@ class TMySocket final : private TSessionLink, public TSessionCore {
   void Finish(int32_t conn) override;
   void InputRoomChanged() override;
   void ResumeReads();
+  // A connection left unread does not see its peer's close: looked for now and then.
+  void ProbePaused();
 
   std::unordered_map<int32_t, QPointer<QTcpSocket>> conns_;
   int32_t nextConn_ = 1;
@@ -90,5 +92,6 @@ class TMySocket final : private TSessionLink, public TSessionCore {
   bool resumeQueued_ = false;
   QObject wake_;  // context of the queued resume; goes with this object
   QTimer heldTimer_;  // runs while connections wait for their join
+  QTimer probeTimer_;  // runs while connections are left unread
   std::function<void()> onWake_;
 };

@@ -36,8 +36,8 @@ TSessionCore::TSessionCore(TSessionLink* link) : link_(link) { LastKeepAlive = t
 
 TSessionCore::~TSessionCore() = default;
 
-void TSessionCore::AddCount(int32_t& counter, int64_t n) {
-  counter = static_cast<int32_t>(static_cast<uint32_t>(counter) + static_cast<uint32_t>(n));
+void TSessionCore::AddCount(int64_t& counter, int64_t n) {
+  if (n > 0) counter += n;
 }
 
 void TSessionCore::Notify(const std::function<void()>& f) {
@@ -62,6 +62,7 @@ void TSessionCore::ResetBuffers() {
     s.Conn = 0;
     s.LoginArrived = false;
     s.Occupant = 0;
+    s.FormerBytes = 0;
     s.Admitted = false;
     s.CloseAt = -1;
     s.OutCut.Reset();
@@ -214,6 +215,7 @@ bool TSessionCore::ReadMemberData(int32_t slot, void* dst, int32_t length) {
   if (!ValidSlot(slot) || length < 0) return false;
   TMyMemory& buf = Slots[slot].RecvBuf;
   if (!buf.ReadBuffer(dst, length)) return false;
+  Slots[slot].FormerBytes = std::max(0, Slots[slot].FormerBytes - length);
   CompactIfWorth(buf);
   if (link_ && length > 0) link_->InputRoomChanged();
   return true;
@@ -221,6 +223,10 @@ bool TSessionCore::ReadMemberData(int32_t slot, void* dst, int32_t length) {
 
 int32_t TSessionCore::MemberDataSize(int32_t slot) const {
   return ValidSlot(slot) ? Slots[slot].RecvBuf.Remaining() : 0;
+}
+
+int32_t TSessionCore::MemberFormerDataSize(int32_t slot) const {
+  return ValidSlot(slot) ? std::min(Slots[slot].FormerBytes, Slots[slot].RecvBuf.Remaining()) : 0;
 }
 
 bool TSessionCore::MemberUsed(int32_t slot) const { return ValidSlot(slot) && Slots[slot].Used; }
@@ -381,6 +387,7 @@ void TSessionCore::AcceptNow(int32_t conn, const std::string& address, uint32_t 
   CutToWholeEvents(slot);  // nothing of a former member's half event stays
   m.Used = true;
   ++m.Occupant;
+  m.FormerBytes = m.RecvBuf.Remaining();
   m.Address = address;
   m.ConnIndex = static_cast<int32_t>(conns_.size()) - 1;
   m.Conn = conn;
@@ -617,6 +624,7 @@ void TSessionCore::HandleMemberFrame(const SessionMessage& m, const uint8_t* pay
         if (!wasUsed && slot.Used) {
           slot.ChatText.clear();
           ++slot.Occupant;
+          slot.FormerBytes = slot.RecvBuf.Remaining();
         }
       }
       Notify(OnChange);

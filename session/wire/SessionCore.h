@@ -87,6 +87,7 @@ struct MemberSlot {
   bool LoginArrived = false;  // host: this occupant's login came in
   TEventCut Cut;              // where the whole events end in RecvBuf
   uint32_t Occupant = 0;      // occupants the slot has had since the session began
+  int32_t FormerBytes = 0;    // unread bytes at the front of RecvBuf from former occupants
 
   bool Admitted = false;  // host: its data and chat count (see TSessionCore::Admit)
   int32_t CloseAt = -1;   // host: its connection closes once SendPos reaches this
@@ -115,6 +116,9 @@ class TSessionCore {
   // Reads exactly length bytes of the slot's received data if they are there.
   bool ReadMemberData(int32_t slot, void* dst, int32_t length);
   int32_t MemberDataSize(int32_t slot) const;
+  // The first bytes of the slot's received data that came from its former occupants (what
+  // the slot still held when its present occupant came in).
+  int32_t MemberFormerDataSize(int32_t slot) const;
   bool MemberUsed(int32_t slot) const;
   // How many occupants the slot has had since the session began (0: never used). A change
   // between two looks tells a leave and a join apart from a member that stayed.
@@ -207,8 +211,8 @@ class TSessionCore {
   int32_t LastJoinedSlot = 0;
   int32_t LastLeftSlot = 0;
   MemberSlot Slots[kMemberSlots];
-  int32_t BytesSent = 0;
-  int32_t BytesReceived = 0;
+  int64_t BytesSent = 0;
+  int64_t BytesReceived = 0;
   TMyMemory OutBuf{kSessionBufferSize};
   TMyMemory InBuf{kSessionBufferSize};
   std::function<void()> OnChat;
@@ -266,7 +270,7 @@ class TSessionCore {
   void FlushMember();
   void CompactOut();
   void Notify(const std::function<void()>& f);
-  static void AddCount(int32_t& counter, int64_t n);
+  static void AddCount(int64_t& counter, int64_t n);
 
   TSessionLink* link_;
   TLayerOwners owners_;

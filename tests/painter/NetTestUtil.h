@@ -5,6 +5,7 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QThread>
+#include <sys/socket.h>
 
 #include <cstdint>
 #include <functional>
@@ -278,4 +279,90 @@ inline int64_t LayerInk(const TPaper& a, int32_t layer) {
     for (int32_t i = 0; i < a.Width(); ++i) n += (x->GetPixel(i, j) & 0xFFFFFF) != 0xFFFFFF;
   }
   return n;
+}
+
+// Data frames of at most 4080 bytes from one sender to all, back to back.
+inline Octets DataFrames(int32_t sender, const Octets& bytes) {
+  Octets out;
+  out.reserve(bytes.size() + bytes.size() / 4080 * 16 + 16);
+  for (size_t at = 0; at < bytes.size(); at += 4080) {
+    const Octets piece(bytes.begin() + static_cast<long>(at),
+                       bytes.begin() + static_cast<long>(std::min(bytes.size(), at + 4080)));
+    const Octets f = Frame(0, sender, -1, piece);
+    out.insert(out.end(), f.begin(), f.end());
+  }
+  return out;
+}
+
+// A flood of events on one layer that are large but quick to play: small polygons of many
+// points, in ever other colours over each other, and now and then a short stroke, so that
+// only every event in its order gives the same pixels.
+inline Octets FloodEvents(int32_t layer, size_t bytes) {
+  TEventPacket r;
+  TStroke b;
+  b.LoadPreset(bkPen, 1);
+  b.SetWidth(2.0f);
+  b.SetLayer(layer);
+  const auto l = static_cast<uint8_t>(layer);
+  std::vector<TPoint> zigzag(300);
+  for (uint32_t k = 0; static_cast<size_t>(r.Data().Size()) < bytes; ++k) {
+    const auto x = static_cast<int32_t>(k * 7 % 200), y = static_cast<int32_t>(k * 13 % 120);
+    for (size_t i = 0; i < zigzag.size(); ++i)
+      zigzag[i] = TPoint{x + static_cast<int32_t>(i % 2 ? 24 : 0), y + static_cast<int32_t>(i * 20 / zigzag.size())};
+    r.WriteFillPolygon(l, zigzag.data(), static_cast<uint8_t>(k), static_cast<uint8_t>(k >> 8),
+                       static_cast<uint8_t>(k * 3), static_cast<int32_t>(zigzag.size()));
+    if (k % 16 == 0) {
+      r.BeginStroke(b, static_cast<float>(x), static_cast<float>(y), 1.0f);
+      for (int i = 1; i <= 3; ++i) r.AddStrokePoint(static_cast<float>(x + 5 * i), static_cast<float>(y + 3 * i), 0.8f);
+      r.EndStroke();
+    }
+  }
+  return Octets(r.Data().Memory(), r.Data().Memory() + r.Data().Size());
+}
+
+// The whole events at the start of a stream.
+inline Octets WholeEventsPrefix(const Octets& b) {
+  size_t pos = 0;
+  while (pos < b.size()) {
+    int32_t size = 0;
+    if (MeasureEvent(b.data() + pos, static_cast<int32_t>(b.size() - pos), size) != TEventMeasure::Complete) break;
+    pos += static_cast<size_t>(size);
+  }
+  return Octets(b.begin(), b.begin() + static_cast<long>(pos));
+}
+
+// The strokes and polygon fills on one layer of a stream of whole events, in their order.
+inline Octets EventsOnLayer(const Octets& b, int32_t layer) {
+  Octets out;
+  size_t pos = 0;
+  while (pos < b.size()) {
+    int32_t size = 0;
+    if (MeasureEvent(b.data() + pos, static_cast<int32_t>(b.size() - pos), size) != TEventMeasure::Complete) break;
+    const int code = b[pos] | (b[pos + 1] << 8);
+    if ((code <= ecStrokeLast || code == ecFillPolygon) && size > 2 && b[pos + 2] == layer)
+      out.insert(out.end(), b.begin() + static_cast<long>(pos), b.begin() + static_cast<long>(pos) + size);
+    pos += static_cast<size_t>(size);
+  }
+  return out;
+}
+
+// Resets a connection at once, as a program that dies with bytes still unread does: the peer
+// is told at once, whatever it has not read yet.
+inline void Reset(QTcpSocket& s) {
+  const linger now{1, 0};
+  setsockopt(static_cast<int>(s.socketDescriptor()), SOL_SOCKET, SO_LINGER, &now, sizeof now);
+  s.abort();
+}
+
+// Resident memory of a process (this one by default) in bytes, from its status file.
+inline int64_t ResidentBytes(const std::string& pid = "self") {
+  FILE* f = fopen(("/proc/" + pid + "/status").c_str(), "r");
+  if (!f) return -1;
+  char line[256];
+  int64_t kb = -1;
+  while (fgets(line, sizeof line, f)) {
+    if (strncmp(line, "VmRSS:", 6) == 0) kb = atoll(line + 6);
+  }
+  fclose(f);
+  return kb * 1024;
 }

@@ -106,6 +106,23 @@ class UpdateNet : public NetFixture {
     return c;
   }
 
+  // The connection object joins a raw host as slot 1 of two, the host and "CLIENT".
+  void JoinRawHost(QTcpServer& server, TRawConn*& host) {
+    ASSERT_TRUE(server.listen(QHostAddress::LocalHost, 0));
+    socket_ = new TMySocket(VLMain);
+    ASSERT_TRUE(socket_->StartClient("127.0.0.1", server.serverPort(), "CLIENT", "pw"));
+    NetState.Socket = socket_;
+    NetState.IsHost = 0;
+    ASSERT_TRUE(server.waitForNewConnection(3000));
+    peers_.push_back(std::make_unique<TRawConn>(server.nextPendingConnection()));
+    Octets list(kMemberListSize, 0);
+    std::copy_n("HOTE", 4, list.begin());
+    std::copy_n("CLIENT", 6, list.begin() + kMemberListEntrySize);
+    peers_.back()->Send(Cat({Frame(mkAssignId, 0, 1, Le(1)), Frame(mkMemberList, 0, mdAll, list)}));
+    ASSERT_TRUE(Pump([&] { return socket_->Status == ssOnline && socket_->LoggedIn && socket_->MemberUsed(0); }));
+    host = peers_.back().get();
+  }
+
   static void SendData(TRawConn& c, int32_t slot, const Octets& bytes) { c.Send(Frame(mkData, slot, mdAll, bytes)); }
 
   // What each slot's player has taken so far.
@@ -251,19 +268,10 @@ TEST_F(UpdateNet, ALeftMembersWholeEventsArePlayedAndItsSlotGoesCleanToTheNext) 
 
 TEST_F(UpdateNet, AMemberPlaysItsHostAndClosesThePaperWhenTheHostIsGone) {
   QTcpServer server;
-  ASSERT_TRUE(server.listen(QHostAddress::LocalHost, 0));
-  socket_ = new TMySocket(VLMain);
-  ASSERT_TRUE(socket_->StartClient("127.0.0.1", server.serverPort(), "CLIENT", "pw"));
-  NetState.Socket = socket_;
-  NetState.IsHost = 0;
-  ASSERT_TRUE(server.waitForNewConnection(3000));
-  peers_.push_back(std::make_unique<TRawConn>(server.nextPendingConnection()));
-  TRawConn& host = *peers_.back();
-  Octets list(kMemberListSize, 0);
-  std::copy_n("HOTE", 4, list.begin());
-  std::copy_n("CLIENT", 6, list.begin() + kMemberListEntrySize);
-  host.Send(Cat({Frame(mkAssignId, 0, 1, Le(1)), Frame(mkMemberList, 0, mdAll, list)}));
-  ASSERT_TRUE(Pump([&] { return socket_->Status == ssOnline && socket_->LoggedIn && socket_->MemberUsed(0); }));
+  TRawConn* hostp = nullptr;
+  JoinRawHost(server, hostp);
+  ASSERT_NE(hostp, nullptr);
+  TRawConn& host = *hostp;
 
   TDrawWindow* w = SessionPaper(2, 1, 1);
   QPointer<TDrawWindow> guard(w);
@@ -290,6 +298,121 @@ TEST_F(UpdateNet, AMemberPlaysItsHostAndClosesThePaperWhenTheHostIsGone) {
   EXPECT_EQ(Dialogs.Dialogs.front().DefaultExt, "wpe") << "the record's export is offered";
   EXPECT_TRUE(NetWindow->ButtonConnect->isEnabled());
   EXPECT_FALSE(NetWindow->Timer1->isActive());
+}
+
+// A member that sends as fast as its connection goes is read only as fast as the host plays
+// it: what the host holds of it stays bounded and the rest waits with the sender; the other
+// member's strokes are played in their turns meanwhile; once the flooder is gone its slot takes
+// the next member, and every event that the host took from the flooder was played, in order.
+TEST_F(UpdateNet, AFloodingMemberIsReadNoFasterThanItIsPlayed) {
+  TDrawWindow* w = Host(3, 1);
+  TRawConn& g = Join(1);
+  TRawConn& f = Join(2);
+  const Octets flood = FloodEvents(2, size_t{16} << 20);
+  f.Send(DataFrames(2, flood));
+  const int64_t rss0 = ResidentBytes();
+
+  Octets good;
+  int64_t mostHeld = 0, mostWaiting = 0, mostRss = rss0;
+  for (int i = 0; i < 2000; ++i) {
+    if (i % 100 == 0) {
+      const Octets s = StrokeEvent(1, 0x0000FF, 20, 10 + i / 30, 6);
+      SendData(g, 1, s);
+      good.insert(good.end(), s.begin(), s.end());
+    }
+    QApplication::processEvents(QEventLoop::AllEvents);
+    plat::AdvanceFakeClock(1);
+    VLMain->UpdateStep();
+    mostHeld = std::max<int64_t>(mostHeld, socket_->MemberDataSize(2));
+    mostWaiting = std::max<int64_t>(mostWaiting, w->Packets[2]->Data().Remaining());
+    if (i % 250 == 0) mostRss = std::max(mostRss, ResidentBytes());
+  }
+  EXPECT_LE(mostHeld, kMaxUnplayedInput + kMaxFrameSize) << "bytes received from the flooder, not yet taken";
+  EXPECT_LE(mostWaiting, 64 * 1024 + 1300) << "bytes taken into its recorder, not yet played (a polygon is 1208)";
+  EXPECT_LT(socket_->BytesReceived, int64_t{4} << 20) << "of " << flood.size() << " sent";
+  EXPECT_GT(f.Socket().bytesToWrite(), 0) << "the flooder waits";
+  EXPECT_LT(mostRss - rss0, int64_t{64} << 20) << "bytes of resident memory more";
+
+  // The good member's strokes all play beside the flood.
+  ASSERT_TRUE(StepUntil([&] {
+    return w->Packets[1]->Data().ReadPos() == static_cast<int32_t>(good.size()) && !w->Packets[1]->InStroke();
+  }));
+  EXPECT_GT(socket_->MemberDataSize(2) + w->Packets[2]->Data().Remaining(), 512 * 1024) << "the flood still waits";
+  EXPECT_EQ(LayerDifference(*Replay(240, 160, 3, good), *w->Paper, 1), 0);
+
+  // The flooder goes; a newcomer gets its slot, and what the host took of the flood is played
+  // first, whole, in its order.
+  Reset(f.Socket());
+  ASSERT_TRUE(Pump([&] { return !socket_->MemberUsed(2); }));
+  Join(2);
+  plat::AdvanceFakeClock(10);
+  VLMain->UpdateStep();
+  ASSERT_TRUE(StepUntil([&] { return !w->HandingOver[2]; }));
+  EXPECT_EQ(socket_->MemberDataSize(2), 0);
+  const Octets played = EventsOnLayer(Bytes(*w->Log), 2);
+  ASSERT_GT(played.size(), size_t{1} << 20);
+  const auto [at, _] = std::mismatch(played.begin(), played.end(), flood.begin());
+  EXPECT_EQ(at - played.begin(), static_cast<long>(played.size())) << "the flood's start, in order";
+  ASSERT_TRUE(Pump([&] { return WholeEventsPrefix(g.DataFrom(2)) == played; }))
+      << "the host played every whole event it took and relayed: " << played.size() << " of "
+      << g.DataFrom(2).size();
+  EXPECT_EQ(LayerDifference(*Replay(240, 160, 3, played), *w->Paper, 2), 0);
+  EXPECT_TRUE(LogReplaysToLayers(w));
+}
+
+// A host that floods its member: the member takes the host's data only as it plays them, so
+// the host's connection waits, the member's own events still reach the host, and what was
+// played is the flood's start, in order.
+TEST_F(UpdateNet, AFloodingHostIsReadNoFasterThanItIsPlayed) {
+  QTcpServer server;
+  TRawConn* hostp = nullptr;
+  JoinRawHost(server, hostp);
+  ASSERT_NE(hostp, nullptr);
+  TRawConn& host = *hostp;
+  TDrawWindow* w = SessionPaper(2, 1, 1);
+
+  const Octets flood = FloodEvents(0, size_t{16} << 20);
+  host.Send(DataFrames(0, flood));
+  const int64_t rss0 = ResidentBytes();
+  int64_t mostHeld = 0, mostWaiting = 0, mostRss = rss0;
+  for (int i = 0; i < 2000; ++i) {
+    if (i == 1000) w->Packets[1]->WriteClearLayer(1);  // the member's own event, sent meanwhile
+    QApplication::processEvents(QEventLoop::AllEvents);
+    plat::AdvanceFakeClock(1);
+    VLMain->UpdateStep();
+    mostHeld = std::max<int64_t>(mostHeld, socket_->MemberDataSize(0));
+    mostWaiting = std::max<int64_t>(mostWaiting, w->Packets[0]->Data().Remaining());
+    if (i % 250 == 0) mostRss = std::max(mostRss, ResidentBytes());
+  }
+  EXPECT_LE(mostHeld, kMaxUnplayedInput + kMaxFrameSize);
+  EXPECT_LE(mostWaiting, 64 * 1024 + 1300);
+  EXPECT_LT(socket_->BytesReceived, int64_t{4} << 20) << "of " << flood.size() << " sent";
+  EXPECT_GT(host.Socket().bytesToWrite(), 0) << "the host waits";
+  EXPECT_LT(mostRss - rss0, int64_t{64} << 20);
+  EXPECT_EQ(socket_->Status, ssOnline);
+  ASSERT_TRUE(Pump([&] { return host.DataFrom(1) == (Octets{0x24, 0x01, 0x01}); })) << "the member's own event";
+
+  ASSERT_TRUE(StepUntil([&] { return !w->Packets[0]->InStroke(); }));
+  plat::AdvanceFakeClock(1);
+  VLMain->UpdateStep();  // logs what was played
+  const Octets played = EventsOnLayer(Bytes(*w->Log), 0);
+  ASSERT_GT(played.size(), 1000u);
+  EXPECT_TRUE(std::equal(played.begin(), played.end(), flood.begin())) << "the flood's start, in order";
+  EXPECT_EQ(LayerDifference(*Replay(240, 160, 2, played), *w->Paper, 0), 0);
+}
+
+// The traffic line counts past 2 GiB and 4 GiB without wrapping.
+TEST_F(UpdateNet, TheTrafficLineCountsPastFourGigabytes) {
+  TDrawWindow* w = Host(2, 1);
+  ASSERT_NE(w, nullptr);
+  for (const int64_t n : {(int64_t{1} << 31) + 5, (int64_t{1} << 32) + 1}) {
+    socket_->BytesSent = n;
+    socket_->BytesReceived = n + 1;
+    plat::AdvanceFakeClock(10);
+    VLMain->UpdateStep();
+    EXPECT_EQ(NetWindow->windowTitle().toStdString(),
+              "<Server> SEND:" + std::to_string(n) + " RECV:" + std::to_string(n + 1) + " SYNC:100[%]");
+  }
 }
 
 TEST_F(UpdateNet, SessionValuesOutOfTheirRangesCauseNoFault) {

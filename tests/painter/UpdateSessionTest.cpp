@@ -185,4 +185,38 @@ TEST_F(UpdateSession, AHandOverAfterABacklogKeepsTheEventLoopTurningAndTheNewcom
   for (int32_t i = 0; i < 2; ++i) EXPECT_EQ(LayerDifference(replay, *paper_->Paper, i), 0) << i;
 }
 
+// One member's stroke of 65535 points at the widest pen, zig-zagging over the paper, plays one
+// point per turn for minutes: meanwhile the other member's chat is shown and its strokes are
+// played in their turns.
+TEST_F(UpdateSession, TheLongestWidestStrokeLetsTheOthersEventsAndChatFlow) {
+  Host(3, 400);
+  ASSERT_TRUE(ActivatePainter());
+  TRawConn a, b;
+  ASSERT_EQ(Join(a, "A"), 1);
+  ASSERT_EQ(Join(b, "B"), 2);
+
+  TEventPacket r;
+  TStroke wide;
+  wide.LoadPreset(bkPen, 1);
+  wide.SetWidth(256.0f);
+  wide.SetLayer(1);
+  r.BeginStroke(wide, 0.0f, 0.0f, 1.0f);
+  for (int32_t i = 1; i <= 65535; ++i)
+    r.AddStrokePoint(static_cast<float>(i % 2 ? 399 : 0), static_cast<float>((i * 37) % 400), 1.0f);
+  r.EndStroke();
+  const Octets longStroke(r.Data().Memory(), r.Data().Memory() + r.Data().Size());
+  SendData(a, 1, longStroke);
+  ASSERT_TRUE(RunUntil([&] { return paper_->Packets[1]->InStroke() && paper_->Packets[1]->PointCount() > 0; }));
+
+  const Octets strokes = Strokes(2, 3, 20);
+  SendData(b, 2, strokes);
+  b.Send(Frame(mkChat, 2, mdAll, Octets{'s', 't', 'i', 'l', 'l', ' ', 'h', 'e', 'r', 'e'}));
+  ASSERT_TRUE(RunUntil([&] {
+    return HasLine("[B] still here") && paper_->Packets[2]->Data().ReadPos() == static_cast<int32_t>(strokes.size()) &&
+           !paper_->Packets[2]->InStroke();
+  }, 60000)) << "B's events wait behind A's stroke";
+  EXPECT_TRUE(paper_->Packets[1]->InStroke()) << "A's stroke is still being played";
+  EXPECT_EQ(LayerDifference(*Replay(400, 400, 3, strokes), *paper_->Paper, 2), 0);
+}
+
 }  // namespace

@@ -77,6 +77,46 @@ TEST_F(SessionCoreTest, PartlyTakenFramesAreCompletedInOrderOneFramePerFlush) {
   EXPECT_EQ(host.BytesSent - before, 116 + 116 + 23);
 }
 
+TEST_F(SessionCoreTest, TrafficCountsGoPastTwoGigabytesWithoutWrapping) {
+  Host({11});
+  const int64_t start = (int64_t{1} << 31) - 10;
+  host.BytesSent = start;
+  host.BytesReceived = start;
+  std::vector<uint8_t> a(100, 'a');
+  host.SendData(mdAll, a.data(), 100);
+  DrainAll();
+  EXPECT_EQ(host.BytesSent, start + 116);
+  Feed(11, MakeFrame(mkData, 1, mdAll, a));
+  EXPECT_EQ(host.BytesReceived, start + 116);
+}
+
+// What a slot still holds of its former member comes first and is told apart from the next
+// member's data, however the reads cut it.
+TEST_F(SessionCoreTest, AFormerMembersDataAreToldApartFromTheNextMembers) {
+  Host({11});
+  const std::vector<uint8_t> clear = {0x24, 0x01, 0x02};  // whole events of slot 1
+  std::vector<uint8_t> former;
+  for (int i = 0; i < 4; ++i) former.insert(former.end(), clear.begin(), clear.end());
+  Feed(11, MakeFrame(mkData, 1, mdAll, former));
+  uint8_t two[2];
+  ASSERT_TRUE(host.ReadMemberData(1, two, 2));
+  EXPECT_EQ(host.MemberFormerDataSize(1), 0) << "its own member is still there";
+  host.ConnectionClosed(11);
+  ASSERT_EQ(host.AcceptConnection(12, "127.0.0.1"), TJoin::Accepted);
+  ASSERT_EQ(host.LastJoinedSlot, 1);
+  EXPECT_EQ(host.MemberFormerDataSize(1), 10);
+  Feed(12, MakeFrame(mkLogin, 1, mdHost, LoginPayload("N", "pw")));
+  Feed(12, MakeFrame(mkData, 1, mdAll, clear));
+  EXPECT_EQ(host.MemberDataSize(1), 13);
+  EXPECT_EQ(host.MemberFormerDataSize(1), 10);
+  uint8_t seven[7];
+  ASSERT_TRUE(host.ReadMemberData(1, seven, 7));
+  EXPECT_EQ(host.MemberFormerDataSize(1), 3);
+  ASSERT_TRUE(host.ReadMemberData(1, seven, 6));
+  EXPECT_EQ(host.MemberFormerDataSize(1), 0);
+  EXPECT_EQ(host.MemberDataSize(1), 0);
+}
+
 TEST_F(SessionCoreTest, NoFrameIsOfferedToAConnectionHoldingTooMuchUnsent) {
   Host({11});
   link.UnsentBytes = kMaxUnsentBytes;
