@@ -12,6 +12,7 @@
 #include <QTest>
 #include <filesystem>
 #include <functional>
+#include <set>
 #include <string>
 
 #include "common/TempDir.h"
@@ -76,15 +77,36 @@ class LocalizeReal : public ::testing::Test {
     }
     return {};
   }
-  // Keys to the main window.
+  // Keys to the main window. The focus it gets first activates the program, so a first
+  // activation not yet run runs before the keys are taken.
   void Keys(const QStringList& keys) {
     const std::string main = Window("Vellora1.1b72 FR");
     ASSERT_FALSE(main.empty());
     Xdotool({"windowfocus", "--sync", QString::fromStdString(main)});
-    for (const QString& k : keys) {
-      Xdotool({"key", k});
-      QTest::qWait(150);
-    }
+    Xdotool(QStringList{"key"} + keys);
+  }
+  // The program's mapped windows, popup menus included.
+  std::set<std::string> Mapped(const QProcess& painter) {
+    std::set<std::string> ids;
+    const QString out = QString::fromStdString(
+        Xdotool({"search", "--onlyvisible", "--pid", QString::number(painter.processId())}));
+    for (const QString& id : out.split('\n', Qt::SkipEmptyParts)) ids.insert(id.toStdString());
+    return ids;
+  }
+  // A menu opened by `keys` on the main window, then `inMenu` once it is on the screen: keys
+  // sent before would go to the window under it.
+  void MenuKeys(const QProcess& painter, const QStringList& keys, const QStringList& inMenu) {
+    const std::set<std::string> before = Mapped(painter);
+    Keys(keys);
+    const bool opened = WaitFor(
+        [&] {
+          for (const std::string& id : Mapped(painter))
+            if (!before.count(id)) return true;
+          return false;
+        },
+        20000);
+    ASSERT_TRUE(opened) << "no menu opened";
+    Xdotool(QStringList{"key"} + inMenu);
   }
   // The new-paper dialog opens with the given title and is cancelled.
   void ExpectNewPaperTitle(const std::string& title) {
@@ -104,7 +126,6 @@ class LocalizeReal : public ::testing::Test {
     ASSERT_TRUE(painter.waitForStarted(20000));
     ASSERT_TRUE(WaitFor([&] { return !Window("Vellora1.1b72 FR").empty(); }, 30000))
         << painter.readAllStandardError().toStdString();
-    QTest::qWait(1000);  // the first activation
   }
   void Quit(QProcess& painter) {
     Keys({"ctrl+q"});
@@ -128,7 +149,7 @@ TEST_F(LocalizeReal, FrenchChosenInTheHelpMenuHoldsAtTheNextStart) {
     Start(painter);
     ExpectNewPaperTitle("\u65B0\u898F\u4F5C\u6210");
     // Help menu: its first item, then the two language items.
-    Keys({"alt+h", "Down", "Down", "Return"});
+    MenuKeys(painter, {"alt+h"}, {"Down", "Down", "Return"});
     ExpectNewPaperTitle("Nou");
     Quit(painter);
   }
