@@ -39,6 +39,8 @@ QMargins FrameMargins(const QWidget* w) {
   return Learnt(FixedSize(w));
 }
 
+void ForgetFrames() { Learnt(false) = Learnt(true) = QMargins(); }
+
 QSize OuterSize(const QWidget* w) {
   const QMargins m = FrameMargins(w);
   return w->size().grownBy(m);

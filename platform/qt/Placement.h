@@ -18,6 +18,9 @@ QRect WorkArea();
 bool FrameKnown(const QWidget* w);
 // The frame round `w`: its own when known, else the one learnt from a window of its kind.
 QMargins FrameMargins(const QWidget* w);
+// Forgets the frames learnt so far, as at the program's start (for a test that starts the
+// program's windows again).
+void ForgetFrames();
 // The outer size of `w`, frame included.
 QSize OuterSize(const QWidget* w);
 // The outer rectangle of `w` on the screen.

@@ -10,14 +10,35 @@
 #include <QGuiApplication>
 #include <QPixmap>
 #include <QScreen>
+#include <QTest>
+#include <QWidget>
 #include <cstring>
 #include <string>
 
+#include "platform/core/KeyState.h"
 #include "platform/core/Screen.h"
 #include "platform/qt/Desktop.h"
 #include "platform/qt/KeyTracker.h"
+#include "platform/qt/Placement.h"
 
 namespace vtest {
+
+// After each test the next one in the process meets the program as a fresh start does.
+// The keyboard is at rest: a key click of QTest leaves the toolkit's record of the modifiers as
+// its last release carried them (a modifier's release carries that modifier), and the held keys
+// are brought back in line with that record whenever the focus moves, so a Ctrl+S clicked in
+// one test would hold Ctrl down in the next; a release that carries no modifier leaves none.
+// And no window frame is known yet: the frames learnt from windows shown would move the next
+// test's windows by their borders.
+class TFreshStart : public ::testing::EmptyTestEventListener {
+ public:
+  void OnTestEnd(const ::testing::TestInfo&) override {
+    QWidget target;
+    QTest::keyRelease(&target, Qt::Key_Control, Qt::NoModifier);
+    plat::ClearKeys();
+    plat::ForgetFrames();
+  }
+};
 
 inline int GrabScreen(int argc, char** argv, const char* file) {
   qputenv("QT_QPA_PLATFORM", "xcb");
@@ -40,6 +61,7 @@ inline int RunGuiTests(int argc, char** argv, const std::string& runtimeName) {
   plat::InstallKeyTracker();
   plat::SetFullScreenWidth(plat::GetSystemMetrics(plat::SM_CXFULLSCREEN));
   ::testing::InitGoogleTest(&argc, argv);
+  ::testing::UnitTest::GetInstance()->listeners().Append(new TFreshStart);
   const int rc = RUN_ALL_TESTS();
   std::system(("rm -rf '" + runtime + "'").c_str());
   return rc;

@@ -135,7 +135,10 @@ TEST_F(NetSession, ANewcomerMeetsTheHostsStreamOnAnEventStart) {
   TRawConn a, b;
   ASSERT_EQ(Join(a, "A"), 1);
   ASSERT_TRUE(PumpUntil([&] { return HostSentAll() && a.DataFrom(0).size() >= 24 + Bytes(*paper->Packets[0]).size(); }));
-  VLMain->SetUpdateMode(false);  // the test steps the loop itself from here
+  // The test steps the loop itself from here. The painter is made active first: its
+  // activation starts the loop again, and the stroke below would otherwise bring it.
+  ASSERT_TRUE(ActivatePainter());
+  VLMain->SetUpdateMode(false);
   std::vector<std::pair<int, int>> zigzag;
   for (int i = 0; i < 1000; ++i) zigzag.push_back({10 + (i * 37) % 180, 10 + (i * 53) % 180});
   DrawOnHost(zigzag);
