@@ -185,7 +185,7 @@ void TColorWindow::SetDefaultPosition() {
   const int brushHeight = PenWindow2 ? plat::OuterSize(PenWindow2).height() : 0;
   const QSize outer = plat::OuterSize(this);
   move(plat::GetSystemMetrics(plat::SM_CXFULLSCREEN) - outer.width(),
-       plat::GetSystemMetrics(plat::SM_CYFULLSCREEN) - brushHeight - outer.height());
+       plat::ToolAreaHeight() - brushHeight - outer.height());
 }
 
 uint32_t TColorWindow::Redraw(bool fromSquare, uint32_t colour) {

@@ -1,6 +1,7 @@
 #include "painter/DrawWin.h"
 
 #include <QCloseEvent>
+#include <cmath>
 #include <QKeyEvent>
 #include <QMdiSubWindow>
 #include <QMouseEvent>
@@ -72,6 +73,7 @@ void TMDIChild::SetClientSize(int32_t width, int32_t height) {
     sub->resize(frame + QSize(width, height));
   }
   plat::TBufferedWidget::SetClientSize(width, height);
+  if (auto* paper = qobject_cast<TDrawWindow*>(this); paper && VLMain) VLMain->PlacePaperWindow(paper);
 }
 
 // ---- TDrawWindow ------------------------------------------------------------------------------
@@ -210,6 +212,36 @@ void TDrawWindow::ApplyZoom(bool refit, int32_t x, int32_t y) {
   Redraw();
 }
 
+void TDrawWindow::ZoomAround(bool in, int32_t wx, int32_t wy) {
+  if (!Paper || !Paper->Initialised) return;
+  TDisplay& d = Paper->Display;
+  if (in ? !d.CanZoomIn() : !d.CanZoomOut()) return;
+  plat::TQtScrollBar* bars[2] = {&ScrollBar1, &ScrollBar2};
+  const bool same = zoomLeftIndex_ == d.ZoomIndex && zoomLeft_[0] == bars[0]->Position() &&
+                    zoomLeft_[1] == bars[1]->Position();
+  const long double before = d.Zoom();
+  if (in) d.ZoomIn();
+  else d.ZoomOut();
+  const long double after = d.Zoom();
+  // Window x shows paper x (x + position - slack) / zoom, whichever side of the paper's edge.
+  const long double half = TDisplay::ScrollSlack();
+  const int32_t at[2] = {wx, wy};
+  const int32_t side[2] = {Paper->Width(), Paper->Height()};
+  for (int a = 0; a < 2; ++a) {
+    const long double from = same ? zoomExact_[a] : static_cast<long double>(bars[a]->Position());
+    zoomExact_[a] = half + (from - half + at[a]) * after / before - at[a];
+    // The new step's range first, so that the position is not cut to the old one.
+    bars[a]->SetMax(static_cast<int32_t>(side[a] * after) + 2 * TDisplay::ScrollSlack());
+    bars[a]->SetPosition(static_cast<int32_t>(std::llround(zoomExact_[a])));
+  }
+  SetCaption(Paper->Caption());
+  if (PenWindow2 && VLMain && VLMain->Stroke) PenWindow2->Redraw(*VLMain->Stroke, true);
+  Redraw();
+  zoomLeft_[0] = bars[0]->Position();
+  zoomLeft_[1] = bars[1]->Position();
+  zoomLeftIndex_ = d.ZoomIndex;
+}
+
 TPoint TDrawWindow::ZoomPoint(int32_t wx, int32_t wy) const {
   TPoint p;
   if (!Paper) return p;
@@ -297,12 +329,9 @@ void TDrawWindow::FormMouseDown(Qt::MouseButton button, Qt::KeyboardModifiers, i
   // Zoom clicks, any button.
   const bool ctrl = plat::IsKeyDown(plat::VK_CONTROL), alt = plat::IsKeyDown(plat::VK_MENU),
              space = plat::IsKeyDown(plat::VK_SPACE);
-  const TPoint z = ZoomPoint(x, y);
-  if ((ctrl && alt && space) || kind == tkZoomOut) {
-    if (Paper->Display.CanZoomOut()) ZoomOutAt(false, z.X, z.Y);
-  } else if ((ctrl && space) || kind == tkZoomIn) {
-    if (Paper->Display.CanZoomIn()) ZoomInAt(false, z.X, z.Y);
-  }
+  // About the point clicked: it stays under the cursor.
+  if ((ctrl && alt && space) || kind == tkZoomOut) ZoomAround(false, x, y);
+  else if ((ctrl && space) || kind == tkZoomIn) ZoomAround(true, x, y);
 }
 
 void TDrawWindow::FormMouseMove(Qt::KeyboardModifiers, int32_t x, int32_t y) {
@@ -321,17 +350,11 @@ void TDrawWindow::FormMouseUp(Qt::MouseButton button, Qt::KeyboardModifiers, int
   ButtonDown = false;
 }
 
-void TDrawWindow::FormMouseWheelDown(int32_t x, int32_t y) {
-  if (!Paper || !Paper->Initialised || !Paper->Display.CanZoomIn()) return;
-  const TPoint p = ZoomPoint(x, y);
-  ZoomInAt(false, p.X, p.Y);
-}
+// The paper under the cursor stays under it, so that turning the wheel back gives the view
+// back.
+void TDrawWindow::FormMouseWheelDown(int32_t x, int32_t y) { ZoomAround(true, x, y); }
 
-void TDrawWindow::FormMouseWheelUp(int32_t x, int32_t y) {
-  if (!Paper || !Paper->Initialised || !Paper->Display.CanZoomOut()) return;
-  const TPoint p = ZoomPoint(x, y);
-  ZoomOutAt(false, p.X, p.Y);
-}
+void TDrawWindow::FormMouseWheelUp(int32_t x, int32_t y) { ZoomAround(false, x, y); }
 
 void TDrawWindow::FormKeyDown(int key, bool autoRepeat) {
   // A held Tab repeats through the update step, not through auto-repeat.

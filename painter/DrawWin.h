@@ -87,6 +87,9 @@ class TDrawWindow : public TMDIChild {
   void ZoomOutAt(bool refit, int32_t x, int32_t y);
   void ZoomReset(bool refit, int32_t x, int32_t y);
   void ApplyZoom(bool refit, int32_t x, int32_t y);
+  // One zoom step in or out that keeps the paper under window point (wx, wy) where it is, so
+  // that zooming back at the same point gives the same view again; nothing at the last step.
+  void ZoomAround(bool in, int32_t wx, int32_t wy);
   // Paper point under a window point for zoom clicks and the wheel (the rotation is ignored).
   TPoint ZoomPoint(int32_t wx, int32_t wy) const;
   // Scroll positions that put a paper point in the middle of the window (the point may lie
@@ -148,6 +151,11 @@ class TDrawWindow : public TMDIChild {
   bool focusNextPrevChild(bool next) override;
 
  private:
+  // The unrounded scroll positions the last ZoomAround aimed at, with the positions and zoom
+  // step it left: while the view is still that, the next zoom starts from the unrounded ones.
+  long double zoomExact_[2] = {0, 0};
+  int32_t zoomLeft_[2] = {0, 0};
+  int32_t zoomLeftIndex_ = -100;
   bool askOnClose_ = true;
   bool tearingDown_ = false;
   int wheelRest_ = 0;

@@ -9,6 +9,7 @@
 
 #include "platform/qt/Desktop.h"
 #include "platform/qt/Placement.h"
+#include "platform/qt/TextFit.h"
 #include "platform/qt/Translations.h"
 
 TFormEventMul::TFormEventMul(QWidget* owner) : QDialog(owner) {
@@ -89,5 +90,6 @@ float TFormEventMul::Magnification() const {
 
 void TFormEventMul::showEvent(QShowEvent* e) {
   QDialog::showEvent(e);
+  plat::FitControls(this);
   plat::CentreOnScreen(this);
 }

@@ -141,7 +141,7 @@ TLayerWindow::~TLayerWindow() {
 }
 
 void TLayerWindow::SetDefaultPosition() {
-  move(0, plat::GetSystemMetrics(plat::SM_CYFULLSCREEN) - plat::OuterSize(this).height());
+  move(0, plat::ToolAreaHeight() - plat::OuterSize(this).height());
 }
 
 int32_t TLayerWindow::ListHeight() const {

@@ -20,6 +20,7 @@
 #include <set>
 
 #include "platform/core/Settings.h"
+#include "platform/qt/TextFit.h"
 #include "platform/qt/Translations.h"
 
 std::string msgFileNotFound;
@@ -449,6 +450,9 @@ void SetLanguage(int language) {
     }
   }
   FillHelp(language);
+  // Every text whole in the new language, at the forms' own font.
+  for (QWidget* form : QApplication::topLevelWidgets())
+    if (!qobject_cast<QMenu*>(form)) plat::FitControls(form);
 }
 
 std::optional<std::string> SystemLanguageName() {

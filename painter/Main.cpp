@@ -6,6 +6,7 @@
 #include <QDesktopServices>
 #include <QGuiApplication>
 #include <QKeySequence>
+#include <QLabel>
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QMenu>
@@ -44,6 +45,7 @@
 #include "platform/core/MessageBox.h"
 #include "platform/qt/ApplicationHint.h"
 #include "platform/qt/Desktop.h"
+#include "platform/qt/Placement.h"
 #include "platform/qt/ToolWindow.h"
 #include "platform/qt/WindowMessages.h"
 #include "painter/ChatWin.h"
@@ -105,6 +107,15 @@ TVLMain::TVLMain(QWidget* parent) : QMainWindow(parent) {
   StatusBar->setObjectName("StatusBar");
   StatusBar->setFixedHeight(18);
   setStatusBar(StatusBar);
+  // Maximised (the default), the status bar runs along the screen's bottom edge: the tool
+  // windows start above it, so that no hint or warning starts hidden.
+  plat::ReserveBottomStrip(StatusBar->height());
+  // A warning of its own that stays until it no longer holds; hints come and go beside it.
+  AutosaveWarning = new QLabel(StatusBar);
+  AutosaveWarning->setObjectName("AutosaveWarning");
+  AutosaveWarning->setStyleSheet("color: #c00000");
+  StatusBar->addPermanentWidget(AutosaveWarning);
+  AutosaveWarning->hide();
 
   UpdateTimer = new QTimer(this);
   UpdateTimer->setObjectName("UpdateTimer");
@@ -390,12 +401,72 @@ TDrawWindow* TVLMain::CreateDrawWindow(const std::string& caption) {
   auto* w = new TDrawWindow;
   QMdiSubWindow* sub = MdiArea->addSubWindow(w);
   sub->setAttribute(Qt::WA_DeleteOnClose);
+  plat::RememberRestoreState(sub);
+  // The frame's own close key would make Ctrl+W ambiguous, so that it did nothing: the menu's
+  // shortcut closes the window (with its question). Ctrl+F4 stays the frame's, and asks too.
+  if (QMenu* frameMenu = sub->systemMenu())
+    for (QAction* a : frameMenu->actions()) {
+      QList<QKeySequence> keys = a->shortcuts();
+      if (keys.removeAll(QKeySequence(Qt::CTRL | Qt::Key_W)) > 0) a->setShortcuts(keys);
+    }
   w->SetCaption(caption);
   sub->show();
   MdiArea->setActiveSubWindow(sub);
   lastActive_ = sub;
   UpdateMenuItems();
   return w;
+}
+
+namespace {
+
+// The outer rectangles of the shown tool windows that reach into the MDI area, in the area's
+// coordinates.
+std::vector<QRect> ToolWindowRects(const QWidget* area) {
+  std::vector<QRect> out;
+  for (const QWidget* t : std::initializer_list<const QWidget*>{ToolsWindow, PreviewWindow, PenWindow2, ColorWindow,
+                                                                LayerWindow, SelectWindow}) {
+    if (!t || !t->isVisible()) continue;
+    QRect r = plat::OuterRect(t);
+    r.moveTopLeft(area->mapFromGlobal(r.topLeft()));
+    if (r.intersects(area->rect())) out.push_back(r);
+  }
+  return out;
+}
+
+}  // namespace
+
+void TVLMain::PlacePaperWindow(TDrawWindow* w) {
+  QMdiSubWindow* sub = w ? w->SubWindow() : nullptr;
+  QWidget* area = MdiArea->viewport();
+  if (!sub || !w->IsNormalState() || !area->isVisible() || area->rect().isEmpty()) return;
+  const QRect room = area->rect();
+  // Never larger than the area: its frame and scroll bars stay within reach.
+  const QSize size = sub->size().boundedTo(room.size());
+  if (size != sub->size()) sub->resize(size);
+  const std::vector<QRect> tools = ToolWindowRects(area);
+  auto free = [&](QPoint at) {
+    const QRect r(at, size);
+    if (!room.contains(r)) return false;
+    return std::none_of(tools.begin(), tools.end(), [&](const QRect& t) { return t.intersects(r); });
+  };
+  const QPoint here = sub->pos();
+  QPoint best = QPoint(std::clamp(here.x(), room.left(), room.right() + 1 - size.width()),
+                       std::clamp(here.y(), room.top(), room.bottom() + 1 - size.height()));
+  if (!free(here)) {
+    // Free places touch the area's edges or a tool window's edges.
+    std::vector<int> xs{room.left(), room.right() + 1 - size.width()}, ys{room.top(), room.bottom() + 1 - size.height()};
+    for (const QRect& t : tools) {
+      xs.insert(xs.end(), {t.right() + 1, t.left() - size.width()});
+      ys.insert(ys.end(), {t.bottom() + 1, t.top() - size.height()});
+    }
+    int bestDistance = -1;
+    for (int x : xs)
+      for (int y : ys) {
+        const int d = std::abs(x - here.x()) + std::abs(y - here.y());
+        if (free({x, y}) && (bestDistance < 0 || d < bestDistance)) bestDistance = d, best = {x, y};
+      }
+  }
+  if (best != here) sub->move(best);
 }
 
 void TVLMain::PaperChanged(bool refit) {
@@ -627,7 +698,7 @@ void TVLMain::Window1Click() {
       if (!paper || paper->TearingDown()) return;
       for (QMdiSubWindow* s : MdiArea->subWindowList())
         if (s->widget() == paper) {
-          if (s->isMinimized()) s->showNormal();
+          plat::RestoreMinimised(s);
           MdiArea->setActiveSubWindow(s);
         }
     });
@@ -683,20 +754,13 @@ void TVLMain::PaperResolutionItemClick() {
 
 // ---- Show -----------------------------------------------------------------------------------
 
+// About the middle of the view, which stays where it is.
 void TVLMain::ZoomInItemClick() {
-  TDrawWindow* w = ActiveDrawWindow();
-  if (!w || !w->Paper || !w->Paper->Display.CanZoomIn()) return;
-  int32_t x = 0, y = 0;
-  w->Paper->Display.CentrePoint(w->ClientWidth(), w->ClientHeight(), x, y);
-  w->ZoomInAt(false, x, y);
+  if (TDrawWindow* w = ActiveDrawWindow()) w->ZoomAround(true, w->ClientWidth() / 2, w->ClientHeight() / 2);
 }
 
 void TVLMain::ZoomOutItemClick() {
-  TDrawWindow* w = ActiveDrawWindow();
-  if (!w || !w->Paper || !w->Paper->Display.CanZoomOut()) return;
-  int32_t x = 0, y = 0;
-  w->Paper->Display.CentrePoint(w->ClientWidth(), w->ClientHeight(), x, y);
-  w->ZoomOutAt(false, x, y);
+  if (TDrawWindow* w = ActiveDrawWindow()) w->ZoomAround(false, w->ClientWidth() / 2, w->ClientHeight() / 2);
 }
 
 // ---- Window ---------------------------------------------------------------------------------
@@ -778,6 +842,7 @@ void TVLMain::JapaneseItemClick() {
   SetLanguage(0);
   ShowShortcutLabels();
   if (PenWindow2) PenWindow2->SelectBrush(BrushIconOfKind(Stroke->GetKind()));
+  AutosaveWarning->setText(QString::fromStdString(msgAutosaveFailed));
 }
 
 void TVLMain::EnglishItemClick() {
@@ -786,4 +851,5 @@ void TVLMain::EnglishItemClick() {
   SetLanguage(1);
   ShowShortcutLabels();
   if (PenWindow2) PenWindow2->SelectBrush(BrushIconOfKind(Stroke->GetKind()));
+  AutosaveWarning->setText(QString::fromStdString(msgAutosaveFailed));
 }

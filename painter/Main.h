@@ -22,6 +22,7 @@ class QDragEnterEvent;
 class QDragMoveEvent;
 class QDropEvent;
 class QEvent;
+class QLabel;
 class QMdiArea;
 class QMdiSubWindow;
 class QMenu;
@@ -65,6 +66,8 @@ class TVLMain : public QMainWindow {
   // ---- Components --------------------------------------------------------------------------
   QMdiArea* MdiArea = nullptr;
   QStatusBar* StatusBar = nullptr;
+  // The autosave's "not being saved" warning, shown while autosaves fail.
+  QLabel* AutosaveWarning = nullptr;
   QTimer* UpdateTimer = nullptr;
   QTimer* AntsTimer = nullptr;
   // Stands for the application's idle hook: a precise single-shot timer armed for the next
@@ -255,6 +258,11 @@ class TVLMain : public QMainWindow {
   // A new paper window at (n - 1) x 16; fitted to its paper with the paper's top-left corner
   // 32 pixels inside.
   void PlaceNewWindow(TDrawWindow* w);
+  // Keeps a paper window in normal state wholly inside the MDI area and, where there is room,
+  // clear of the shown tool windows: it stays where it is when it can, else it goes to the
+  // free place nearest to it (beside or below a tool window). Every fit of a window to its
+  // paper comes here.
+  void PlacePaperWindow(TDrawWindow* w);
   void CentrePaper(TDrawWindow* w);
   // "<folder>year-month-day-N.bmp" with the smallest N from 0 that names no file yet.
   static std::string CaptureFileName(const std::string& folder, int year, int month, int day);

@@ -89,6 +89,8 @@ void Transform(TVLMain& main, bool refit, Record record, Apply apply) {
   p.Layers->ClearAllUndo();
   p.Composite();
   p.UpdatePreview();
+  // A quarter turn swaps the sides the caption tells.
+  w->SetCaption(p.Caption());
   main.PaperChanged(refit);
 }
 
@@ -244,11 +246,11 @@ void TVLMain::HandleKey(int key) {
     if (key == 'E' && index != 0) {
       const int32_t n = PenWindow2->PrevPreset();
       Stroke->LoadPreset(Stroke->Kind, n + 1);
-      PenWindow2->Redraw(*Stroke, false);
+      PenWindow2->Redraw(*Stroke, true);
     } else if (key == 'R' && index != 4) {
       const int32_t n = PenWindow2->NextPreset();
       Stroke->LoadPreset(Stroke->Kind, n + 1);
-      PenWindow2->Redraw(*Stroke, false);
+      PenWindow2->Redraw(*Stroke, true);
     }
     return;
   }
@@ -265,7 +267,8 @@ void TVLMain::HandleKey(int key) {
   if (icon >= 0) {
     if (PenWindow2 && Stroke) {
       PenWindow2->SelectBrush(icon);
-      PenWindow2->Redraw(*Stroke, false);
+      // The caption names the brush now chosen.
+      PenWindow2->Redraw(*Stroke, true);
     }
     return;
   }
@@ -279,6 +282,11 @@ void TVLMain::HandleKey(int key) {
   const bool zoomIn = (ctrl && (key == plat::VK_ADD || key == 0xBB)) || key == 0x74;
   const bool zoomOut = (ctrl && (key == plat::VK_SUBTRACT || key == 0xBD)) || key == 0x75;
   if (zoomIn || zoomOut) {
+    if (!alt || !w->IsNormalState()) {
+      // The middle of the view stays where it is: the other key gives the same view back.
+      w->ZoomAround(zoomIn, w->ClientWidth() / 2, w->ClientHeight() / 2);
+      return;
+    }
     int32_t cx = 0, cy = 0;
     p.Display.CentrePoint(w->ClientWidth(), w->ClientHeight(), cx, cy);
     if (zoomIn && p.Display.CanZoomIn()) w->ZoomInAt(alt, cx, cy);

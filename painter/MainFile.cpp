@@ -134,6 +134,7 @@ int32_t LargestSide(const TEventPacket& stream, float scale) {
 void TVLMain::PlaceNewWindow(TDrawWindow* w) {
   const int n = static_cast<int>(DrawWindows().size());
   if (QMdiSubWindow* sub = w->SubWindow()) sub->move((n - 1) * 16, (n - 1) * 16);
+  PlacePaperWindow(w);
 }
 
 void TVLMain::CentrePaper(TDrawWindow* w) {

@@ -448,9 +448,14 @@ void TVLMain::Autosave(TDrawWindow* w, uint32_t now) {
     if (AutosaveFailing && StatusBar && StatusBar->currentMessage() == QString::fromStdString(msgAutosaveFailed))
       StatusBar->clearMessage();
     AutosaveFailing = false;
+    if (AutosaveWarning) AutosaveWarning->hide();
     return;
   }
   AutosaveFailedAt = now;
+  if (AutosaveWarning) {
+    AutosaveWarning->setText(QString::fromStdString(msgAutosaveFailed));
+    AutosaveWarning->show();
+  }
   if (AutosaveFailing) return;
   // Told once, until an autosave is written again.
   AutosaveFailing = true;

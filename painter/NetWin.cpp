@@ -359,12 +359,10 @@ void TNetWindow::HostingFailed(bool portInUse) {
   // comes back on its port, then the message.
   QTimer::singleShot(0, this, [this, text] {
     PageControlCS->setCurrentWidget(TabSheet3);
-    show();
-    raise();
-    activateWindow();
-    SpinEditPort->setFocus();
-    SpinEditPort->selectAll();
+    plat::ShowActive(this, SpinEditPort);
     plat::MessageBox(text, "", unsigned{plat::MB_OK} | plat::MB_ICONERROR);
+    // The box had the keyboard; typing goes on in the port box, not in the window behind.
+    plat::ShowActive(this, SpinEditPort);
   });
 }
 

@@ -92,6 +92,7 @@ void TNewWindow::showEvent(QShowEvent* e) {
   QDialog::showEvent(e);
   plat::CentreOnScreen(this);
   FormActivate();
+  plat::StartDialog(BitBtn1, EditWidth);
 }
 
 void TNewWindow::FormActivate() {

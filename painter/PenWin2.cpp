@@ -141,7 +141,7 @@ TPenWindow2::~TPenWindow2() {
 void TPenWindow2::SetDefaultPosition() {
   const QSize outer = plat::OuterSize(this);
   move(plat::GetSystemMetrics(plat::SM_CXFULLSCREEN) - outer.width(),
-       plat::GetSystemMetrics(plat::SM_CYFULLSCREEN) - outer.height());
+       plat::ToolAreaHeight() - outer.height());
 }
 
 void TPenWindow2::SetCaptionPrefix(const QString& s) {

@@ -121,6 +121,7 @@ void TResoWindow::showEvent(QShowEvent* e) {
   QDialog::showEvent(e);
   plat::CentreOnScreen(this);
   FormActivate();
+  plat::StartDialog(BitBtn1, PageControl1->currentWidget() == TabSheet2 ? EditPerX : EditPixelX);
 }
 
 bool TResoWindow::eventFilter(QObject* watched, QEvent* e) {

@@ -37,6 +37,7 @@ void FinishPaperDialog(TDrawWindow* win) {
   if (win->IsNormalState()) {
     p.Display.FitWindow(p.Width(), p.Height(), *win);
     if (QMdiSubWindow* sub = win->SubWindow()) sub->move(0, 0);
+    if (VLMain) VLMain->PlacePaperWindow(win);
   }
   win->RecompositeAll();
   if (LayerWindow) LayerWindow->DrawLayers(&p);
@@ -106,6 +107,7 @@ void TSizeWindow::showEvent(QShowEvent* e) {
   QDialog::showEvent(e);
   plat::CentreOnScreen(this);
   FormActivate();
+  plat::StartDialog(BitBtn1, EditWidth);
 }
 
 int TSizeWindow::Anchor() const {

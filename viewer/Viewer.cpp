@@ -27,6 +27,7 @@
 #include "platform/core/MessageBox.h"
 #include "platform/qt/Desktop.h"
 #include "platform/qt/KeyTracker.h"
+#include "platform/qt/Placement.h"
 #include "platform/qt/WindowMessages.h"
 #include "viewer/ViewerMenu.h"
 
@@ -153,7 +154,17 @@ bool TForm1::WindowIsNormal() const {
   return (windowState() & (Qt::WindowMinimized | Qt::WindowMaximized | Qt::WindowFullScreen)) == 0;
 }
 
-void TForm1::FitToPaper() { Paper->Display.FitWindow(Paper->Width(), Paper->Height(), *this); }
+void TForm1::FitToPaper() {
+  Paper->Display.FitWindow(Paper->Width(), Paper->Height(), *this);
+  // Never past the screen: a paper larger than it gets the largest window the screen holds,
+  // its scroll bars and frame within reach.
+  const QRect area = plat::WorkArea();
+  const QMargins frame = plat::FrameMargins(this);
+  const int most[2] = {area.width() - frame.left() - frame.right(), area.height() - frame.top() - frame.bottom()};
+  if (ClientWidth() > most[0] || ClientHeight() > most[1])
+    SetClientSize(std::min(ClientWidth(), most[0]), std::min(ClientHeight(), most[1]));
+  plat::KeepOnScreen(this);
+}
 
 void TForm1::SelectInList(int index) {
   if (Form2) Form2->SelectRow(index);
@@ -176,6 +187,7 @@ void TForm1::OpenEventFile(const std::string& path) {
   }
   Paper->SetViewerMode(1);
   Brush = std::make_unique<TStroke>();
+  captionTail_.clear();
   uint16_t code = 0;
   uint8_t refit = 0;
   Paper->PlayEvent(*Packet, *Brush, code, refit, this);
@@ -183,6 +195,8 @@ void TForm1::OpenEventFile(const std::string& path) {
     ShowCorruptFile(path);
     return;
   }
+  // The caption names the file being played.
+  Paper->Name = plat::FileNameOf(path);
   if (WindowIsNormal()) FitToPaper();
   RedrawPaper();
   UpdateView();
@@ -333,11 +347,12 @@ void TForm1::UpdateView() {
   Paper->Paint(this);
 }
 
-void TForm1::SetProgressCaption(const std::string& text, bool force) {
+void TForm1::SetProgressCaption(const std::string& tail, bool force) {
+  captionTail_ = tail;
   const uint32_t now = timeGetTime();
   if (!force && now - lastCaptionTick_ < kCaptionStepMs) return;
   lastCaptionTick_ = now;
-  setWindowTitle(QString::fromStdString(text));
+  setWindowTitle(QString::fromStdString(Paper->Caption() + tail));
 }
 
 void TForm1::AppIdle() {
@@ -369,15 +384,13 @@ void TForm1::AppIdle() {
     uint16_t code = 0;
     uint8_t refit = 0;
     Playing = Paper->PlayEvent(*Packet, *Brush, code, refit, this) ? 1 : 0;
-    const std::string caption = Paper->Caption();
-    SetProgressCaption(caption + " : <Lecture à      :" + std::to_string(TruncInt(Packet->GetProgress())) +
-                           "[%] : " + std::to_string(timeGetTime() - PlayStart) + "[ms]>",
+    SetProgressCaption(" : <Lecture à      :" + std::to_string(TruncInt(Packet->GetProgress())) + "[%] : " +
+                           std::to_string(timeGetTime() - PlayStart) + "[ms]>",
                        false);
     if (refit) RefitView(true);
     if (!Playing) {
       const uint32_t end = timeGetTime();
-      SetProgressCaption(Paper->Caption() + " : <Quitte lecture   : " + std::to_string(end - PlayStart) + "[ms]>",
-                         true);
+      SetProgressCaption(" : <Quitte lecture   : " + std::to_string(end - PlayStart) + "[ms]>", true);
       WaitingNext = 1;
       EndTime = end;
     }
@@ -450,6 +463,8 @@ void TForm1::FormKeyDown(int key) {
   ScrollBar2.SetPosition(half + TruncInt(py * z) - TruncInt(ch / 2.0L));
   UpdateView();
   if (in) UpdateView();
+  // The caption tells the new zoom at once, during the pause between files too.
+  if (!captionTail_.empty()) SetProgressCaption(captionTail_, true);
 }
 
 void TForm1::FormKeyUp(int) {
@@ -483,8 +498,7 @@ void TForm1::FormDblClick() {
 
 void TForm1::Timer1Timer() {
   if (!isActiveWindow() || !Form2 || !Form2->CheckBox2->isChecked()) return;
-  const QRect me = frameGeometry();
-  Form2->move(me.left() - Form2->frameGeometry().width(), me.top());
+  plat::PlaceBeside(Form2, this, true);
 }
 
 void TForm1::RepaintBuffer() { FormPaint(); }

@@ -109,11 +109,14 @@ class TForm1 : public plat::TBufferedWidget {
   void FitToPaper();
   void SelectInList(int index);
   void ShowCorruptFile(const std::string& path);
-  void SetProgressCaption(const std::string& text, bool force);
+  // Caption := the paper's caption + tail (the progress); at most every few ms unless forced.
+  void SetProgressCaption(const std::string& tail, bool force);
   void ScheduleIdle();
   void SortList(bool byName);
 
   std::unique_ptr<plat::TWindowClass> windowClass_;
   bool idleLoop_ = true;
   uint32_t lastCaptionTick_ = 0;
+  // What the caption tells after the paper's own caption (progress or end of the file).
+  std::string captionTail_;
 };

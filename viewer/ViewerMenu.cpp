@@ -21,6 +21,8 @@
 #include <QUrl>
 
 #include "platform/qt/Desktop.h"
+#include "platform/qt/Placement.h"
+#include "platform/qt/TextFit.h"
 #include "viewer/Viewer.h"
 
 // A reserved name: the maker has no address of its own to give.
@@ -46,17 +48,6 @@ QPixmap MakerLogo() {
   return pm;
 }
 
-// The controls keep their places and sizes; where the system's sans font is wider than the
-// one they were laid out for, a text gets a smaller size until it fits (never below 8 pixels).
-void FitText(QWidget* w, const QString& text, int extra) {
-  QFont f = w->font();
-  int px = f.pixelSize() > 0 ? f.pixelSize() : 12;
-  while (px > 8 && QFontMetrics(f).horizontalAdvance(text.trimmed()) + extra > w->width()) {
-    f.setPixelSize(--px);
-  }
-  w->setFont(f);
-}
-
 }  // namespace
 
 TForm2::TForm2(TForm1* form1, QWidget* parent)
@@ -75,8 +66,6 @@ TForm2::TForm2(TForm1* form1, QWidget* parent)
   ListBox1 = new QListWidget(this);
   ListBox1->setObjectName("ListBox1");
   ListBox1->setGeometry(0, 32, 128, 153);
-  ListBox1->setUniformItemSizes(true);
-  ListBox1->setStyleSheet(QStringLiteral("QListWidget::item { height: 12px; padding: 0px; }"));
   connect(ListBox1, &QListWidget::itemClicked, this, [this] { ListBox1Click(); });
   // Moving the selection with the keys plays the file too; a click has its own signal.
   connect(ListBox1, &QListWidget::currentRowChanged, this, [this](int) {
@@ -131,13 +120,9 @@ TForm2::TForm2(TForm1* form1, QWidget* parent)
   Timer1->setInterval(300);
   connect(Timer1, &QTimer::timeout, this, &TForm2::Timer1Timer);
 
-  FitText(Button1, Button1->text(), 10);
-  FitText(CheckBox1, CheckBox1->text(), 22);
-  FitText(CheckBox2, CheckBox2->text(), 22);
-  FitText(Label1, Label1->text(), 0);
-  FitText(Label2, Label2->text(), 0);
-  FitText(byDate, byDate->text(), 22);
-  FitText(byName, byName->text(), 22);
+  // Every text whole at the form's font, every list row as tall as its line.
+  plat::FitListRows(ListBox1, 12);
+  plat::FitControls(this);
 
   if (Form1) Form1->Form2 = this;
   FormCreate();
@@ -148,10 +133,7 @@ TForm2::~TForm2() {
 }
 
 void TForm2::FormCreate() {
-  if (Form1) {
-    const QRect f = Form1->frameGeometry();
-    move(f.left() - frameGeometry().width(), f.top());
-  }
+  if (Form1) plat::PlaceBeside(this, Form1, true);
   FirstActivation = true;
 }
 
@@ -228,8 +210,9 @@ void TForm2::Image1Click() { QDesktopServices::openUrl(QUrl(QString::fromLatin1(
 
 void TForm2::Timer1Timer() {
   if (!Form1 || !isActiveWindow() || !CheckBox2->isChecked()) return;
-  const QRect me = frameGeometry();
-  Form1->move(me.left() + me.width(), me.top());
+  // A maximised playback window keeps its place.
+  if (Form1->windowState() & (Qt::WindowMaximized | Qt::WindowFullScreen | Qt::WindowMinimized)) return;
+  plat::PlaceBeside(Form1, this, false);
 }
 
 void TForm2::changeEvent(QEvent* e) {

@@ -7,6 +7,7 @@
 #include <QMimeData>
 #include <QScreen>
 #include <QUrl>
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 
@@ -71,6 +72,13 @@ int GetSystemMetrics(int index) {
     default: return 0;
   }
 }
+
+namespace {
+int g_bottomStrip = 0;
+}  // namespace
+
+void ReserveBottomStrip(int pixels) { g_bottomStrip = std::max(0, pixels); }
+int ToolAreaHeight() { return GetSystemMetrics(SM_CYFULLSCREEN) - g_bottomStrip; }
 
 QFont UiFont(int pixelHeight) {
   // The proportional gothic of the forms; where it is missing, the desktop's sans family.

@@ -36,6 +36,11 @@ bool HasDroppedPaths(const QMimeData* mime);
 enum TSystemMetric : int { SM_CXSCREEN = 0, SM_CYSCREEN = 1, SM_CXFULLSCREEN = 16, SM_CYFULLSCREEN = 17 };
 // The primary screen's size, or its usable area for the full-screen metrics.
 int GetSystemMetrics(int index);
+// A strip along the bottom of the usable area kept free for the main window's status bar
+// (maximised, the main window runs to that edge): the tool windows' default places end
+// above it. ToolAreaHeight is the usable height less that strip.
+void ReserveBottomStrip(int pixels);
+int ToolAreaHeight();
 
 // The Japanese UI font of the forms: the free proportional gothic that stands in for the forms'
 // own font (Debian's fonts-ipafont-gothic), asked for by family at that pixel height, with the

@@ -1,6 +1,13 @@
 #include "platform/qt/Placement.h"
 
+#include <QAbstractSpinBox>
+#include <QEvent>
+#include <QWindowStateChangeEvent>
 #include <QGuiApplication>
+#include <QLineEdit>
+#include <QMdiSubWindow>
+#include <QPointer>
+#include <QPushButton>
 #include <QScreen>
 #include <QWidget>
 #include <QWindow>
@@ -83,6 +90,108 @@ void CentreOver(QWidget* w, const QWidget* over) {
   KeepOnScreen(w);
 }
 
+void PlaceBeside(QWidget* w, const QWidget* anchor, bool left) {
+  const QRect area = WorkArea(), a = OuterRect(anchor);
+  const QSize outer = OuterSize(w);
+  const int leftX = a.left() - outer.width(), rightX = a.right() + 1;
+  auto fits = [&](int x) { return x >= area.left() && x + outer.width() <= area.right() + 1; };
+  int x = left ? leftX : rightX;
+  if (!fits(x) && fits(left ? rightX : leftX)) x = left ? rightX : leftX;
+  MoveFrameTo(w, {x, a.top()});
+  KeepOnScreen(w);
+}
+
 void OpenAboveToolWindows(QWidget* dialog) { dialog->setWindowFlag(Qt::WindowStaysOnTopHint, true); }
+
+namespace {
+
+constexpr char kRestoreState[] = "vellRestoreState";
+
+// Keeps, on each watched window, the state it left when it was minimised.
+class TRestoreWatch : public QObject {
+ public:
+  using QObject::QObject;
+  bool eventFilter(QObject* o, QEvent* e) override {
+    if (e->type() == QEvent::WindowStateChange) {
+      auto* w = static_cast<QWidget*>(o);
+      const auto* c = static_cast<QWindowStateChangeEvent*>(e);
+      if ((w->windowState() & Qt::WindowMinimized) && !(c->oldState() & Qt::WindowMinimized))
+        w->setProperty(kRestoreState, int(c->oldState() & (Qt::WindowMaximized | Qt::WindowFullScreen)));
+    }
+    return false;
+  }
+};
+
+}  // namespace
+
+void RememberRestoreState(QWidget* w) {
+  static TRestoreWatch* watch = new TRestoreWatch(qApp);
+  if (w) w->installEventFilter(watch);
+}
+
+void RestoreMinimised(QWidget* w) {
+  if (!w || !w->isMinimized()) return;
+  const QVariant saved = w->property(kRestoreState);
+  // Without a remembered state, what the window system kept besides the minimise.
+  const Qt::WindowStates before = saved.isValid() ? Qt::WindowStates(saved.toInt())
+                                                  : w->windowState() & (Qt::WindowMaximized | Qt::WindowFullScreen);
+  if (before & Qt::WindowFullScreen) w->showFullScreen();
+  else if (before & Qt::WindowMaximized) w->showMaximized();
+  else w->showNormal();
+}
+
+namespace {
+
+void Activate(QWidget* w, QWidget* focus) {
+  w->raise();
+  w->activateWindow();
+  if (focus) {
+    focus->setFocus(Qt::ActiveWindowFocusReason);
+    if (auto* spin = qobject_cast<QAbstractSpinBox*>(focus)) spin->selectAll();
+    if (auto* edit = qobject_cast<QLineEdit*>(focus)) edit->selectAll();
+  }
+}
+
+// Activates its window once the window system has shown it, then goes.
+class TActivateOnExpose : public QObject {
+ public:
+  TActivateOnExpose(QWidget* w, QWidget* focus) : QObject(w), w_(w), focus_(focus) {}
+  bool eventFilter(QObject*, QEvent* e) override {
+    if (e->type() == QEvent::Expose && w_ && w_->windowHandle() && w_->windowHandle()->isExposed()) {
+      Activate(w_, focus_);
+      deleteLater();
+    }
+    return false;
+  }
+
+ private:
+  QPointer<QWidget> w_, focus_;
+};
+
+}  // namespace
+
+void ShowActive(QWidget* w, QWidget* focus) {
+  if (!w) return;
+  w->show();
+  if (w->windowHandle() && !w->windowHandle()->isExposed()) {
+    auto* later = new TActivateOnExpose(w, focus);
+    w->windowHandle()->installEventFilter(later);
+  }
+  Activate(w, focus);
+}
+
+void StartDialog(QPushButton* ok, QWidget* first) {
+  if (ok) {
+    // Whichever button had the focus last time became the default for that while.
+    if (QWidget* dialog = ok->window())
+      for (QPushButton* b : dialog->findChildren<QPushButton*>())
+        if (b != ok) b->setDefault(false);
+    ok->setDefault(true);
+  }
+  if (first) {
+    first->setFocus(Qt::OtherFocusReason);
+    if (auto* edit = qobject_cast<QLineEdit*>(first)) edit->selectAll();
+  }
+}
 
 }  // namespace plat

@@ -7,6 +7,7 @@
 #include <QRect>
 #include <QSize>
 
+class QPushButton;
 class QWidget;
 
 namespace plat {
@@ -35,8 +36,29 @@ void CentreOnScreen(QWidget* w);
 // shown), then keeps it on screen.
 void CentreOver(QWidget* w, const QWidget* over);
 
+// Puts `w` beside `anchor` with the same top: on its left (or right) side where it lies wholly
+// on the screen there, else on the other side where it does, else as near as the screen
+// allows.
+void PlaceBeside(QWidget* w, const QWidget* anchor, bool left);
+
 // A dialog or message box opens above the program's stay-on-top tool windows: it stays on top
 // itself, and so opens in the same layer as they do, above them. Call before it is shown.
 void OpenAboveToolWindows(QWidget* dialog);
+
+// Remembers the state `w` had before each minimise, so that a restore brings that state back
+// (a maximised window comes back maximised, whatever the window system keeps of it).
+void RememberRestoreState(QWidget* w);
+// Restores a minimised `w` (a top-level window or an MDI sub-window) to its state before the
+// minimise; a window that is not minimised is left alone.
+void RestoreMinimised(QWidget* w);
+
+// Shows `w` in front and makes it the active window with the focus in `focus`: at once when it
+// is on the screen already, else once the window system shows it (an activation asked for
+// before that is lost).
+void ShowActive(QWidget* w, QWidget* focus);
+
+// Each opening of a dialog starts alike, whatever had the focus when it last closed: `ok` is
+// the default button and the focus is in `first` (its text selected). Call from showEvent.
+void StartDialog(QPushButton* ok, QWidget* first);
 
 }  // namespace plat

@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "platform/core/Files.h"
+#include "platform/qt/Placement.h"
 #include "platform/qt/SingleInstance.h"
 
 namespace plat {
@@ -60,6 +61,7 @@ bool ConnectToClass(QLocalSocket& s, const std::string& className, int timeoutMs
 
 TWindowClass::TWindowClass(const std::string& className, QWidget* window, THandler handler, QObject* parent)
     : QObject(parent), address_(WindowClassAddress(className)), window_(window), handler_(std::move(handler)) {
+  RememberRestoreState(window);
   server_ = new QLocalServer(this);
   server_->setSocketOptions(QLocalServer::UserAccessOption);
   if (address_.empty()) return;
@@ -128,7 +130,7 @@ int64_t TWindowClass::Dispatch(const TWindowMessage& m) {
     return 1;
   }
   if (m.Msg == WM_SYSCOMMAND && m.WParam == SC_RESTORE) {
-    if (window_ && window_->isMinimized()) window_->showNormal();
+    RestoreMinimised(window_);
     return 0;
   }
   return handler_ ? handler_(m) : 0;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QImage>
+#include <QProcess>
 #include <QTest>
 #include <algorithm>
 #include <fstream>
@@ -30,22 +31,26 @@ class Desktop {
  public:
   // A managed desktop and the painter on it with `file` opened, its main window 900 x 700
   // and focused. Empty when all is ready, else why the test cannot go on.
-  std::string Start(const std::string& file) {
+  // With `maximised` the main window starts maximised instead.
+  std::string Start(const std::string& file, bool maximised = false) {
     if (std::string why = vtest::TRealPainter::Missing(); !why.empty()) return why;
     server = std::make_unique<vtest::TXvfb>(vtest::FindProgram("Xvfb"), "1600x1000x24", vtest::TDesktopKind::Managed);
     if (!server->Managed()) return server->WhyNotManaged();
     painter = std::make_unique<vtest::TRealPainter>(*server, dir.Dir());
     std::ofstream(painter->Settings + "/brenmoor.reg")
-        << "[Software\\Brenmoor\\Vellora]\nJapanese\tdword\t1\nMaximized\tdword\t0\nWinLeft\tdword\t300\n"
-           "WinTop\tdword\t150\nWinWidth\tdword\t900\nWinHeight\tdword\t700\n";
+        << (maximised ? "[Software\\Brenmoor\\Vellora]\nJapanese\tdword\t1\nMaximized\tdword\t1\n"
+                      : "[Software\\Brenmoor\\Vellora]\nJapanese\tdword\t1\nMaximized\tdword\t0\nWinLeft\tdword\t300\n"
+                        "WinTop\tdword\t150\nWinWidth\tdword\t900\nWinHeight\tdword\t700\n");
     std::ofstream(dir.Path("lsan.supp")) << "leak:libdbus-1.so\n";
     painter->Env.insert("LSAN_OPTIONS", QString::fromStdString("suppressions=" + dir.Path("lsan.supp")));
     if (!painter->Start({QString::fromStdString(file)})) return "!the main window did not show: " + painter->Error();
     main = QString::fromStdString(painter->MainWindow());
     painter->Xdo({"windowactivate", "--sync", main});
     // The first activation opens the picture: white paper inside the main window.
+    // Maximised, the paper window goes where the tool windows leave room.
     const bool paper = QTest::qWaitFor(
         [&] {
+          if (maximised) return WhitePixels() > 50000;
           const QImage shot = painter->Screenshot();
           const QPoint at = Screen(150, 150);
           return shot.valid(at) && (shot.pixel(at) & 0xFFFFFF) == 0xFFFFFF;
@@ -122,17 +127,31 @@ class Desktop {
     return items;
   }
 
+  // Pixels of the screen in the paper's white.
+  int WhitePixels() {
+    const QImage shot = painter->Screenshot();
+    int n = 0;
+    for (int y = 0; y < shot.height(); y += 2)
+      for (int x = 0; x < shot.width(); x += 2) n += (shot.pixel(x, y) & 0xFFFFFF) == 0xFFFFFF;
+    return 4 * n;
+  }
+  bool Told(const std::string& text) {
+    for (const std::string& line : painter->Messages())
+      if (line.find(text) != std::string::npos) return true;
+    return false;
+  }
+
   TTempDir dir;
   std::unique_ptr<vtest::TXvfb> server;
   std::unique_ptr<vtest::TRealPainter> painter;
   QString main;
 };
 
-#define START_OR_SKIP(desk, file)                    \
-  do {                                               \
-    const std::string why = (desk).Start(file);      \
-    if (!why.empty() && why[0] == '!') FAIL() << why; \
-    if (!why.empty()) GTEST_SKIP() << why;           \
+#define START_OR_SKIP(desk, ...)                         \
+  do {                                                   \
+    const std::string why = (desk).Start(__VA_ARGS__);   \
+    if (!why.empty() && why[0] == '!') FAIL() << why;    \
+    if (!why.empty()) GTEST_SKIP() << why;               \
   } while (0)
 
 TEST(DesktopSmoke, CtrlLetGoAsTheNewPaperDialogOpensLeavesTheNextStrokeDrawing) {
@@ -208,6 +227,77 @@ TEST(MenuSmoke, MenusOpenedByAClickShowTheStatesTheirOpeningsSet) {
   ASSERT_FALSE(popup.empty()) << "the Window menu did not open";
   EXPECT_EQ(desk.Items(popup, 12).size(), 12u);
   p.Xdo({"key", "Escape"});
+}
+
+// Ctrl+W closes the active paper window through its question, as the File menu says: the
+// sub-window's own close key does not make it ambiguous.
+TEST(DesktopSmoke, CtrlWClosesThePaperWindowAfterItsQuestion) {
+  Desktop desk;
+  const std::string file = desk.dir.Path("blank.wpb");
+  WriteBlank(file, 300, 200);
+  START_OR_SKIP(desk, file);
+  vtest::TRealPainter& p = *desk.painter;
+  p.Xdo({"mousemove", "--window", desk.main, "150", "150", "click", "1"});
+  p.Xdo({"key", "--clearmodifiers", "ctrl+w"});
+  EXPECT_TRUE(QTest::qWaitFor([&] { return desk.Told("本当に閉じますか"); }, 20000)) << "the key did not ask";
+  EXPECT_TRUE(QTest::qWaitFor(
+      [&] {
+        const QImage shot = p.Screenshot();
+        const QPoint at = desk.Screen(150, 150);
+        return shot.valid(at) && (shot.pixel(at) & 0xFFFFFF) != 0xFFFFFF;
+      },
+      20000))
+      << "the paper window stayed";
+}
+
+// A focus left on Cancel at one opening of the new-paper dialog is not there at the next: Enter
+// in its first field makes the paper.
+TEST(DesktopSmoke, EnterInTheNewPaperDialogMeansOkAfterCancelHadTheFocus) {
+  Desktop desk;
+  const std::string file = desk.dir.Path("blank.wpb");
+  WriteBlank(file, 300, 200);
+  START_OR_SKIP(desk, file);
+  vtest::TRealPainter& p = *desk.painter;
+  p.Xdo({"key", "--clearmodifiers", "ctrl+n"});
+  std::string dialog;
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !(dialog = p.FindWindow("新規作成")).empty(); }, 20000));
+  // Pressed on Cancel and let go beside it: Cancel has the focus, and nothing is clicked.
+  const QString d = QString::fromStdString(dialog);
+  p.Xdo({"mousemove", "--window", d, "180", "124", "mousedown", "1", "mousemove", "--window", d, "300", "20",
+         "mouseup", "1"});
+  p.Xdo({"key", "Escape"});
+  ASSERT_TRUE(QTest::qWaitFor([&] { return p.FindWindow("新規作成").empty(); }, 20000));
+  const int before = desk.WhitePixels();
+  p.Xdo({"key", "--clearmodifiers", "ctrl+n"});
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !p.FindWindow("新規作成").empty(); }, 20000));
+  p.Xdo({"key", "Return"});
+  ASSERT_TRUE(QTest::qWaitFor([&] { return p.FindWindow("新規作成").empty(); }, 20000));
+  // A new 480 x 320 paper shows.
+  EXPECT_TRUE(QTest::qWaitFor([&] { return desk.WhitePixels() > before + 80000; }, 20000)) << "Enter cancelled";
+}
+
+// A maximised main window minimised, then handed a file by a second start, comes back maximised.
+TEST(DesktopSmoke, AMaximisedWindowMinimisedComesBackMaximisedOnAHandOver) {
+  Desktop desk;
+  const std::string file = desk.dir.Path("blank.wpb"), second = desk.dir.Path("second.wpb");
+  WriteBlank(file, 300, 200);
+  WriteBlank(second, 200, 100);
+  START_OR_SKIP(desk, file, true);
+  vtest::TRealPainter& p = *desk.painter;
+  const vtest::TScreenRect screen = p.Screen();
+  auto maximised = [&] {
+    const std::string state = p.Tool("xprop", {"-id", desk.main, "_NET_WM_STATE"});
+    return state.find("_NET_WM_STATE_MAXIMIZED_VERT") != std::string::npos &&
+           state.find("_NET_WM_STATE_HIDDEN") == std::string::npos && p.Client(desk.main.toStdString()).W > screen.W - 20;
+  };
+  ASSERT_TRUE(QTest::qWaitFor(maximised, 20000)) << "not maximised at the start";
+  p.Xdo({"windowminimize", "--sync", desk.main});
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !maximised(); }, 20000));
+  QProcess again;
+  again.setProcessEnvironment(p.Env);
+  again.start(QString::fromStdString(vtest::TRealPainter::Program()), {QString::fromStdString(second)});
+  ASSERT_TRUE(again.waitForFinished(30000));
+  EXPECT_TRUE(QTest::qWaitFor(maximised, 20000)) << "came back as " << p.Client(desk.main.toStdString());
 }
 
 }  // namespace

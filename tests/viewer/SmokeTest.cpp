@@ -16,6 +16,7 @@
 
 #include "common/TempDir.h"
 
+#include "common/RealPainter.h"
 #include "common/Xvfb.h"
 
 namespace {
@@ -81,11 +82,50 @@ TEST(ViewerSmoke, TheProgramShowsAPlayedFileOnARealDisplay) {
     ASSERT_TRUE(info.waitForFinished(20000));
     const std::string tree = info.readAllStandardOutput().toStdString();
     EXPECT_NE(tree.find("\"[vl] Viewer1.1- b13 FR\": ("), std::string::npos) << tree;
-    EXPECT_TRUE(std::regex_search(tree, std::regex("\"<OFFLINE>  \"NONAME\" 160\\*120 : 100% : <(Lecture|Quitte)[^\n]*\\[ms\\]>\": \\(")))
+    EXPECT_TRUE(std::regex_search(tree, std::regex("\"<OFFLINE>  \"red.wpe\" 160\\*120 : 100% : <(Lecture|Quitte)[^\n]*\\[ms\\]>\": \\(")))
         << tree;
   } else {
     std::printf("xwininfo is not installed (Debian package x11-utils): window captions not checked\n");
   }
+  viewer.terminate();
+  if (!viewer.waitForFinished(10000)) viewer.kill();
+}
+
+// A paper larger than the screen: the playback window and the list docked beside it stay
+// wholly on the screen, their title bars and scroll bars within reach.
+TEST(ViewerSmoke, APaperLargerThanTheScreenGivesWindowsOnTheScreen) {
+  if (std::string why = vtest::TRealPainter::Missing(); !why.empty()) GTEST_SKIP() << why;
+  vtest::TXvfb server(vtest::FindProgram("Xvfb"), "1600x1000x24", vtest::TDesktopKind::Managed);
+  if (!server.Managed()) GTEST_SKIP() << server.WhyNotManaged();
+  TTempDir dir;
+  const std::string text = dir.Path("big.txt"), file = dir.Path("big.wpe");
+  std::ofstream(text) << "NewPaper width=1400 height=900\nEnd\n";
+  QProcess build;
+  build.start(QString::fromStdString(kWpeTool), {"build", QString::fromStdString(text), QString::fromStdString(file)});
+  ASSERT_TRUE(build.waitForFinished(20000));
+  ASSERT_EQ(build.exitCode(), 0);
+  // The painter's helpers for what the window system shows; the viewer runs in their setting.
+  vtest::TRealPainter x(server, dir.Dir());
+  QProcess viewer;
+  viewer.setProcessEnvironment(x.Env);
+  viewer.start(QString::fromStdString(kViewer), {QString::fromStdString(file)});
+  ASSERT_TRUE(viewer.waitForStarted(10000));
+  std::string playback, list;
+  ASSERT_TRUE(QTest::qWaitFor(
+      [&] {
+        playback = x.Xdo({"search", "--onlyvisible", "--name", "big\\.wpe"});
+        list = x.Xdo({"search", "--onlyvisible", "--name", "^\\[vl\\] Viewer"});
+        playback = playback.substr(0, playback.find('\n'));
+        list = list.substr(0, list.find('\n'));
+        return !playback.empty() && !list.empty();
+      },
+      20000))
+      << viewer.readAllStandardError().toStdString();
+  const vtest::TScreenRect screen = x.Screen();
+  // Placed once framed, and docked by the timer: what stands after a few of its rounds.
+  EXPECT_TRUE(QTest::qWaitFor([&] { return x.Frame(playback).Inside(screen) && x.Frame(list).Inside(screen); }, 10000))
+      << "playback " << x.Frame(playback) << ", list " << x.Frame(list) << " on " << screen;
+  EXPECT_GT(x.Frame(playback).W, 1000) << "the window gives up more than it must";
   viewer.terminate();
   if (!viewer.waitForFinished(10000)) viewer.kill();
 }

@@ -3,11 +3,14 @@
 #include <sys/time.h>
 #include <utime.h>
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QCursor>
+#include <QLabel>
 #include <QListWidget>
+#include <QScreen>
 #include <QMimeData>
 #include <QProcess>
 #include <QRadioButton>
@@ -115,7 +118,7 @@ TEST(ViewerPlayback, AFilePlaysToTheEndAndShowsWhatAReplayComposites) {
 
   // The caption tells how long it took; the window was fitted to the paper plus 80.
   const std::string caption = v.Form1.windowTitle().toStdString();
-  EXPECT_TRUE(std::regex_match(caption, std::regex("<OFFLINE>  \"NONAME\" 120\\*90 : 100% : <Quitte lecture   : [0-9]+\\[ms\\]>")))
+  EXPECT_TRUE(std::regex_match(caption, std::regex("<OFFLINE>  \"golden.wpe\" 120\\*90 : 100% : <Quitte lecture   : [0-9]+\\[ms\\]>")))
       << caption;
   EXPECT_EQ(v.Form1.ClientWidth(), 200);
   EXPECT_EQ(v.Form1.ClientHeight(), 170);
@@ -587,4 +590,84 @@ TEST(ViewerStartUp, ASecondStartHandsItsFileToTheRunningWindowAndEnds) {
   // With the window gone but the mutex held, a second start still ends at once.
   running.reset();
   second({QString::fromStdString(file)});
+}
+
+// The caption names the file it plays and tells the zoom at once, during the pause too.
+TEST(ViewerView, TheCaptionNamesTheFileAndFollowsTheZoomInThePause) {
+  TTempDir dir;
+  const std::string file = Wpe(dir, "a_red.wpe", Paper(200, 160));
+  TViewer v;
+  v.Form1.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&v.Form1));
+  v.Form1.OpenSingleFile(file);
+  ASSERT_TRUE(v.PlayToEnd());
+  const std::regex ended("<OFFLINE>  \"a_red\\.wpe\" 200\\*160 : (...%) : <Quitte lecture   : [0-9]+\\[ms\\]>");
+  std::smatch m;
+  std::string caption = v.Form1.windowTitle().toStdString();
+  ASSERT_TRUE(std::regex_match(caption, m, ended)) << caption;
+  EXPECT_EQ(m[1].str(), "100%");
+  QTest::keyPress(&v.Form1, Qt::Key_Control, Qt::ControlModifier);
+  QTest::keyClick(&v.Form1, Qt::Key_Plus, Qt::ControlModifier | Qt::KeypadModifier);
+  caption = v.Form1.windowTitle().toStdString();
+  ASSERT_TRUE(std::regex_match(caption, m, ended)) << caption;
+  EXPECT_EQ(m[1].str(), "150%");
+  QTest::keyClick(&v.Form1, Qt::Key_Minus, Qt::ControlModifier | Qt::KeypadModifier);
+  QTest::keyClick(&v.Form1, Qt::Key_Minus, Qt::ControlModifier | Qt::KeypadModifier);
+  QTest::keyRelease(&v.Form1, Qt::Key_Control);
+  caption = v.Form1.windowTitle().toStdString();
+  ASSERT_TRUE(std::regex_match(caption, m, ended)) << caption;
+  EXPECT_EQ(m[1].str(), " 50%");
+}
+
+// A paper larger than the screen gives the largest window the screen holds, and the list
+// window docks where it can be reached, also beside a maximised playback window.
+TEST(ViewerWindows, BothWindowsStayWhollyOnTheScreen) {
+  TTempDir dir;
+  const QRect area = QGuiApplication::primaryScreen()->availableGeometry();
+  const std::string file = Wpe(dir, "big.wpe", Paper(area.width() + 600, area.height() + 300));
+  TViewer v;
+  v.Form1.show();
+  v.Form2.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&v.Form1));
+  v.Form1.OpenSingleFile(file);
+  EXPECT_TRUE(area.contains(v.Form1.frameGeometry())) << "the playback window leaves the screen";
+  EXPECT_GT(v.Form1.ClientWidth(), area.width() / 2) << "no more room than needed is given up";
+  QApplication::setActiveWindow(&v.Form1);
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&v.Form1));
+  v.Form1.Timer1Timer();
+  EXPECT_TRUE(area.contains(v.Form2.frameGeometry())) << "the list window docks off the screen";
+  v.Form1.showMaximized();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return v.Form1.isMaximized(); }, 5000));
+  QApplication::setActiveWindow(&v.Form1);
+  v.Form1.Timer1Timer();
+  EXPECT_TRUE(area.contains(v.Form2.frameGeometry())) << "the list window docks off the screen";
+  // The list window active beside a maximised playback window leaves it where it is.
+  QApplication::setActiveWindow(&v.Form2);
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&v.Form2));
+  v.Form2.Timer1Timer();
+  EXPECT_TRUE(v.Form1.isMaximized());
+  EXPECT_TRUE(area.contains(v.Form1.frameGeometry()));
+}
+
+// The list window's texts show whole at its own font, and each row is as tall as its line,
+// underscores and all.
+TEST(ViewerList, TextsAndRowsShowWhole) {
+  TViewer v;
+  v.Form2.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&v.Form2));
+  for (QAbstractButton* b : v.Form2.findChildren<QAbstractButton*>()) {
+    SCOPED_TRACE(b->text().toStdString());
+    EXPECT_EQ(b->font().pixelSize(), 12) << "a smaller font";
+    EXPECT_LE(QFontMetrics(b->font()).horizontalAdvance(b->text().trimmed()), b->width() - 4);
+    EXPECT_TRUE(QRect(QPoint(0, 0), b->parentWidget()->size()).contains(b->geometry()));
+  }
+  for (QLabel* l : v.Form2.findChildren<QLabel*>()) {
+    if (l->text().isEmpty()) continue;
+    EXPECT_EQ(l->font().pixelSize(), 12);
+    EXPECT_LE(QFontMetrics(l->font()).horizontalAdvance(l->text()), l->width()) << l->text().toStdString();
+  }
+  v.Form2.AddToList("a_red_g.wpe");
+  const QRect row = v.Form2.ListBox1->visualItemRect(v.Form2.ListBox1->item(0));
+  const QFontMetrics fm(v.Form2.ListBox1->font());
+  EXPECT_GE(row.height(), fm.ascent() + fm.descent());
 }
