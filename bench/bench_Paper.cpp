@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "Recordings.h"
 #include "engine/EventPacket.h"
 #include "engine/Layer.h"
 #include "engine/LayerMng.h"
@@ -89,41 +90,6 @@ BENCHMARK(BM_PaintView)
 // A long recording: 3000 strokes of 24 points each, of every brush kind, on two layers (a
 // change of layer every `period` strokes: 50 as a user works, 1 as members of a session
 // take turns), with fills and undos between them.
-TEventPacket* MakeRecording(int period) {
-  auto* r = new TEventPacket;
-  r->WriteNewPaper(1200, 900);
-  r->WriteNewLayer(0);
-  uint32_t seed = 12345;
-  auto rnd = [&](uint32_t n) {
-    seed = seed * 1103515245u + 12345u;
-    return (seed >> 8) % n;
-  };
-  for (int s = 0; s < 3000; ++s) {
-    TStrokeAttributes a;
-    a.Layer = static_cast<uint8_t>((s / period) % 2);
-    a.Color = rnd(0xFFFFFF);
-    a.ifSIZE = a.ifTRANSPARENCY = true;
-    a.MIN = 50;
-    a.WIDTH = static_cast<float>(2 + rnd(14));
-    a.GAMMA = 1;
-    a.EFFECT = 50;
-    a.ENV = 30;
-    a.SPEED = 30;
-    float x = static_cast<float>(rnd(1200)), y = static_cast<float>(rnd(900));
-    r->BeginStroke(a, static_cast<uint8_t>(s % 5), x, y, 0.5f);
-    for (int k = 0; k < 24; ++k) {
-      x += static_cast<float>(rnd(9)) - 4;
-      y += static_cast<float>(rnd(9)) - 4;
-      r->AddStrokePoint(x, y, k == 23 ? 0.0f : static_cast<float>(rnd(1024)) / 1024);
-    }
-    r->EndStroke();
-    if (s % 100 == 99) r->WriteFillRect(1, static_cast<int32_t>(rnd(1000)), static_cast<int32_t>(rnd(800)), 64, 64, 9, 9, 9);
-    if (s % 250 == 249) r->WriteUndo(0);
-  }
-  r->WriteEndMarker();
-  return r;
-}
-
 const TEventPacket& LongRecording() {
   static TEventPacket* e = MakeRecording(50);
   return *e;

@@ -6,6 +6,8 @@
 namespace {
 constexpr int32_t kFreeSlotSide = 4;
 constexpr int32_t kSide = TBlock::kTileSide;
+// What a pending tile still needs: its image loaded from the layer, its mask cleared.
+constexpr uint8_t kLoadImage = 1, kClearMask = 2;
 
 // The last tile column (row) of a block of the given width (height) that can hold a tile.
 int32_t LastGridTile(int32_t side) { return std::min(side / kSide, TBlock::kGridSide - 1); }
@@ -98,7 +100,8 @@ void ClearMask(TBlockChannel& mask) {
 
 TFlowImage::TFlowImage() {
   for (int32_t i = 0; i < kFlowSlots; ++i) {
-    image_[i] = std::make_unique<TBlockImage>();
+    image_[i] = std::make_unique<TWorkImage>();
+    pending_[i].assign(size_t(TBlock::kGridSide) * TBlock::kGridSide, 0);
     mask_[i] = std::make_unique<TBlockChannel>();
     stamp_[i] = -1;
     slot_layer_[i] = -1;
@@ -131,7 +134,13 @@ void TFlowImage::Acquire(int32_t layer, const TBlockImage* image) {
   if (pick < 0) return;
   TBlockImage& work = *image_[pick];
   TBlockChannel& mask = *mask_[pick];
-  if (work.Width() != image->Width() || work.Height() != image->Height()) {
+  if (!plain_path_ && &work != image) {
+    if (work.Width() != image->Width() || work.Height() != image->Height()) {
+      work.SetSize(image->Width(), image->Height());
+      mask.SetSize(image->Width(), image->Height());
+    }
+    Defer(pick, *image, kLoadImage | kClearMask);
+  } else if (work.Width() != image->Width() || work.Height() != image->Height()) {
     work.SetSize(image->Width(), image->Height());
     mask.SetSize(image->Width(), image->Height());
     image->CloneTo(work);
@@ -142,6 +151,7 @@ void TFlowImage::Acquire(int32_t layer, const TBlockImage* image) {
   } else {
     ClearMask(mask);
   }
+  source_[pick] = image;
   slot_layer_[pick] = layer;
   locked_[pick] = 0;
   stamp_[pick] = clock_;
@@ -150,12 +160,150 @@ void TFlowImage::Acquire(int32_t layer, const TBlockImage* image) {
 
 TBlockImage* TFlowImage::FindImage(int32_t layer) {
   const int32_t slot = SlotOf(layer);
-  return slot < 0 ? nullptr : image_[slot].get();
+  if (slot < 0) return nullptr;
+  LoadAll(slot);
+  return image_[slot].get();
 }
 
 TBlockChannel* TFlowImage::FindMask(int32_t layer) {
   const int32_t slot = SlotOf(layer);
-  return slot < 0 ? nullptr : mask_[slot].get();
+  if (slot < 0) return nullptr;
+  LoadAll(slot);
+  return mask_[slot].get();
+}
+
+TBlockImage* TFlowImage::FindImageIn(int32_t layer, int32_t x, int32_t y, int32_t w, int32_t h) {
+  const int32_t slot = SlotOf(layer);
+  if (slot < 0) return nullptr;
+  LoadRect(slot, x, y, w, h);
+  return image_[slot].get();
+}
+
+TBlockChannel* TFlowImage::FindMaskIn(int32_t layer, int32_t x, int32_t y, int32_t w, int32_t h) {
+  const int32_t slot = SlotOf(layer);
+  if (slot < 0) return nullptr;
+  LoadRect(slot, x, y, w, h);
+  return mask_[slot].get();
+}
+
+const TBlockImage& TFlowImage::Image(int32_t slot) const {
+  const_cast<TFlowImage*>(this)->LoadAll(slot & 3);
+  return *image_[slot & 3];
+}
+
+const TBlockChannel& TFlowImage::Mask(int32_t slot) const {
+  const_cast<TFlowImage*>(this)->LoadAll(slot & 3);
+  return *mask_[slot & 3];
+}
+
+void TFlowImage::SetPlainPath(bool on) {
+  if (on)
+    for (int32_t i = 0; i < kFlowSlots; ++i) LoadAll(i);
+  plain_path_ = on;
+}
+
+void TFlowImage::Defer(int32_t slot, const TBlockImage& block, uint8_t what) {
+  source_[slot] = &block;
+  image_[slot]->SetBackColour(block.BackColour());
+  DeferRect(slot, 0, 0, (LastGridTile(block.Width()) + 1) * kSide, (LastGridTile(block.Height()) + 1) * kSide, what);
+}
+
+void TFlowImage::DeferRect(int32_t slot, int32_t x, int32_t y, int32_t w, int32_t h, uint8_t what) {
+  const TBlockImage& work = *image_[slot];
+  if (w <= 0 || h <= 0) return;
+  const int32_t lastX = LastGridTile(work.Width()), lastY = LastGridTile(work.Height());
+  const int64_t tx0 = std::max<int64_t>(int64_t{x} >> 6, 0), ty0 = std::max<int64_t>(int64_t{y} >> 6, 0);
+  const int64_t tx1 = std::min<int64_t>((int64_t{x} + w - 1) >> 6, lastX);
+  const int64_t ty1 = std::min<int64_t>((int64_t{y} + h - 1) >> 6, lastY);
+  std::vector<uint8_t>& p = pending_[slot];
+  for (int64_t ty = ty0; ty <= ty1; ++ty)
+    for (int64_t tx = tx0; tx <= tx1; ++tx) {
+      uint8_t& f = p[size_t(ty * TBlock::kGridSide + tx)];
+      pending_count_[slot] += f ? 0 : 1;
+      f |= what;
+    }
+}
+
+void TFlowImage::LoadTile(int32_t slot, int32_t tx, int32_t ty, uint8_t what) {
+  TWorkImage& work = *image_[slot];
+  TBlockChannel& mask = *mask_[slot];
+  if (what & kLoadImage) {
+    const TTC* s = source_[slot] ? source_[slot]->GetTile(tx, ty) : nullptr;
+    if (s) {
+      if (!work.GetTile(tx, ty)) work.EnsureTileAt(tx, ty);
+      if (TTC* d = work.GetTile(tx, ty)) CopyTile(*s, *d);
+    } else {
+      work.DropTile(tx, ty);
+    }
+  }
+  if (!(what & kClearMask)) return;
+  // The mask is cleared over its own pixels, as a fill of the whole mask clears it.
+  const int32_t W = mask.Width(), H = mask.Height();
+  if (tx * kSide >= W || ty * kSide >= H) return;
+  const int32_t w = std::min(kSide, W - tx * kSide), h = std::min(kSide, H - ty * kSide);
+  TChannel* m = mask.GetTile(tx, ty);
+  if (!m) {
+    mask.EnsureChannelTileAt(tx, ty);
+    return;
+  }
+  for (int32_t y = 0; y < h; ++y) std::memset(m->Row(y), 0, size_t(w));
+}
+
+void TFlowImage::Load(int32_t slot, int32_t tx0, int32_t ty0, int32_t tx1, int32_t ty1) {
+  std::vector<uint8_t>& p = pending_[slot];
+  for (int32_t ty = ty0; ty <= ty1; ++ty)
+    for (int32_t tx = tx0; tx <= tx1; ++tx) {
+      uint8_t& f = p[size_t(ty) * TBlock::kGridSide + size_t(tx)];
+      if (!f) continue;
+      LoadTile(slot, tx, ty, f);
+      f = 0;
+      pending_count_[slot] -= 1;
+    }
+}
+
+void TFlowImage::LoadAll(int32_t slot) {
+  if (pending_count_[slot] == 0) return;
+  Load(slot, 0, 0, TBlock::kGridSide - 1, TBlock::kGridSide - 1);
+}
+
+void TFlowImage::LoadRect(int32_t slot, int32_t x, int32_t y, int32_t w, int32_t h) {
+  if (pending_count_[slot] == 0) return;
+  const TBlockImage& work = *image_[slot];
+  const int32_t lastX = LastGridTile(work.Width()), lastY = LastGridTile(work.Height());
+  if (w <= 0 || h <= 0) return;
+  // Tile indices clamped into the grid: beyond the edge, reads clamp to the edge tiles.
+  const int32_t tx0 = static_cast<int32_t>(std::clamp<int64_t>(int64_t{x} >> 6, 0, lastX));
+  const int32_t ty0 = static_cast<int32_t>(std::clamp<int64_t>(int64_t{y} >> 6, 0, lastY));
+  const int32_t tx1 = static_cast<int32_t>(std::clamp<int64_t>((int64_t{x} + w - 1) >> 6, 0, lastX));
+  const int32_t ty1 = static_cast<int32_t>(std::clamp<int64_t>((int64_t{y} + h - 1) >> 6, 0, lastY));
+  Load(slot, tx0, ty0, tx1, ty1);
+}
+
+void TFlowImage::CopyRectTo(int32_t layer, const TBlockImage& block, int32_t x, int32_t y, int32_t w, int32_t h) {
+  const int32_t slot = SlotOf(layer);
+  if (slot < 0) return;
+  TBlockImage& work = *image_[slot];
+  if (plain_path_ || source_[slot] != &block || work.Width() != block.Width() || work.Height() != block.Height()) {
+    CopyTo(layer, block);
+    return;
+  }
+  work.SetBackColour(block.BackColour());
+  DeferRect(slot, x, y, w, h, kLoadImage);
+}
+
+void TFlowImage::FollowCompaction(int32_t layer, const TBlockImage& block) {
+  const int32_t slot = SlotOf(layer);
+  if (slot < 0 || plain_path_ || source_[slot] != &block) return;
+  const TBlockImage& work = *image_[slot];
+  const int32_t lastX = LastGridTile(work.Width()), lastY = LastGridTile(work.Height());
+  std::vector<uint8_t>& p = pending_[slot];
+  for (int32_t ty = 0; ty <= lastY; ++ty)
+    for (int32_t tx = 0; tx <= lastX; ++tx) {
+      uint8_t& f = p[size_t(ty) * TBlock::kGridSide + size_t(tx)];
+      if ((f & kLoadImage) || (work.GetTile(tx, ty) != nullptr) == (block.GetTile(tx, ty) != nullptr)) continue;
+      pending_count_[slot] += f ? 0 : 1;
+      f |= kLoadImage;
+    }
 }
 
 void TFlowImage::SetLocked(int32_t layer, uint8_t flag) {
@@ -172,6 +320,19 @@ void TFlowImage::CopyTo(int32_t layer, const TBlockImage& block) {
   const int32_t slot = SlotOf(layer);
   if (slot < 0) return;
   TBlockImage& work = *image_[slot];
+  if (!plain_path_) {
+    // The mask is left as it is, as a clone of the image leaves it.
+    if (work.Width() != block.Width() || work.Height() != block.Height()) {
+      LoadAll(slot);
+      work.SetSize(block.Width(), block.Height());
+      mask_[slot]->SetSize(block.Width(), block.Height());
+      mask_[slot]->ChannelFill(0);
+    }
+    source_[slot] = &block;
+    work.SetBackColour(block.BackColour());
+    Defer(slot, block, kLoadImage);
+    return;
+  }
   if (work.Width() != block.Width() || work.Height() != block.Height()) {
     work.SetSize(block.Width(), block.Height());
     mask_[slot]->SetSize(block.Width(), block.Height());
@@ -184,6 +345,9 @@ void TFlowImage::CopyTo(int32_t layer, const TBlockImage& block) {
 
 void TFlowImage::Reset() {
   for (int32_t i = 0; i < kFlowSlots; ++i) {
+    source_[i] = nullptr;
+    std::fill(pending_[i].begin(), pending_[i].end(), uint8_t{0});
+    pending_count_[i] = 0;
     slot_layer_[i] = -1;
     locked_[i] = 0;
     image_[i]->SetSize(kFreeSlotSide, kFreeSlotSide);
@@ -193,6 +357,20 @@ void TFlowImage::Reset() {
 
 int64_t TFlowImage::MemoryUsed() const {
   int64_t sum = 0;
-  for (int32_t i = 0; i < slot_count_; ++i) sum += image_[i]->MemoryUsed();
+  for (int32_t i = 0; i < slot_count_; ++i) {
+    if (pending_count_[i] == 0) {
+      sum += image_[i]->MemoryUsed();
+      continue;
+    }
+    // What the slot holds once loaded: a tile still to load counts as the layer has it.
+    const TBlockImage& work = *image_[i];
+    int64_t tiles = 0;
+    for (int32_t ty = 0; ty < TBlock::kGridSide; ++ty)
+      for (int32_t tx = 0; tx < TBlock::kGridSide; ++tx) {
+        const bool load = pending_[i][size_t(ty) * TBlock::kGridSide + size_t(tx)] & kLoadImage;
+        tiles += (load ? source_[i] && source_[i]->GetTile(tx, ty) : work.GetTile(tx, ty) != nullptr) ? 1 : 0;
+      }
+    sum += tiles * TBlock::kTileMemory;
+  }
   return sum;
 }

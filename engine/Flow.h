@@ -9,10 +9,17 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 #include "engine/Block.h"
 
 constexpr int32_t kFlowSlots = 4;
+
+// A slot's working image; the cache alone drops single tiles from it.
+class TWorkImage : public TBlockImage {
+ public:
+  void DropTile(int32_t tx, int32_t ty) { Tiles[Slot(tx, ty)].reset(); }
+};
 
 class TFlowImage {
  public:
@@ -31,8 +38,23 @@ class TFlowImage {
   void Acquire(int32_t layer, const TBlockImage* image);
   // The usable slot that holds the layer (the last one if several do), or -1.
   int32_t SlotOf(int32_t layer) const;
+  // The working image and mask of the layer, whole.
   TBlockImage* FindImage(int32_t layer);
   TBlockChannel* FindMask(int32_t layer);
+  // The same, ready in the tiles that a rectangle touches (and, for a rectangle beyond the
+  // edge, the edge tiles that reads clamp to); the caller uses no other tile.
+  TBlockImage* FindImageIn(int32_t layer, int32_t x, int32_t y, int32_t w, int32_t h);
+  TBlockChannel* FindMaskIn(int32_t layer, int32_t x, int32_t y, int32_t w, int32_t h);
+
+  // Off (the default), a slot is loaded from its layer tile by tile, when a tile is first
+  // used, and a changed rectangle marks only its tiles for loading again; the slot reads as a
+  // whole clone at every moment. On, every load and every CopyTo clones the whole layer.
+  void SetPlainPath(bool on);
+  // Like CopyTo, after a change of the block within the rectangle only.
+  void CopyRectTo(int32_t layer, const TBlockImage& block, int32_t x, int32_t y, int32_t w, int32_t h);
+  // After the layer was compacted: its slot's loaded tiles follow the tiles the layer kept, as
+  // the same compaction of a clone would leave them.
+  void FollowCompaction(int32_t layer, const TBlockImage& block);
   void SetLocked(int32_t layer, uint8_t flag);
   bool IsLocked(int32_t layer) const;
   // Replaces the layer's working image by a clone of the block.
@@ -46,15 +68,29 @@ class TFlowImage {
   int32_t SlotLayer(int32_t slot) const { return slot_layer_[slot & 3]; }
   int64_t Stamp(int32_t slot) const { return stamp_[slot & 3]; }
   uint8_t Locked(int32_t slot) const { return locked_[slot & 3]; }
-  const TBlockImage& Image(int32_t slot) const { return *image_[slot & 3]; }
-  const TBlockChannel& Mask(int32_t slot) const { return *mask_[slot & 3]; }
+  const TBlockImage& Image(int32_t slot) const;
+  const TBlockChannel& Mask(int32_t slot) const;
 
  private:
+  // Marks every tile of the slot's grid, or those of a rectangle, to be loaded from `block`.
+  void Defer(int32_t slot, const TBlockImage& block, uint8_t what);
+  void DeferRect(int32_t slot, int32_t x, int32_t y, int32_t w, int32_t h, uint8_t what);
+  // Loads the marked tiles of tile columns tx0..tx1 and rows ty0..ty1.
+  void Load(int32_t slot, int32_t tx0, int32_t ty0, int32_t tx1, int32_t ty1);
+  void LoadAll(int32_t slot);
+  void LoadRect(int32_t slot, int32_t x, int32_t y, int32_t w, int32_t h);
+  void LoadTile(int32_t slot, int32_t tx, int32_t ty, uint8_t what);
+
+  bool plain_path_ = false;
+  // The image each slot loads from, and its tiles still to load (grid order); the count of them.
+  std::array<const TBlockImage*, kFlowSlots> source_{};
+  std::array<std::vector<uint8_t>, kFlowSlots> pending_;
+  std::array<int32_t, kFlowSlots> pending_count_{};
   // 64-bit so that the order of loads never wraps.
   int64_t clock_ = 0;
   std::array<int64_t, kFlowSlots> stamp_{};
   int32_t slot_count_ = 1;
-  std::array<std::unique_ptr<TBlockImage>, kFlowSlots> image_;
+  std::array<std::unique_ptr<TWorkImage>, kFlowSlots> image_;
   std::array<std::unique_ptr<TBlockChannel>, kFlowSlots> mask_;
   std::array<int32_t, kFlowSlots> slot_layer_{};
   std::array<uint8_t, kFlowSlots> locked_{};

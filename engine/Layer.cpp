@@ -72,6 +72,26 @@ void CompactExactTiles(TBlockImage& image, int32_t tx0, int32_t ty0, int32_t tx1
   kept.CloneTo(image);
 }
 
+// The thumbnail columns first..last that image columns lo..hi feed, by the sampling of
+// ReduceImageTo (reads beyond the last column clamp to it); false when none.
+bool FedSpan(int32_t iw, int32_t cw, int64_t lo, int64_t hi, int32_t& first, int32_t& last) {
+  lo = std::max<int64_t>(lo, 0);
+  hi = std::min<int64_t>(hi, int64_t(iw) - 1);
+  first = last = -1;
+  if (iw <= 0 || cw <= 0 || lo > hi) return false;
+  const int64_t f = TruncInt(static_cast<ext_t>(iw) / cw * 1024.0L);
+  const int32_t b = TruncInt(static_cast<ext_t>(iw) / cw);
+  for (int32_t X = 0; X < cw; ++X) {
+    const int64_t s = (f * X) >> 10;
+    const int64_t e = std::min<int64_t>(s + b, int64_t(iw) - 1);
+    if (std::min<int64_t>(s, int64_t(iw) - 1) <= hi && e >= lo) {
+      if (first < 0) first = X;
+      last = X;
+    }
+  }
+  return first >= 0;
+}
+
 }  // namespace
 
 void ReduceImageTo(const TBlockImage& image, TTC& canvas, int32_t X, int32_t Y, int32_t W, int32_t H) {
@@ -223,9 +243,79 @@ void TLayer::ResizeThumbnail() {
   ThumbnailSize(kLayerThumbSide, image_->Width(), image_->Height(), tw, th);
   thumbnail_->SetSize(tw, th);
   thumbnail_->Fill(0xFFFFFFFFu);
+  thumb_debt_all_ = true;
 }
 
-void TLayer::UpdateThumbnail() { UpdateThumbnailRect(0, 0, image_->Width(), image_->Height()); }
+void TLayer::UpdateThumbnail() {
+  UpdateThumbnailRect(0, 0, image_->Width(), image_->Height());
+  thumb_debt_all_ = false;
+  thumb_debt_.assign(size_t(thumbnail_->Width()) * size_t(thumbnail_->Height()), 0);
+}
+
+namespace {
+
+std::vector<uint8_t> TilePresence(const TBlockImage& image) {
+  std::vector<uint8_t> had(size_t(TBlock::kGridSide) * TBlock::kGridSide);
+  for (int32_t ty = 0; ty < TBlock::kGridSide; ++ty)
+    for (int32_t tx = 0; tx < TBlock::kGridSide; ++tx) had[size_t(ty) * TBlock::kGridSide + size_t(tx)] = image.GetTile(tx, ty) != nullptr;
+  return had;
+}
+
+}  // namespace
+
+void TLayer::Compact() {
+  if (thumb_debt_all_) {
+    CompactLayerImage(*image_, kind_);
+    return;
+  }
+  const std::vector<uint8_t> had = TilePresence(*image_);
+  CompactLayerImage(*image_, kind_);
+  OweFreedTiles(had, 0, 0, TBlock::kGridSide - 1, TBlock::kGridSide - 1);
+}
+
+void TLayer::OweFreedTiles(const std::vector<uint8_t>& had, int32_t tx0, int32_t ty0, int32_t tx1, int32_t ty1) {
+  for (int32_t ty = std::max(ty0, 0); ty <= std::min(ty1, TBlock::kGridSide - 1); ++ty)
+    for (int32_t tx = std::max(tx0, 0); tx <= std::min(tx1, TBlock::kGridSide - 1); ++tx)
+      if (had[size_t(ty) * TBlock::kGridSide + size_t(tx)] && !image_->GetTile(tx, ty))
+        OweThumbnail(tx * TBlock::kTileSide, ty * TBlock::kTileSide, TBlock::kTileSide, TBlock::kTileSide);
+}
+
+void TLayer::OweThumbnail(int32_t X, int32_t Y, int32_t W, int32_t H) {
+  const int32_t tw = thumbnail_->Width(), th = thumbnail_->Height();
+  if (thumb_debt_all_ || thumb_debt_.size() != size_t(tw) * size_t(th)) {
+    thumb_debt_all_ = true;
+    return;
+  }
+  int32_t x0, x1, y0, y1;
+  if (W > 0 && H > 0 && FedSpan(image_->Width(), tw, X, int64_t(X) + W - 1, x0, x1) &&
+      FedSpan(image_->Height(), th, Y, int64_t(Y) + H - 1, y0, y1))
+    for (int32_t y = y0; y <= y1; ++y) std::fill_n(thumb_debt_.begin() + (ptrdiff_t(y) * tw + x0), x1 - x0 + 1, uint8_t{1});
+}
+
+void TLayer::UpdateThumbnailAfter(int32_t X, int32_t Y, int32_t W, int32_t H) {
+  const int32_t tw = thumbnail_->Width(), th = thumbnail_->Height();
+  if (thumb_debt_all_ || thumb_debt_.size() != size_t(tw) * size_t(th) || image_->Width() <= 0 ||
+      image_->Height() <= 0) {
+    UpdateThumbnail();
+    return;
+  }
+  OweThumbnail(X, Y, W, H);
+  // Each run of owed pixels drawn on its own: a pixel's value depends on its samples alone, so
+  // drawing a pixel more (the reduction draws two rows and columns at least) changes nothing
+  // that a whole redraw would not.
+  for (int32_t y = 0; y < th; ++y) {
+    uint8_t* row = thumb_debt_.data() + ptrdiff_t(y) * tw;
+    for (int32_t x = 0; x < tw;) {
+      if (!row[x]) {
+        ++x;
+        continue;
+      }
+      const int32_t start = x;
+      while (x < tw && row[x]) row[x++] = 0;
+      ReduceImageTo(*image_, *thumbnail_, start, y, std::max(x - 1 - start, 1), 1);
+    }
+  }
+}
 
 void TLayer::UpdateThumbnailRect(int32_t X, int32_t Y, int32_t W, int32_t H) {
   const int32_t iw = image_->Width(), ih = image_->Height();
@@ -238,6 +328,23 @@ void TLayer::UpdateThumbnailRect(int32_t X, int32_t Y, int32_t W, int32_t H) {
   const int32_t tW = TruncInt(static_cast<ext_t>(W) * static_cast<ext_t>(rx)) + 1;
   const int32_t tH = TruncInt(static_cast<ext_t>(H) * static_cast<ext_t>(ry)) + 1;
   ReduceImageTo(*image_, *thumbnail_, tx, ty, tW, tH);
+  // What this redraw drew is fresh; what the rectangle feeds beyond it is owed to the next
+  // redraw that stands for a whole one.
+  if (thumb_debt_all_ || thumb_debt_.size() != size_t(tw) * size_t(th)) return;
+  if (tW <= 0 || tH <= 0) {
+    thumb_debt_all_ = true;  // nothing was drawn; keep no count of what is owed
+    return;
+  }
+  const int64_t dx0 = std::max<int64_t>(tx, 0), dx1 = std::min<int64_t>(int64_t(tx) + tW, tw - 1);
+  const int64_t dy0 = std::max<int64_t>(ty, 0), dy1 = std::min<int64_t>(int64_t(ty) + tH, th - 1);
+  for (int64_t y = dy0; y <= dy1; ++y)
+    for (int64_t x = dx0; x <= dx1; ++x) thumb_debt_[size_t(y * tw + x)] = 0;
+  int32_t x0, x1, y0, y1;
+  if (W <= 0 || H <= 0 || !FedSpan(iw, tw, X, int64_t(X) + W - 1, x0, x1) || !FedSpan(ih, th, Y, int64_t(Y) + H - 1, y0, y1))
+    return;
+  for (int32_t y = y0; y <= y1; ++y)
+    for (int32_t x = x0; x <= x1; ++x)
+      if (x < dx0 || x > dx1 || y < dy0 || y > dy1) thumb_debt_[size_t(y) * tw + size_t(x)] = 1;
 }
 
 int64_t TLayer::MemorySize() const {
@@ -289,7 +396,11 @@ bool TLayer::PopUndo(TBlockImage* work, int32_t& X, int32_t& Y, int32_t& W, int3
   Y = origin.Y;
   W = slot.Width();
   H = slot.Height();
+  // The tiles the compaction examines (see CompactLayerImageRect); those it frees are owed.
+  const int32_t tx0 = TBlock::TileIndex(X) - 1, ty0 = TBlock::TileIndex(Y) - 1;
+  const std::vector<uint8_t> had = thumb_debt_all_ ? std::vector<uint8_t>() : TilePresence(*image_);
   CompactLayerImageRect(*image_, kind_, X, Y, W, H);
+  if (!had.empty()) OweFreedTiles(had, tx0, ty0, tx0 + W / 64 + 1, ty0 + H / 64 + 1);
   if (work) CompactLayerImageRect(*work, kind_, X, Y, W, H);
   slot.SetSize(kEmptySlotSide, kEmptySlotSide);
   undo_top_ = undo_top_ == 0 ? kUndoSlots - 1 : undo_top_ - 1;
@@ -299,6 +410,9 @@ bool TLayer::PopUndo(TBlockImage* work, int32_t& X, int32_t& Y, int32_t& W, int3
 void TLayer::Assign(TLayer& dest) const {
   image_->CloneTo(*dest.image_);
   thumbnail_->CopyTo(*dest.thumbnail_, 0, 0);
+  const bool same = dest.thumbnail_->Width() == thumbnail_->Width() && dest.thumbnail_->Height() == thumbnail_->Height();
+  dest.thumb_debt_all_ = thumb_debt_all_ || !same;
+  dest.thumb_debt_ = thumb_debt_;
   dest.SetOpacity(opacity_);
   dest.SetVisible(visible_);
   dest.SetKind(kind_);
@@ -314,6 +428,9 @@ void TLayer::Assign(TLayer& dest) const {
 void TLayer::Clear() {
   image_->FreeAll();
   thumbnail_->Fill(ClearColor());
+  // An empty layer reduces to its clear colour: the fill is a whole redraw.
+  thumb_debt_all_ = image_->Width() <= 0 || image_->Height() <= 0;
+  thumb_debt_.assign(size_t(thumbnail_->Width()) * size_t(thumbnail_->Height()), 0);
 }
 
 void TLayer::FillSelection(const TSelectSlot& slot, uint32_t colour) {

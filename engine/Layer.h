@@ -6,6 +6,7 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 #include "engine/Block.h"
 #include "engine/TrueCnvs.h"
@@ -76,6 +77,10 @@ class TLayer {
   void ResizeThumbnail();
   void UpdateThumbnail();
   void UpdateThumbnailRect(int32_t X, int32_t Y, int32_t W, int32_t H);
+  // The thumbnail as UpdateThumbnail would leave it, after a change of pixels within the
+  // rectangle only: drawn where the rectangle feeds it and where partial redraws since the
+  // last whole one fell short.
+  void UpdateThumbnailAfter(int32_t X, int32_t Y, int32_t W, int32_t H);
   int64_t MemorySize() const;
   int64_t UndoMemorySize() const;
 
@@ -106,10 +111,17 @@ class TLayer {
   void Rotate180();
   void NegaPosi();
 
-  // Compaction by the rule of this layer's kind.
-  void Compact() { CompactLayerImage(*image_, kind_); }
+  // Compaction by the rule of this layer's kind. A freed tile may have held alpha that its
+  // background lacks, which the thumbnail averages: its area is owed to the next redraw that
+  // stands for a whole one.
+  void Compact();
 
  private:
+  // Owes the thumbnail the pixels that the image rectangle feeds.
+  void OweThumbnail(int32_t X, int32_t Y, int32_t W, int32_t H);
+  // Owes the thumbnail the areas of the tiles of tx0..tx1 x ty0..ty1 present before (had, in
+  // grid order) and gone now.
+  void OweFreedTiles(const std::vector<uint8_t>& had, int32_t tx0, int32_t ty0, int32_t tx1, int32_t ty1);
   // The next ring slot, emptied and set up for a step of W x H at (X, Y).
   TBlockImage& NextUndoSlot(int32_t X, int32_t Y, int32_t W, int32_t H);
 
@@ -122,4 +134,7 @@ class TLayer {
   int32_t undo_steps_ = 0;
   std::array<std::unique_ptr<TBlockImage>, kUndoSlots> undo_;
   std::array<TPoint, kUndoSlots> undo_origin_{};
+  // The thumbnail pixels that may differ from a whole redraw (1), or all of them.
+  std::vector<uint8_t> thumb_debt_;
+  bool thumb_debt_all_ = true;
 };

@@ -20,6 +20,11 @@ TLayerMng::TLayerMng(int32_t width, int32_t height) : width_(width), height_(hei
 
 TLayerMng::~TLayerMng() = default;
 
+void TLayerMng::SetPlainPath(bool on) {
+  plain_path_ = on;
+  flow_->SetPlainPath(on);
+}
+
 bool TLayerMng::SetSize(int32_t width, int32_t height) {
   if (!IsValidSize(width, height)) return false;
   width_ = width;
@@ -226,7 +231,9 @@ void TLayerMng::SetLayerKind(int32_t i, TLayerKind kind) {
   kind = SanitizeLayerKind(kind);
   if (layers_[i]->Kind() == kind) return;
   layers_[i]->SetKind(kind);
-  if (i == active_index_) {
+  // The kind changes the layer's background: a working copy of the layer, active or not, is
+  // made again, or the next stroke on it would start from the old background.
+  if (i == active_index_ || flow_->SlotOf(i) >= 0) {
     flow_->CopyTo(i, layers_[i]->Image());
     LayerChanged(i);
   }
@@ -242,6 +249,18 @@ void TLayerMng::PixelOperation(int32_t i, Op op) {
   op(layer);
   flow_->CopyTo(i, layer.Image());
   LayerChanged(i);
+}
+
+template <typename Op>
+void TLayerMng::RectOperation(int32_t i, int32_t x, int32_t y, int32_t w, int32_t h, Op op) {
+  if (!IsIndex(i)) return;
+  TLayer& layer = *layers_[i];
+  flow_->Acquire(i, &layer.Image());
+  op(layer);
+  flow_->CopyRectTo(i, layer.Image(), x, y, w, h);
+  CompactAfterChange(i);
+  if (plain_path_) layer.UpdateThumbnail();
+  else layer.UpdateThumbnailAfter(x, y, w, h);
 }
 
 void TLayerMng::UpsideDown(int32_t i) {
@@ -266,10 +285,10 @@ void TLayerMng::FillSelection(const TSelectSlot& selection, int32_t i, uint32_t 
   PixelOperation(i, [&](TLayer& l) { l.FillSelection(selection, colour); });
 }
 void TLayerMng::ClearRect(int32_t i, int32_t x, int32_t y, int32_t w, int32_t h) {
-  PixelOperation(i, [=](TLayer& l) { l.ClearRect(x, y, w, h); });
+  RectOperation(i, x, y, w, h, [=](TLayer& l) { l.ClearRect(x, y, w, h); });
 }
 void TLayerMng::FillRect(int32_t i, int32_t x, int32_t y, int32_t w, int32_t h, uint32_t colour) {
-  PixelOperation(i, [=](TLayer& l) { l.FillRect(x, y, w, h, colour); });
+  RectOperation(i, x, y, w, h, [=](TLayer& l) { l.FillRect(x, y, w, h, colour); });
 }
 
 void TLayerMng::ClearPolygon(int32_t i, TSelectMng& selection, const TPoint* points, int32_t count) {
@@ -332,8 +351,14 @@ TRect TLayerMng::Undo(int32_t i) {
   if (!CanUndo(i)) return TRect{};
   TLayer& layer = *layers_[i];
   flow_->Acquire(i, &layer.Image());
+  // The step writes its rectangle into the working copy and compacts the tiles around it.
+  const TPoint origin = layer.UndoOrigin(layer.UndoTop());
+  const TBlockImage& step = layer.Undo(layer.UndoTop());
+  constexpr int32_t kAround = 2 * TBlock::kTileSide;
+  TBlockImage* work = flow_->FindImageIn(i, origin.X - kAround, origin.Y - kAround, step.Width() + 2 * kAround,
+                                         step.Height() + 2 * kAround);
   int32_t x, y, w, h;
-  if (!layer.PopUndo(flow_->FindImage(i), x, y, w, h)) return TRect{};
+  if (!layer.PopUndo(work, x, y, w, h)) return TRect{};
   if (w <= 0 || h <= 0) return TRect{};
   layer.UpdateThumbnailRect(x, y, w, h);
   return Rect(x, y, x + w, y + h);
@@ -349,10 +374,20 @@ void TLayerMng::ClearAllUndo() {
 
 void TLayerMng::LayerChanged(int32_t i) {
   if (!IsIndex(i)) return;
+  CompactAfterChange(i);
+  layers_[i]->UpdateThumbnail();
+}
+
+void TLayerMng::CompactAfterChange(int32_t i) {
   TLayer& layer = *layers_[i];
-  if (TBlockImage* work = flow_->FindImage(i)) CompactLayerImage(*work, layer.Kind());
-  layer.Compact();
-  layer.UpdateThumbnail();
+  if (plain_path_) {
+    if (TBlockImage* work = flow_->FindImage(i)) CompactLayerImage(*work, layer.Kind());
+    layer.Compact();
+  } else {
+    // The working copy holds the layer's pixels; it keeps the tiles the compaction keeps.
+    layer.Compact();
+    flow_->FollowCompaction(i, layer.Image());
+  }
 }
 
 void TLayerMng::RefreshFlow(int32_t i) {

@@ -33,6 +33,10 @@ class TLayerMng {
   // Stores the paper size only (the paper resizes the layers itself); false, nothing stored,
   // for a size that is not valid.
   bool SetSize(int32_t width, int32_t height);
+  // The reference path of the tests: every pixel operation copies the whole layer into its
+  // working copy and redraws the whole thumbnail, as the plain algorithms say.
+  void SetPlainPath(bool on);
+  bool PlainPath() const { return plain_path_; }
   void SetPaperColor(uint32_t colour) { paper_color_ = colour; }
 
   uint32_t PaperColor() const { return paper_color_; }
@@ -59,6 +63,13 @@ class TLayerMng {
   // The layer's working copy; none when no slot of the cache holds the layer.
   TBlockImage* FlowImage(int32_t i) { return IsIndex(i) ? flow_->FindImage(i) : nullptr; }
   TBlockChannel* FlowMask(int32_t i) { return IsIndex(i) ? flow_->FindMask(i) : nullptr; }
+  // The same, for use within a rectangle only (see TFlowImage::FindImageIn).
+  TBlockImage* FlowImageIn(int32_t i, int32_t x, int32_t y, int32_t w, int32_t h) {
+    return IsIndex(i) ? flow_->FindImageIn(i, x, y, w, h) : nullptr;
+  }
+  TBlockChannel* FlowMaskIn(int32_t i, int32_t x, int32_t y, int32_t w, int32_t h) {
+    return IsIndex(i) ? flow_->FindMaskIn(i, x, y, w, h) : nullptr;
+  }
   TLayerKind LayerKind(int32_t i) const { return IsIndex(i) ? layers_[i]->Kind() : lkMultiply; }
   uint8_t LayerOpacity(int32_t i) const { return IsIndex(i) ? layers_[i]->Opacity() : 0; }
   bool LayerVisible(int32_t i) const { return IsIndex(i) && layers_[i]->Visible() != 0; }
@@ -126,17 +137,24 @@ class TLayerMng {
  private:
   TLayerMng(int32_t width, int32_t height);
   void CreateLayer(int32_t i, TLayerKind kind);
+  // The compaction of LayerChanged: the working copy of i and the layer image.
+  void CompactAfterChange(int32_t i);
   void CopyLayer(int32_t from, int32_t to);
   // Moves layer `from` to index `to`, the layers in between one place toward `from`; each
   // layer that changes place is compacted, as a copy into its new place would leave it.
   void ShiftLayer(int32_t from, int32_t to);
   void BlendByKind(const TLayer& layer, TTC& canvas) const;
   int32_t VisibleCount() const;
+  // The frame of a pixel operation; one that changes only the rectangle (x, y, w, h) says so,
+  // and the working copy and the thumbnail follow it there.
   template <typename Op>
   void PixelOperation(int32_t i, Op op);
   template <typename Op>
+  void RectOperation(int32_t i, int32_t x, int32_t y, int32_t w, int32_t h, Op op);
+  template <typename Op>
   void VisibleFilter(Op op);
 
+  bool plain_path_ = false;
   uint32_t paper_color_ = 0xFFFFFF;
   int32_t width_ = 0;
   int32_t height_ = 0;

@@ -52,8 +52,10 @@ bool TPaper::Adopt(const std::string& name, int32_t width, int32_t height, std::
                    std::unique_ptr<TSelectMng> selection) {
   // Without memory for the stack or the composite the paper stays as it was.
   if (!layers || !selection || !CompositeImage.SetSize(width, height)) return false;
+  ForgetOwed();
   Name = name;
   CompositeImage.Fill(0xFFFFFFFFu);
+  layers->SetPlainPath(plain_path_);
   Layers = std::move(layers);
   Selection = std::move(selection);
   Initialised = 1;
@@ -61,6 +63,7 @@ bool TPaper::Adopt(const std::string& name, int32_t width, int32_t height, std::
 }
 
 void TPaper::ResizeComposite(int32_t width, int32_t height) {
+  CatchUp();
   CompositeImage.SetSize(width, height);
   CompositeImage.Fill(0xFFFFFFu);
   if (Selection) Selection->Resize(width, height);
@@ -97,12 +100,12 @@ bool TPaper::ValidLayer(int32_t layer) const { return Layers && layer >= 0 && la
 
 void TPaper::BlendLayers(int32_t x, int32_t y, int32_t w, int32_t h, int32_t moving, int32_t dx, int32_t dy,
                          int32_t flowLayer) {
+  // The working copy is read within the rectangle only.
+  const TBlockImage* work = flowLayer >= 0 ? Layers->FlowImageIn(flowLayer, x, y, w, h) : nullptr;
   for (int32_t i = 0; i <= Layers->LastIndex(); ++i) {
     if (!Layers->LayerVisible(i)) continue;
     const TBlockImage* src = Layers->LayerImage(i);
-    if (i == flowLayer) {
-      if (const TBlockImage* work = Layers->FlowImage(i)) src = work;
-    }
+    if (i == flowLayer && work) src = work;
     const int32_t ox = i == moving ? dx : 0, oy = i == moving ? dy : 0;
     const uint8_t opacity = Layers->LayerOpacity(i);
     switch (Layers->LayerKind(i)) {
@@ -114,19 +117,144 @@ void TPaper::BlendLayers(int32_t x, int32_t y, int32_t w, int32_t h, int32_t mov
   }
 }
 
+namespace {
+
+// The pen and the new blur derive the working pixels from the layer and the coverage, so paint
+// does not build up within one stroke; the other kinds paint straight into the working copy.
+void RefreshWorkingCopy(uint8_t kind, uint32_t colour, const TBlockImage& layer, TBlockImage& work,
+                        const TBlockChannel& mask, int32_t x, int32_t y, int32_t w, int32_t h) {
+  if (kind == bkPen) {
+    layer.CopyRectToBlock(work, x, y, w, h, x, y);
+    work.BlendColourThroughMask(mask, x, y, w, h, colour);
+  } else if (kind == bkBlur2) {
+    layer.MaskedSmooth(work, mask, x, y, w, h);
+  }
+}
+
+// What a stroke segment from (x0, y0) to (x1, y1) may read or write in the working copy:
+// every dab centre lies on the segment, and every dab reaches no further than its radius (at
+// most the width or the pressure size at either end) plus the margin of the dab tests.
+TRect SegmentReach(const TStroke& s, float x0, float y0, float x1, float y1) {
+  const ext_t r = std::max({static_cast<ext_t>(s.WIDTH), static_cast<ext_t>(s.PressureSize(0.0f)),
+                            static_cast<ext_t>(s.PressureSize(1.0f)), 0.0L}) +
+                  8;
+  // A radius that is no number reaches everything.
+  if (!std::isfinite(r)) return Rect(-(1 << 30), -(1 << 30), 1 << 30, 1 << 30);
+  auto bound = [](ext_t v) {
+    return std::isnan(v) ? 0 : static_cast<int32_t>(std::clamp<ext_t>(std::floor(v), -(1 << 30), 1 << 30));
+  };
+  const ext_t lx = std::min<ext_t>(x0, x1), hx = std::max<ext_t>(x0, x1);
+  const ext_t ly = std::min<ext_t>(y0, y1), hy = std::max<ext_t>(y0, y1);
+  return Rect(bound(lx - r), bound(ly - r), bound(hx + r) + 1, bound(hy + r) + 1);
+}
+
+}  // namespace
+
+void TPaper::SetPlainPath(bool on) {
+  CatchUp();
+  plain_path_ = on;
+  if (Layers) Layers->SetPlainPath(on);
+}
+
+void TPaper::ForgetOwed() {
+  if (owed_any_) {
+    const int32_t W = owed_box_.Right - owed_box_.Left;
+    for (int32_t y = owed_box_.Top; y < owed_box_.Bottom; ++y)
+      std::fill_n(owed_.begin() + (ptrdiff_t(y) * owed_stride_ + owed_box_.Left), W, uint8_t{0});
+  }
+  owed_any_ = false;
+  owed_stroke_ = nullptr;
+  owed_stack_ = nullptr;
+  owed_layer_ = -1;
+}
+
+void TPaper::Owe(const TStroke& stroke, int32_t x, int32_t y, int32_t w, int32_t h) {
+  const int32_t L = stroke.LayerIndex;
+  if (owed_any_ && (owed_stroke_ != &stroke || owed_stack_ != Layers.get() || owed_layer_ != L ||
+                    owed_kind_ != stroke.Kind || owed_colour_ != stroke.Color))
+    CatchUp();
+  if (!owed_any_) {
+    const size_t need = size_t(Width()) * size_t(Height());
+    if (owed_.size() != need || owed_stride_ != Width()) {
+      owed_.assign(need, 0);
+      owed_stride_ = Width();
+    }
+    owed_box_ = Rect(x, y, x + w, y + h);
+    owed_stroke_ = &stroke;
+    owed_stack_ = Layers.get();
+    owed_layer_ = L;
+    owed_kind_ = stroke.Kind;
+    owed_colour_ = stroke.Color;
+    owed_any_ = true;
+  } else {
+    owed_box_.Left = std::min(owed_box_.Left, x);
+    owed_box_.Top = std::min(owed_box_.Top, y);
+    owed_box_.Right = std::max(owed_box_.Right, x + w);
+    owed_box_.Bottom = std::max(owed_box_.Bottom, y + h);
+  }
+  for (int32_t row = y; row < y + h; ++row) std::fill_n(owed_.begin() + (ptrdiff_t(row) * owed_stride_ + x), w, uint8_t{1});
+}
+
+void TPaper::CatchUp() {
+  if (!owed_any_) return;
+  const TRect box = owed_box_;
+  // A stack or paper replaced since leaves nothing to do: what was owed belonged to the old one.
+  if (Layers && Layers.get() == owed_stack_ && owed_stride_ == Width() && box.Bottom <= Height()) {
+    const int32_t L = owed_layer_;
+    const int32_t flowLayer = ValidLayer(L) ? L : -1;
+    const TBlockImage* layer = flowLayer >= 0 ? Layers->LayerImage(L) : nullptr;
+    const uint32_t paper = Layers->PaperColor() | 0xFF000000u;
+    // Each pixel is refreshed and composited once, as the last of its points left it. Rows
+    // with the same runs as the row above extend that row's rectangles.
+    auto flush = [&](int32_t x, int32_t y, int32_t w, int32_t h) {
+      TBlockImage* work = flowLayer >= 0 ? Layers->FlowImageIn(L, x, y, w, h) : nullptr;
+      TBlockChannel* mask = flowLayer >= 0 ? Layers->FlowMaskIn(L, x, y, w, h) : nullptr;
+      if (work && mask) RefreshWorkingCopy(owed_kind_, owed_colour_, *layer, *work, *mask, x, y, w, h);
+      CompositeImage.FillRect(x, y, w, h, paper);
+      BlendLayers(x, y, w, h, -1, 0, 0, flowLayer);
+    };
+    std::vector<std::pair<int32_t, int32_t>> runs, above;
+    int32_t aboveTop = box.Top;
+    const int32_t W = Width();
+    for (int32_t y = box.Top; y <= box.Bottom; ++y) {
+      runs.clear();
+      if (y < box.Bottom) {
+        const uint8_t* row = owed_.data() + ptrdiff_t(y) * W;
+        for (int32_t x = box.Left; x < box.Right;) {
+          if (!row[x]) {
+            ++x;
+            continue;
+          }
+          const int32_t start = x;
+          while (x < box.Right && row[x]) ++x;
+          runs.emplace_back(start, x);
+        }
+      }
+      if (runs == above) continue;
+      for (const auto& [l, r] : above) flush(l, aboveTop, r - l, y - aboveTop);
+      above.swap(runs);
+      aboveTop = y;
+    }
+  }
+  ForgetOwed();
+}
+
 void TPaper::Composite() {
+  CatchUp();
   if (!Layers) return;
   CompositeImage.Fill(Layers->PaperColor() | 0xFF000000u);
   BlendLayers(0, 0, Width(), Height(), -1, 0, 0, -1);
 }
 
 void TPaper::CompositeRect(int32_t x, int32_t y, int32_t w, int32_t h) {
+  CatchUp();
   if (!Layers) return;
   CompositeImage.FillRect(x, y, w, h, Layers->PaperColor() | 0xFF000000u);
   BlendLayers(x, y, w, h, -1, 0, 0, -1);
 }
 
 void TPaper::CompositeMoving(int32_t layer, int32_t dx, int32_t dy) {
+  CatchUp();
   if (!Layers) return;
   CompositeImage.Fill(Layers->PaperColor() | 0xFF000000u);
   BlendLayers(0, 0, Width(), Height(), layer, dx, dy, -1);
@@ -143,24 +271,20 @@ void TPaper::CompositeStrokeRect(TPaintTarget* window, TStroke& stroke, int32_t 
   bottom = std::min(bottom, H);
   if (right <= left || bottom <= top) return;
   const int32_t w = right - left, h = bottom - top;
+  if (Defers(window)) {
+    Owe(stroke, left, top, w, h);
+    return;
+  }
+  CatchUp();
 
   CompositeImage.FillRect(left, top, w, h, Layers->PaperColor() | 0xFF000000u);
   const int32_t L = stroke.LayerIndex;
   int32_t flowLayer = -1;
   if (ValidLayer(L)) {
     flowLayer = L;
-    TBlockImage* work = Layers->FlowImage(L);
-    TBlockChannel* mask = Layers->FlowMask(L);
-    if (work && mask) {
-      // The pen and the new blur derive the working pixels from the layer and the coverage,
-      // so paint does not build up within one stroke.
-      if (stroke.Kind == bkPen) {
-        Layers->LayerImage(L)->CopyRectToBlock(*work, left, top, w, h, left, top);
-        work->BlendColourThroughMask(*mask, left, top, w, h, stroke.Color);
-      } else if (stroke.Kind == bkBlur2) {
-        Layers->LayerImage(L)->MaskedSmooth(*work, *mask, left, top, w, h);
-      }
-    }
+    TBlockImage* work = Layers->FlowImageIn(L, left, top, w, h);
+    TBlockChannel* mask = Layers->FlowMaskIn(L, left, top, w, h);
+    if (work && mask) RefreshWorkingCopy(stroke.Kind, stroke.Color, *Layers->LayerImage(L), *work, *mask, left, top, w, h);
   }
   BlendLayers(left, top, w, h, -1, 0, 0, flowLayer);
   UpdatePreviewRect(left, top, w, h);
@@ -171,6 +295,7 @@ void TPaper::CompositeStrokeRect(TPaintTarget* window, TStroke& stroke, int32_t 
 
 void TPaper::Paint(TPaintTarget* window) {
   if (!window) return;
+  CatchUp();
   const TPixelView surface = window->Surface();
   if (surface.IsEmpty()) return;
   const int32_t cw = surface.Width, ch = surface.Height;
@@ -202,6 +327,7 @@ void TPaper::Paint(TPaintTarget* window) {
 
 void TPaper::PaintRect(TPaintTarget* window, int32_t x, int32_t y, int32_t w, int32_t h) {
   if (!window) return;
+  CatchUp();
   const TPixelView surface = window->Surface();
   if (surface.IsEmpty()) return;
   const int32_t cw = surface.Width, ch = surface.Height;
@@ -241,6 +367,7 @@ void TPaper::UpdatePreview() { UpdatePreviewRect(0, 0, Width(), Height()); }
 
 void TPaper::UpdatePreviewRect(int32_t x, int32_t y, int32_t w, int32_t h) {
   if (ViewerMode) return;
+  CatchUp();
   const int32_t W = Width(), H = Height(), PW = PreviewImage.Width(), PH = PreviewImage.Height();
   if (W <= 0 || H <= 0) return;
   // Positions by the exact ratio, sizes by the ratio rounded to single (the product is not).
@@ -256,6 +383,7 @@ void TPaper::UpdatePreviewRect(int32_t x, int32_t y, int32_t w, int32_t h) {
 // ---- Editing -------------------------------------------------------------------------------
 
 void TPaper::StrokeBegin(TStroke& stroke, float x, float y, float pressure) {
+  CatchUp();
   const int32_t L = stroke.LayerIndex;
   if (!ValidLayer(L)) return;
   TFlowImage& flow = Layers->Flow();
@@ -268,8 +396,9 @@ void TPaper::StrokeMove(TStroke& stroke, TPaintTarget* window, float x, float y,
   const int32_t L = stroke.LayerIndex;
   if (!ValidLayer(L)) return;
   stroke.AddPoint(x, y, pressure);
-  TBlockImage* work = Layers->FlowImage(L);
-  TBlockChannel* mask = Layers->FlowMask(L);
+  const TRect reach = SegmentReach(stroke, stroke.HistoryX(2), stroke.HistoryY(2), stroke.HistoryX(1), stroke.HistoryY(1));
+  TBlockImage* work = Layers->FlowImageIn(L, reach.Left, reach.Top, reach.Width(), reach.Height());
+  TBlockChannel* mask = Layers->FlowMaskIn(L, reach.Left, reach.Top, reach.Width(), reach.Height());
   if (!work || !mask) return;
   stroke.DrawLastSegment(*work, *mask, *Layers->LayerImage(L));
   int32_t l = 0, t = 0, r = 0, b = 0;
@@ -278,24 +407,28 @@ void TPaper::StrokeMove(TStroke& stroke, TPaintTarget* window, float x, float y,
 }
 
 TRect TPaper::StrokeEnd(TStroke& stroke, TPaintTarget* window) {
+  CatchUp();
   const int32_t L = stroke.LayerIndex;
   if (!ValidLayer(L)) return TRect{};
   TFlowImage& flow = Layers->Flow();
-  TBlockImage* work = Layers->FlowImage(L);
-  TBlockChannel* mask = Layers->FlowMask(L);
   // A stroke that rendered no segment (a recorded stroke without points) commits nothing.
-  if (!work || !mask || stroke.StrokeRect.Empty) {
+  if (flow.SlotOf(L) < 0 || stroke.StrokeRect.Empty) {
     flow.SetLocked(L, 0);
     return TRect{};
   }
   int32_t l = 0, t = 0, r = 0, b = 0;
   stroke.GetStrokeRect(l, t, r, b);
+  TBlockImage* work = Layers->FlowImageIn(L, l, t, r - l, b - t);
+  TBlockChannel* mask = Layers->FlowMaskIn(L, l, t, r - l, b - t);
   Layers->PushUndoRect(L, l, t, r - l, b - t);
   work->CopyRectToBlock(*Layers->LayerImage(L), l, t, r - l, b - t, l, t);
   mask->ChannelFillRect(l, t, r - l, b - t, 0);
   flow.SetLocked(L, 0);
   Layers->Layers(L)->UpdateThumbnailRect(l, t, r - l, b - t);
-  if (NetMode == 1) CompositeStrokeRect(window, stroke, l, t, r, b);
+  if (NetMode == 1) {
+    CompositeStrokeRect(window, stroke, l, t, r, b);
+    CatchUp();
+  }
   return TRect{l, t, r, b};
 }
 
@@ -303,8 +436,10 @@ void TPaper::DrawLine(TStroke& stroke, TPaintTarget* window, int32_t x1, int32_t
   const int32_t L = stroke.LayerIndex;
   if (!ValidLayer(L)) return;
   StrokeBegin(stroke, static_cast<float>(x1), static_cast<float>(y1), 1.0f);
-  TBlockImage* work = Layers->FlowImage(L);
-  TBlockChannel* mask = Layers->FlowMask(L);
+  const TRect reach =
+      SegmentReach(stroke, static_cast<float>(x1), static_cast<float>(y1), static_cast<float>(x2), static_cast<float>(y2));
+  TBlockImage* work = Layers->FlowImageIn(L, reach.Left, reach.Top, reach.Width(), reach.Height());
+  TBlockChannel* mask = Layers->FlowMaskIn(L, reach.Left, reach.Top, reach.Width(), reach.Height());
   if (work && mask) {
     stroke.RenderSegment(*work, *mask, static_cast<float>(x1), static_cast<float>(y1), 1.0f, static_cast<float>(x2),
                          static_cast<float>(y2), 1.0f, *Layers->LayerImage(L));
@@ -316,6 +451,7 @@ void TPaper::DrawLine(TStroke& stroke, TPaintTarget* window, int32_t x1, int32_t
 }
 
 bool TPaper::ChangeWholePaper(int32_t newWidth, int32_t newHeight, int rule, int32_t dx, int32_t dy) {
+  CatchUp();
   const int32_t W = Width(), H = Height();
   // Both temporaries first: without memory for them no layer is touched.
   TTC T;
@@ -400,6 +536,8 @@ bool TPaper::PlayEvent(TEventPacket& packet, TStroke& brush, TPaintTarget* windo
 
 bool TPaper::PlayEvent(TEventPacket& packet, TStroke& brush, uint16_t& code, uint8_t& refit, TPaintTarget* window) {
   refit = 0;
+  // Only the next point of the stroke that left work for later may leave it there longer.
+  if (!(packet.InStroke() && owed_stroke_ == &brush)) CatchUp();
   if (packet.InStroke()) {
     float x = 0, y = 0, p = 0;
     const bool last = packet.ReadStrokePoint(x, y, p);

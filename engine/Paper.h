@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "engine/Display.h"
 #include "engine/TrueCnvs.h"
@@ -82,6 +83,16 @@ class TPaper {
   void CompositeStrokeRect(TPaintTarget* window, TStroke& stroke, int32_t left, int32_t top, int32_t right,
                            int32_t bottom);
 
+  // The reference path: every stroke point refreshes the working copy and composites its
+  // rectangle at once, and layer operations copy and redraw whole layers. The fast path, while
+  // nothing shows the paper (no window, no preview kept), leaves a stroke's points for the end
+  // of the stroke and does each pixel once; the two give the same bytes, which the tests check.
+  void SetPlainPath(bool on);
+  bool PlainPath() const { return plain_path_; }
+  // Does what a stroke left for later. Whoever reads the composite outside the paper while a
+  // stroke is in progress calls it first; the paper's own readers do.
+  void CatchUp();
+
   // Painting into a window's surface (nothing for a null window).
   void Paint(TPaintTarget* window);
   void PaintRect(TPaintTarget* window, int32_t x, int32_t y, int32_t w, int32_t h);
@@ -143,4 +154,23 @@ class TPaper {
   // turn right, 3 quarter turn left.
   bool ChangeWholePaper(int32_t newWidth, int32_t newHeight, int rule, int32_t dx, int32_t dy);
   bool ValidLayer(int32_t layer) const;
+  // Marks a stroke's dirty rectangle (clipped to the paper) as owed instead of refreshing and
+  // compositing it now.
+  void Owe(const TStroke& stroke, int32_t x, int32_t y, int32_t w, int32_t h);
+  // True when a stroke rectangle is left for later: nothing shows the paper.
+  bool Defers(const TPaintTarget* window) const { return !window && ViewerMode && !plain_path_; }
+  void ForgetOwed();
+
+  bool plain_path_ = false;
+  // The pixels whose working-copy refresh and composite a stroke owes (1), paper-sized, and
+  // their bounds; what the stroke was when it left them.
+  std::vector<uint8_t> owed_;
+  int32_t owed_stride_ = 0;
+  TRect owed_box_{};
+  bool owed_any_ = false;
+  const TStroke* owed_stroke_ = nullptr;
+  const TLayerMng* owed_stack_ = nullptr;
+  int32_t owed_layer_ = -1;
+  uint8_t owed_kind_ = 0;
+  uint32_t owed_colour_ = 0;
 };
