@@ -34,7 +34,9 @@ class TFlowImage {
 
   // Makes sure a usable slot holds a working copy of the layer: a layer that has one keeps it
   // as it is; otherwise the unlocked slot loaded longest ago is loaded from the image. With
-  // every usable slot locked, or no image, nothing happens.
+  // every usable slot locked, or no image, nothing happens. The slot loads its tiles from the
+  // image as they are used, so the image must stay while the slot holds the layer (a layer's
+  // image does, until the stack is renumbered and the cache reset).
   void Acquire(int32_t layer, const TBlockImage* image);
   // The usable slot that holds the layer (the last one if several do), or -1.
   int32_t SlotOf(int32_t layer) const;
@@ -57,7 +59,7 @@ class TFlowImage {
   void FollowCompaction(int32_t layer, const TBlockImage& block);
   void SetLocked(int32_t layer, uint8_t flag);
   bool IsLocked(int32_t layer) const;
-  // Replaces the layer's working image by a clone of the block.
+  // Replaces the layer's working image by a clone of the block (loaded from it as Acquire does).
   void CopyTo(int32_t layer, const TBlockImage& block);
   // Frees every slot and clears every lock.
   void Reset();
