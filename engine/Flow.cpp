@@ -100,7 +100,7 @@ void ClearMask(TBlockChannel& mask) {
 
 TFlowImage::TFlowImage() {
   for (int32_t i = 0; i < kFlowSlots; ++i) {
-    image_[i] = std::make_unique<TWorkImage>();
+    image_[i] = std::make_unique<TBlockImage>();
     pending_[i].assign(size_t(TBlock::kGridSide) * TBlock::kGridSide, 0);
     mask_[i] = std::make_unique<TBlockChannel>();
     stamp_[i] = -1;
@@ -225,7 +225,7 @@ void TFlowImage::DeferRect(int32_t slot, int32_t x, int32_t y, int32_t w, int32_
 }
 
 void TFlowImage::LoadTile(int32_t slot, int32_t tx, int32_t ty, uint8_t what) {
-  TWorkImage& work = *image_[slot];
+  TBlockImage& work = *image_[slot];
   TBlockChannel& mask = *mask_[slot];
   if (what & kLoadImage) {
     const TTC* s = source_[slot] ? source_[slot]->GetTile(tx, ty) : nullptr;
@@ -233,7 +233,7 @@ void TFlowImage::LoadTile(int32_t slot, int32_t tx, int32_t ty, uint8_t what) {
       if (!work.GetTile(tx, ty)) work.EnsureTileAt(tx, ty);
       if (TTC* d = work.GetTile(tx, ty)) CopyTile(*s, *d);
     } else {
-      work.DropTile(tx, ty);
+      work.FreeTile(tx, ty);
     }
   }
   if (!(what & kClearMask)) return;

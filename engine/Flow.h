@@ -15,12 +15,6 @@
 
 constexpr int32_t kFlowSlots = 4;
 
-// A slot's working image; the cache alone drops single tiles from it.
-class TWorkImage : public TBlockImage {
- public:
-  void DropTile(int32_t tx, int32_t ty) { Tiles[Slot(tx, ty)].reset(); }
-};
-
 class TFlowImage {
  public:
   TFlowImage();
@@ -92,7 +86,7 @@ class TFlowImage {
   int64_t clock_ = 0;
   std::array<int64_t, kFlowSlots> stamp_{};
   int32_t slot_count_ = 1;
-  std::array<std::unique_ptr<TWorkImage>, kFlowSlots> image_;
+  std::array<std::unique_ptr<TBlockImage>, kFlowSlots> image_;
   std::array<std::unique_ptr<TBlockChannel>, kFlowSlots> mask_;
   std::array<int32_t, kFlowSlots> slot_layer_{};
   std::array<uint8_t, kFlowSlots> locked_{};
