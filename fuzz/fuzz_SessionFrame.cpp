@@ -8,6 +8,7 @@
 
 #include "platform/core/Clock.h"
 #include "session/wire/SessionCore.h"
+#include "session/wire/SessionFrame.h"
 
 namespace {
 
@@ -48,11 +49,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const bool host = data[0] & 1;
   int32_t nextConn = 1;
   int32_t conns[3] = {0, 0, 0};
+  // A new connection; one that logs in at once with the slot it is told is a member, one
+  // that does not is parsed as a connection waiting for its login.
+  auto connect = [&](int32_t c, bool login) {
+    if (s.AcceptConnection(c, "127.0.0.1") != TJoin::Held || !login) return;
+    uint8_t frame[kFrameHeaderSize + kLoginRecordSize];
+    EncodeHeader(SessionMessage{mkLogin, s.WaitingSlot(c), mdHost, kLoginRecordSize}, frame);
+    EncodeLoginRecord("M", "pw", frame + kFrameHeaderSize);
+    s.ConnectionData(c, frame, sizeof frame);
+  };
   if (host) {
     s.BeginServer("HOTE", "pw");
     for (int32_t& c : conns) {
       c = nextConn++;
-      s.AcceptConnection(c, "127.0.0.1");
+      connect(c, true);
       s.SetJoinLock(false);
     }
   } else {
@@ -70,7 +80,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         int32_t& c = conns[(ctl >> 3) % 3];
         s.ConnectionClosed(c);
         c = nextConn++;
-        s.AcceptConnection(c, "127.0.0.1");
+        connect(c, (ctl & 0x40) != 0);
         s.SetJoinLock(false);
       } else {
         plat::AdvanceFakeClock(static_cast<uint32_t>(ctl) * 300);

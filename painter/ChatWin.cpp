@@ -30,6 +30,8 @@ TChatWindow::TChatWindow(QWidget* owner) : plat::TToolWindow(owner) {
   MemoMsg->setGeometry(0, 0, 200, 81);
   MemoMsg->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
   MemoMsg->setMaximumBlockCount(kMaxMessageLines);  // also ends the undo history
+  // A message is one row: a wrapped row could pass for the start of another sender's line.
+  MemoMsg->setLineWrapMode(QPlainTextEdit::NoWrap);
   MemoList = MakeMemo(this, "MemoList");
   MemoList->setGeometry(202, 2, 100, 77);
   MemoList->setLineWrapMode(QPlainTextEdit::NoWrap);
@@ -82,7 +84,9 @@ bool TChatWindow::EditTextKeyDown(int vk) {
   TMySocket* socket = NetState.Socket;
   if (!text.empty() && socket && socket->LoggedIn) {
     socket->SendChat(text);
-    AddMessage("[" + socket->UserName + "] " + text);
+    // A member is shown by the name the host gave it, as the others see it.
+    const std::string listed = socket->IsServer ? std::string() : socket->MemberName(socket->OwnId);
+    AddMessage("[" + (listed.empty() ? socket->UserName : listed) + "] " + text);
   }
   EditText->clear();
   return true;
@@ -111,15 +115,15 @@ void TChatWindow::AddMember(const std::string& line) {
 QString OneLine(const QString& text) {
   QString out;
   out.reserve(text.size());
-  bool inBreak = false;
+  bool inBlank = false;
   for (const QChar c : text) {
     const QChar::Category k = c.category();
-    if (k == QChar::Other_Control || k == QChar::Separator_Line || k == QChar::Separator_Paragraph) {
-      if (!inBreak) out += u' ';
-      inBreak = true;
+    if (c.isSpace() || k == QChar::Other_Control || k == QChar::Separator_Line || k == QChar::Separator_Paragraph) {
+      if (!inBlank) out += u' ';
+      inBlank = true;
     } else {
       out += c;
-      inBreak = false;
+      inBlank = false;
     }
   }
   return out;

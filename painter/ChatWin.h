@@ -15,7 +15,7 @@ class TChatWindow : public plat::TToolWindow {
   explicit TChatWindow(QWidget* owner = nullptr);
   ~TChatWindow() override;
 
-  QPlainTextEdit* MemoMsg = nullptr;   // status and chat lines, one per line
+  QPlainTextEdit* MemoMsg = nullptr;   // status and chat lines, one per row (not wrapped)
   QPlainTextEdit* MemoList = nullptr;  // member names
   QLabel* LabelMessage = nullptr;
   QLineEdit* EditText = nullptr;
@@ -48,6 +48,7 @@ class TChatWindow : public plat::TToolWindow {
 
 extern TChatWindow* ChatWindow;
 
-// A text as one line: every run of line breaks, paragraph separators and other control
-// characters becomes one space, so that a member's text can never show as lines of its own.
+// A text as one line: every run of white space, line breaks, paragraph separators and other
+// control characters becomes one space, so that a member's text can never show as lines of
+// its own, nor push a part of itself to where another line would start.
 QString OneLine(const QString& text);

@@ -409,11 +409,10 @@ void TNetWindow::ChatArrived() {
 void TNetWindow::NoteDeparture() {
   TMySocket* s = NetState.Socket;
   if (!s || !NetState.IsHost) return;
-  // Each leave notifies at once, so at most one is new here. A member that never logged in
-  // is named by its address: the slot still holds its former occupant's name.
+  // Each leave notifies at once, so at most one is new here. Only a member that was let in
+  // is told as leaving; a refused one never was a member.
   while (leavesNoted_ < s->LeavesPending) {
-    const int32_t slot = s->LastLeftSlot;
-    departures_.push_back({s->MemberLoginArrived(slot) ? s->MemberName(slot) : s->MemberAddress(slot), s->MemberCount});
+    departures_.push_back({s->MemberName(s->LastLeftSlot), s->MemberCount, s->LastLeftAdmitted});
     ++leavesNoted_;
   }
 }
@@ -456,7 +455,7 @@ void TNetWindow::HostTick() {
     if (s->MemberCount >= NetState.MaxMembers - 1) NotifyLobby(WM_NETMEMBERJOINED);
   }
   for (const TDeparture& d : departures_) {
-    Status("<" + d.Name + " が退室 : 現在" + std::to_string(d.Count) + "人>");
+    if (d.Member) Status("<" + d.Name + " が退室 : 現在" + std::to_string(d.Count) + "人>");
     s->AckLeave();
     NotifyLobby(WM_NETMEMBERLEFT);
   }
@@ -497,7 +496,11 @@ void TNetWindow::HostStep1(int32_t slot) {
   // The layer states go into the host's own record: not inside a stroke being drawn.
   if (w && w->Packets[0]->InStroke()) return;
   int32_t status = jrAccepted;
-  if (s->MemberCount > NetState.MaxMembers) status = jrFull;
+  // Only one of the session's own slots: the count alone lets a slot beyond them in when a
+  // member left meanwhile.
+  if (s->MemberCount > NetState.MaxMembers || slot < 1 || slot >= NetState.MaxMembers) {
+    status = jrFull;
+  }
   if (s->MemberPassword(slot) != s->Password) status = jrBadPassword;
   const int32_t words[kJoinReplyWords] = {JoinReplyMagic,    status, NetState.Width, NetState.Height,
                                           NetState.MaxMembers, NetState.LayersPerMember};

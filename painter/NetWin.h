@@ -106,7 +106,8 @@ class TNetWindow : public plat::TToolWindow {
 
   struct TDeparture {
     std::string Name;
-    int32_t Count = 0;  // members after the leave
+    int32_t Count = 0;    // members after the leave
+    bool Member = false;  // it had been let in
   };
 
   QPointer<TDrawWindow> paper_;

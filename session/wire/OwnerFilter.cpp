@@ -33,6 +33,12 @@ bool ActsOnOneLayer(uint16_t code) {
   }
 }
 
+// Events that set one layer's visibility, opacity or kind; their layer is the byte after
+// the code.
+bool SetsLayerState(uint16_t code) {
+  return code == ecLayerVisible || code == ecLayerOpacity || code == ecLayerKind;
+}
+
 // Bytes an event needs before its size is known (its count, for strokes and polygons).
 size_t SizingBytes(uint16_t code) {
   if (code <= ecStrokeLast) return kStrokeHeaderSize;
@@ -47,10 +53,17 @@ bool EventAllowedFrom(const uint8_t* p, size_t n, int32_t slot, const TLayerOwne
   if (n < 2) return false;
   const uint16_t code = static_cast<uint16_t>(p[0] | (p[1] << 8));
   if (code == ecEnd || code == ecPaperSize) return false;
-  if (!owners.Known() || !ActsOnOneLayer(code)) return true;
+  if (!owners.Known()) return true;
+  // "Show only" sets every layer's visibility, the other members' too.
+  if (code == ecShowOnly) return false;
+  const bool state = SetsLayerState(code);
+  if (!state && !ActsOnOneLayer(code)) return true;
   if (n < 3) return false;
   const int32_t layer = p[2];
-  return layer < owners.PerMember * owners.Members && layer / owners.PerMember == slot;
+  if (layer >= owners.PerMember * owners.Members) return false;
+  // The host tells each newcomer the state of every layer it does not own.
+  if (state && slot == 0) return true;
+  return layer / owners.PerMember == slot;
 }
 
 void TOwnerFilter::Feed(const uint8_t* p, size_t n, int32_t slot, const TLayerOwners& owners,

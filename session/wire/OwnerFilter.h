@@ -2,8 +2,9 @@
 // Keeps a member's drawing events off the layers of other members. In a session member k
 // (the host is 0) owns layers k x L .. k x L + L - 1; an event that changes a layer's pixels
 // or undo steps, or chooses a layer to draw on, passes only from the slot that owns that
-// layer. Layer states (visible, opacity, kind) pass from anyone, as do the paper-wide
-// events, which a session paper ignores.
+// layer. A layer's state (visible, opacity, kind) is set by its owner only, and by the host,
+// which tells each newcomer the state of every layer; "show only", which sets every layer's
+// visibility, passes from no one. The paper-wide events pass, a session paper ignores them.
 #include <cstddef>
 #include <cstdint>
 #include <vector>

@@ -30,6 +30,32 @@ bool ElapsedMoreThan(uint32_t now, uint32_t then, uint32_t ms) {
   return static_cast<uint32_t>(now - then) > ms;
 }
 
+// A name as a reader tells it from another: runs of white space and control characters
+// (the ideographic space among them) count as one space, none at either end.
+std::string NameKey(const std::string& name) {
+  std::string out;
+  bool space = false;
+  for (size_t i = 0; i < name.size();) {
+    const auto c = static_cast<uint8_t>(name[i]);
+    size_t n = 1;
+    bool blank = c <= 0x20 || c == 0x7F;
+    if (c == 0xE3 && i + 2 < name.size() && static_cast<uint8_t>(name[i + 1]) == 0x80 &&
+        static_cast<uint8_t>(name[i + 2]) == 0x80) {
+      blank = true;
+      n = 3;
+    }
+    if (blank) {
+      space = !out.empty();
+    } else {
+      if (space) out += ' ';
+      space = false;
+      out.append(name, i, n);
+    }
+    i += n;
+  }
+  return out;
+}
+
 }  // namespace
 
 TSessionCore::TSessionCore(TSessionLink* link) : link_(link) { LastKeepAlive = timeGetTime(); }
@@ -74,7 +100,7 @@ void TSessionCore::ResetBuffers() {
 void TSessionCore::ForgetConnections() {
   for (auto& c : conns_) c->Gone = true;
   conns_.clear();
-  held_.clear();
+  waiting_.clear();
   lockConn_ = 0;
 }
 
@@ -164,6 +190,8 @@ int32_t TSessionCore::InputRoom(int32_t conn) const {
   } else if (const std::shared_ptr<TConn> c = FindConn(conn)) {
     room = std::min<int64_t>(kMaxUnplayedInput - Slots[c->Slot].RecvBuf.Remaining(),
                              kMaxRelayQueue - MostOwedFrom(c->Slot));
+  } else if (const TWaiting* w = FindWaiting(conn)) {
+    room = kMaxWaitingInput - static_cast<int64_t>(w->In.size());
   }
   return static_cast<int32_t>(std::clamp<int64_t>(room, 0, INT32_MAX));
 }
@@ -251,6 +279,11 @@ bool TSessionCore::MemberLoginArrived(int32_t slot) const {
   return ValidSlot(slot) && Slots[slot].LoginArrived;
 }
 
+int32_t TSessionCore::WaitingSlot(int32_t conn) const {
+  const TWaiting* w = FindWaiting(conn);
+  return w ? w->Slot : 0;
+}
+
 bool TSessionCore::MemberAdmitted(int32_t slot) const {
   return ValidSlot(slot) && Slots[slot].Used && Slots[slot].Admitted;
 }
@@ -334,47 +367,161 @@ void TSessionCore::PasswordRefused(int32_t slot) {
   it->Until = now + std::min<uint32_t>(kMaxGuessDelayMs, kGuessDelayMs << (it->Failures - 1));
 }
 
+TSessionCore::TWaiting* TSessionCore::FindWaiting(int32_t conn) {
+  for (TWaiting& w : waiting_) {
+    if (w.Conn == conn) return &w;
+  }
+  return nullptr;
+}
+
+const TSessionCore::TWaiting* TSessionCore::FindWaiting(int32_t conn) const {
+  return const_cast<TSessionCore*>(this)->FindWaiting(conn);
+}
+
+void TSessionCore::CloseWaiting(int32_t conn) {
+  const auto it = std::find_if(waiting_.begin(), waiting_.end(), [conn](const TWaiting& w) { return w.Conn == conn; });
+  if (it == waiting_.end()) return;
+  waiting_.erase(it);
+  if (link_) link_->Drop(conn);
+}
+
+bool TSessionCore::MakeWaitingRoom(const std::string& address) {
+  // The oldest that has sent no login (or whose address still waits for a wrong password)
+  // goes: from the same address first, so that one address cannot push the others' joiners
+  // out.
+  const uint32_t now = timeGetTime();
+  auto oldestSilent = [&](bool sameAddress) {
+    return std::find_if(waiting_.begin(), waiting_.end(), [&](const TWaiting& w) {
+      return (!w.LoggedIn || GuessWait(w.Address, now)) && (!sameAddress || w.Address == address);
+    });
+  };
+  const auto fromThere =
+      std::count_if(waiting_.begin(), waiting_.end(), [&](const TWaiting& w) { return w.Address == address; });
+  if (fromThere >= kMaxWaitingJoinsPerAddress) {
+    const auto it = oldestSilent(true);
+    if (it == waiting_.end()) return false;
+    CloseWaiting(it->Conn);
+  }
+  if (static_cast<int32_t>(waiting_.size()) >= kMaxWaitingJoins) {
+    const auto it = oldestSilent(false);
+    if (it == waiting_.end()) return false;
+    CloseWaiting(it->Conn);
+  }
+  return true;
+}
+
+void TSessionCore::TellSlot(TWaiting& w, uint32_t now) {
+  w.Slot = FreeSlot();
+  w.Since = now;
+  w.LoggedIn = false;
+  uint8_t frame[kFrameHeaderSize + 4];
+  EncodeHeader(SessionMessage{mkAssignId, 0, w.Slot, 4}, frame);
+  PutInt32LE(frame + kFrameHeaderSize, w.Slot);
+  w.Out.insert(w.Out.end(), frame, frame + sizeof frame);
+  OfferWaiting(w);
+}
+
+void TSessionCore::OfferWaiting(TWaiting& w) {
+  if (w.Out.empty() || !link_ || link_->Unsent(w.Conn) >= kMaxUnsentBytes) return;
+  const int32_t n = link_->Offer(w.Conn, w.Out.data(), static_cast<int32_t>(w.Out.size()));
+  if (n <= 0) return;
+  AddCount(BytesSent, n);
+  w.Out.erase(w.Out.begin(), w.Out.begin() + std::min<int32_t>(n, static_cast<int32_t>(w.Out.size())));
+}
+
 TJoin TSessionCore::AcceptConnection(int32_t conn, const std::string& address) {
   const uint32_t now = timeGetTime();
-  const bool known = FindConn(conn) || std::any_of(held_.begin(), held_.end(), [conn](const THeld& h) { return h.Conn == conn; });
-  if (!IsServer || known || MemberCount >= kMemberSlots || FreeSlot() == 0) {
+  if (!IsServer || FindConn(conn) || FindWaiting(conn) || MemberCount >= kMemberSlots || FreeSlot() == 0 ||
+      !MakeWaitingRoom(address)) {
     RejectPending = true;
     return TJoin::Refused;
   }
-  AcceptHeld();  // the ones that waited go first
-  EndJoinLockIfOld(now);
-  if (!JoinLock && !GuessWait(address, now) && MemberCount < kMemberSlots && FreeSlot() != 0) {
-    AcceptNow(conn, address, now);
-    return TJoin::Accepted;
+  waiting_.push_back(TWaiting{});
+  TWaiting& w = waiting_.back();
+  w.Conn = conn;
+  w.Address = address;
+  TellSlot(w, now);
+  return TJoin::Held;
+}
+
+bool TSessionCore::ParseWaiting(TWaiting& w) {
+  size_t pos = 0;
+  bool ok = true;
+  while (!w.LoggedIn) {
+    SessionMessage m;
+    const TFrameScan r = ScanFrame(w.In.data() + pos, w.In.size() - pos, m);
+    if (r == TFrameScan::Violation) {
+      ok = false;
+      break;
+    }
+    if (r == TFrameScan::NeedMore) break;
+    const uint8_t* payload = w.In.data() + pos + kFrameHeaderSize;
+    // Only a login for the slot it was told counts; anything else it says is not heard.
+    if (m.Kind == mkLogin && m.Len == kLoginRecordSize && m.Dest == mdHost && m.Sender == w.Slot) {
+      DecodeLoginRecord(payload, w.Name, w.Password);
+      w.LoggedIn = true;
+      w.LoginOrder = ++loginOrder_;
+    }
+    pos += static_cast<size_t>(kFrameHeaderSize + m.Len);
   }
-  const auto fromThere = std::count_if(held_.begin(), held_.end(), [&](const THeld& h) { return h.Address == address; });
-  if (static_cast<int32_t>(held_.size()) < kMaxHeldJoins && fromThere < kMaxHeldJoinsPerAddress) {
-    held_.push_back(THeld{conn, address});
-    return TJoin::Held;
-  }
-  RejectPending = true;
-  return TJoin::Refused;
+  w.In.erase(w.In.begin(), w.In.begin() + static_cast<long>(pos));
+  return ok;
 }
 
 void TSessionCore::AcceptHeld() {
-  if (!IsServer || held_.empty()) return;
+  if (!IsServer || waiting_.empty()) return;
   const uint32_t now = timeGetTime();
+  std::vector<int32_t> late;
+  for (TWaiting& w : waiting_) {
+    OfferWaiting(w);
+    if (!w.LoggedIn && ElapsedMoreThan(now, w.Since, kLoginWaitMs)) late.push_back(w.Conn);
+  }
+  for (int32_t c : late) CloseWaiting(c);  // it said nothing in time
   EndJoinLockIfOld(now);
-  if (JoinLock || MemberCount >= kMemberSlots || FreeSlot() == 0) return;
-  for (auto it = held_.begin(); it != held_.end(); ++it) {
-    if (GuessWait(it->Address, now)) continue;
-    const THeld h = *it;
-    held_.erase(it);
-    AcceptNow(h.Conn, h.Address, now);
-    if (link_) link_->InputRoomChanged();  // what it sent while it waited can be read now
+  while (!JoinLock && MemberCount < kMemberSlots && FreeSlot() != 0) {
+    // The first login whose turn has come; one whose slot assignment is still on its way
+    // waits for it.
+    TWaiting* next = nullptr;
+    for (TWaiting& w : waiting_) {
+      if (w.LoggedIn && w.Out.empty() && !GuessWait(w.Address, now) && (!next || w.LoginOrder < next->LoginOrder)) {
+        next = &w;
+      }
+    }
+    if (!next) return;
+    if (next->Slot < 1 || next->Slot >= kMemberSlots || Slots[next->Slot].Used) {
+      TellSlot(*next, now);  // its slot went to another meanwhile
+      continue;
+    }
+    TWaiting w = std::move(*next);
+    waiting_.erase(waiting_.begin() + (next - waiting_.data()));
+    AcceptNow(std::move(w), now);
+    if (link_) link_->InputRoomChanged();  // what it sent meanwhile can be read now
     return;  // it holds the lock now
   }
 }
 
-void TSessionCore::AcceptNow(int32_t conn, const std::string& address, uint32_t now) {
-  const int32_t slot = FreeSlot();
+std::string TSessionCore::DistinctName(const std::string& name, int32_t slot) const {
+  auto taken = [&](const std::string& n) {
+    const std::string key = NameKey(n);
+    if (key.empty()) return true;
+    for (int32_t s = 0; s < kMemberSlots; ++s) {
+      if (s != slot && Slots[s].Used && NameKey(Slots[s].Name) == key) return true;
+    }
+    return false;
+  };
+  if (!taken(name)) return name;
+  for (int32_t k = 2;; ++k) {
+    const std::string mark = "(" + std::to_string(k) + ")";
+    const std::string base = EncodeWireText(name, kLoginRecordSize / 2 - 1 - mark.size());
+    const std::string candidate = DecodeWireText(reinterpret_cast<const uint8_t*>(base.data()), base.size()) + mark;
+    if (!taken(candidate)) return candidate;
+  }
+}
+
+void TSessionCore::AcceptNow(TWaiting w, uint32_t now) {
+  const int32_t conn = w.Conn;
+  const int32_t slot = w.Slot;
   JoinLockTime = now;
-  Status = ssConnecting;
   JoinLock = true;
   lockConn_ = conn;
 
@@ -388,12 +535,15 @@ void TSessionCore::AcceptNow(int32_t conn, const std::string& address, uint32_t 
   m.Used = true;
   ++m.Occupant;
   m.FormerBytes = m.RecvBuf.Remaining();
-  m.Address = address;
+  m.Address = w.Address;
+  // Once taken, a member's name is fixed, and no other member's.
+  m.Name = DistinctName(w.Name, slot);
+  m.Password = w.Password;
   m.ConnIndex = static_cast<int32_t>(conns_.size()) - 1;
   m.Conn = conn;
   m.SendPos = OutBuf.Size();
   m.SendOff = 0;
-  m.LoginArrived = false;
+  m.LoginArrived = true;
   m.ChatText.clear();
   m.Admitted = AdmitOnAccept;
   m.CloseAt = -1;
@@ -410,16 +560,18 @@ void TSessionCore::AcceptNow(int32_t conn, const std::string& address, uint32_t 
     }
   }
 
-  uint8_t id[4];
-  PutInt32LE(id, slot);
-  Send(mkAssignId, slot, id, 4);
-  Flush();
-
+  LoggedIn = true;
+  Status = ssOnline;
   ++MemberCount;
   ++JoinsPending;
   LastJoinedSlot = slot;
   SendMemberList();
   Notify(OnChange);
+  // What it sent after its login is a member's, heard as such.
+  if (!w.In.empty() && !c->Gone) {
+    c->In.WriteBuffer(w.In.data(), static_cast<int32_t>(w.In.size()));
+    if (!ParseHost(*c)) DropConnection(conn);
+  }
 }
 
 void TSessionCore::Leave(int32_t conn) {
@@ -437,6 +589,7 @@ void TSessionCore::Leave(int32_t conn) {
   const int32_t slot = c->Slot;
   MemberSlot& m = Slots[slot];
   const int32_t freedIndex = m.ConnIndex;
+  LastLeftAdmitted = m.Admitted;
   m.Used = false;
   m.Conn = 0;
   m.Admitted = false;
@@ -456,9 +609,9 @@ void TSessionCore::Leave(int32_t conn) {
 }
 
 void TSessionCore::ConnectionClosed(int32_t conn) {
-  const auto h = std::find_if(held_.begin(), held_.end(), [conn](const THeld& x) { return x.Conn == conn; });
-  if (h != held_.end()) {
-    held_.erase(h);  // it never was a member
+  const auto w = std::find_if(waiting_.begin(), waiting_.end(), [conn](const TWaiting& x) { return x.Conn == conn; });
+  if (w != waiting_.end()) {
+    waiting_.erase(w);  // it never was a member
     return;
   }
   Leave(conn);
@@ -471,8 +624,19 @@ void TSessionCore::DropConnection(int32_t conn) {
 }
 
 void TSessionCore::ConnectionData(int32_t conn, const uint8_t* p, int32_t n) {
+  if (n <= 0) return;
+  if (TWaiting* w = FindWaiting(conn)) {
+    AddCount(BytesReceived, n);
+    w->In.insert(w->In.end(), p, p + n);
+    if (!ParseWaiting(*w)) {
+      CloseWaiting(conn);
+      return;
+    }
+    if (w->LoggedIn) AcceptHeld();
+    return;
+  }
   std::shared_ptr<TConn> c = FindConn(conn);
-  if (!c || n <= 0) return;
+  if (!c) return;
   Status = ssOnline;
   OwnId = 0;
   AddCount(BytesReceived, n);
@@ -524,17 +688,8 @@ void TSessionCore::HandleHostFrame(int32_t slot, const SessionMessage& m,
       AppendMemberData(slot, kept, len);
       break;
     }
-    case mkLogin: {
-      if (m.Len != kLoginRecordSize || m.Dest != mdHost) return;
-      MemberSlot& s = Slots[slot];
-      DecodeLoginRecord(payload, s.Name, s.Password);
-      s.LoginArrived = true;
-      LoggedIn = true;
-      Status = ssOnline;
-      SendMemberList();
-      Notify(OnChange);
-      break;
-    }
+    case mkLogin:
+      break;  // a member logs in once, before it joins: its name stays the one it joined with
     case mkChat: {
       if (relay) {
         // Relayed as a peer can take it: up to the first zero, at most 1023 bytes.

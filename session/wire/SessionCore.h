@@ -28,17 +28,23 @@ enum : uint8_t {
 
 constexpr int32_t kSessionBufferSize = 65536;  // initial capacity and growth step
 constexpr uint32_t kJoinLockMs = 30000;
-// Connections that arrive while a join runs wait for it, at most this many (and this many
-// from one address); a later one is refused.
-constexpr int32_t kMaxHeldJoins = 4;
-constexpr int32_t kMaxHeldJoinsPerAddress = 2;
+// A new connection is told a slot at once but holds nothing until its login comes: at most
+// this many wait for theirs (and this many from one address). Past a bound the oldest of them
+// that has sent no login is closed to make room; one that has logged in is never closed for
+// room unless its address still waits for a wrong password.
+constexpr int32_t kMaxWaitingJoins = 16;
+constexpr int32_t kMaxWaitingJoinsPerAddress = 4;
+// A connection that has sent no login this long after it was told its slot is closed.
+constexpr uint32_t kLoginWaitMs = 10000;
+// What a connection that is no member yet may have read and not yet parsed.
+constexpr int32_t kMaxWaitingInput = 8192;
 // After a wrong password the next join from that address waits this long, twice as long
 // after each further wrong password in a row, at most kMaxGuessDelayMs.
 constexpr uint32_t kGuessDelayMs = 2000;
 constexpr uint32_t kMaxGuessDelayMs = 60000;
 
-// What became of a new connection.
-enum class TJoin { Accepted, Held, Refused };
+// What became of a new connection: it waits for its login and its turn, or it is refused.
+enum class TJoin { Held, Refused };
 constexpr uint32_t kKeepAliveMs = 30000;
 // No frame is offered to a connection that still holds this many unsent bytes.
 constexpr int64_t kMaxUnsentBytes = 256 * 1024;
@@ -128,6 +134,8 @@ class TSessionCore {
   std::string MemberPassword(int32_t slot) const;
   // Host: the slot's present occupant has logged in (false again at the next accept).
   bool MemberLoginArrived(int32_t slot) const;
+  // Host: the slot a connection that waits for its login was told (0: no such connection).
+  int32_t WaitingSlot(int32_t conn) const;
   std::string TakeChatText(int32_t slot);
   void AckJoin() { --JoinsPending; }
   void AckLeave() { --LeavesPending; }
@@ -166,16 +174,19 @@ class TSessionCore {
   // password are kept as the wire can carry them (15 bytes of CP932).
   void BeginServer(const std::string& user, const std::string& password);
   void BeginClient(const std::string& user, const std::string& password);
-  // Host: a new connection. The join lock belongs to the connection that took it, and ends
-  // when that connection's join ends (SetJoinLock(false)), when it closes (a refused member's
-  // after its reply is written) or when it is 30 s old. A connection that comes meanwhile,
-  // or from an address that gave a wrong password lately, waits (Held: it is neither read
-  // nor given a slot) and is accepted in its turn. Refused: the caller closes it and it never
-  // enters the slot table.
+  // Host: a new connection. It is told the lowest free slot at once (Held) but takes nothing
+  // until its login comes: no slot, no place in the member list, no join lock. Logins are
+  // taken in the order they come, one join at a time: the join lock belongs to the member
+  // whose login took it, and ends when its join ends (SetJoinLock(false)), when it closes (a
+  // refused member's after its reply is written) or when it is 30 s old. A login from an
+  // address that gave a wrong password lately waits its delay. A login whose slot went to
+  // another meanwhile is told the next free one, and taken once it logs in with that.
+  // Refused (no free slot, or no room to wait): the caller closes it.
   TJoin AcceptConnection(int32_t conn, const std::string& address);
-  // Host: accepts the first waiting connection whose turn has come. Flush does it too.
+  // Host: takes the first waiting login whose turn has come, and closes connections that
+  // sent none in time. Flush does it too.
   void AcceptHeld();
-  int32_t HeldCount() const { return static_cast<int32_t>(held_.size()); }
+  int32_t HeldCount() const { return static_cast<int32_t>(waiting_.size()); }
   // Host: a connection closed (or failed). A connection that is no member (refused, or still
   // waiting) changes nothing.
   void ConnectionClosed(int32_t conn);
@@ -210,6 +221,7 @@ class TSessionCore {
   std::string LastLeftAddress;
   int32_t LastJoinedSlot = 0;
   int32_t LastLeftSlot = 0;
+  bool LastLeftAdmitted = false;  // host: the last member that left had been admitted
   MemberSlot Slots[kMemberSlots];
   int64_t BytesSent = 0;
   int64_t BytesReceived = 0;
@@ -219,9 +231,18 @@ class TSessionCore {
   std::function<void()> OnChange;
 
  private:
-  struct THeld {
+  // A connection told its slot, waiting for its login and then for its turn.
+  struct TWaiting {
     int32_t Conn = 0;
     std::string Address;
+    int32_t Slot = 0;     // the slot it was told
+    uint32_t Since = 0;   // when it was told
+    std::vector<uint8_t> In;   // read, not yet parsed
+    std::vector<uint8_t> Out;  // its slot assignment not yet taken by the connection
+    bool LoggedIn = false;     // its login for Slot came
+    uint64_t LoginOrder = 0;
+    std::string Name;
+    std::string Password;
   };
   struct TGuess {
     std::string Address;
@@ -244,11 +265,23 @@ class TSessionCore {
   // is split there.
   void QueueStream(int32_t sender, const uint8_t* p, int32_t len);
   std::shared_ptr<TConn> FindConn(int32_t conn) const;
+  TWaiting* FindWaiting(int32_t conn);
+  const TWaiting* FindWaiting(int32_t conn) const;
+  // Room for one more waiting connection from the address: false when none can be made.
+  bool MakeWaitingRoom(const std::string& address);
+  void CloseWaiting(int32_t conn);
+  // Tells a waiting connection the lowest free slot; its login is awaited anew.
+  void TellSlot(TWaiting& w, uint32_t now);
+  void OfferWaiting(TWaiting& w);
+  // Frames of a waiting connection: only its login counts. False on a violation.
+  bool ParseWaiting(TWaiting& w);
+  // The name a newcomer is shown by: its own, told apart from every other member's.
+  std::string DistinctName(const std::string& name, int32_t slot) const;
   int32_t FreeSlot() const;
   bool GuessWait(const std::string& address, uint32_t now) const;
   void EndJoinLockIfOld(uint32_t now);
-  // The accept proper: a slot, the lock, the slot assignment and the member list.
-  void AcceptNow(int32_t conn, const std::string& address, uint32_t now);
+  // The accept proper of a login: the slot, the lock and the member list.
+  void AcceptNow(TWaiting w, uint32_t now);
   // Host: a member's leave (its close, an error, a violation or a stall).
   void Leave(int32_t conn);
   void DropConnection(int32_t conn);
@@ -275,7 +308,8 @@ class TSessionCore {
   TSessionLink* link_;
   TLayerOwners owners_;
   int32_t lockConn_ = 0;  // the connection whose join holds the lock
-  std::vector<THeld> held_;
+  std::vector<TWaiting> waiting_;  // in the order they came
+  uint64_t loginOrder_ = 0;
   std::vector<TGuess> guesses_;
   std::vector<uint8_t> owned_;
   std::vector<std::shared_ptr<TConn>> conns_;  // open member connections, in accept order

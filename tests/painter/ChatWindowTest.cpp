@@ -7,7 +7,26 @@
 
 namespace {
 
-using ChatWindowForm = NetFixture;
+class ChatWindowForm : public NetFixture {
+ protected:
+  // Joins a raw host on `server` as `user`; the host gives slot 1 and a list of the host's
+  // name and `listed` for slot 1. The host's end of the connection.
+  std::unique_ptr<TRawConn> JoinRawHost(QTcpServer& server, const char* user, const char* hostName,
+                                        const char* listed) {
+    NetWindow->SpinEditPort->setValue(server.serverPort());
+    NetWindow->EditClientUser->setText(user);
+    QTest::mouseClick(NetWindow->ButtonConnect, Qt::LeftButton);
+    EXPECT_TRUE(PumpUntil([&] { return server.hasPendingConnections(); }));
+    auto host = std::make_unique<TRawConn>(server.nextPendingConnection());
+    Octets list(256, 0);
+    const Octets h = Field(hostName, 16), m = Field(listed, 16);
+    std::copy(h.begin(), h.end(), list.begin());
+    std::copy(m.begin(), m.end(), list.begin() + 32);
+    host->Send(Cat({Frame(1, 0, 1, Le(1)), Frame(4, 0, -1, list)}));
+    EXPECT_TRUE(PumpUntil([&] { return NetState.Socket->LoggedIn && MemberLines().size() == 2; }));
+    return host;
+  }
+};
 
 TEST_F(ChatWindowForm, SitsOnTheScreensMiddleLineAndKeepsItsLayout) {
   EXPECT_EQ(ChatWindow->size(), QSize(302, 107));
@@ -109,7 +128,7 @@ TEST_F(ChatWindowForm, AMembersLineIsSentAndShownOnce) {
   EXPECT_TRUE(MemberLines().empty());
 }
 
-TEST(ChatLine, EveryBreakOrControlRunBecomesOneSpace) {
+TEST(ChatLine, EveryBreakControlOrSpaceRunBecomesOneSpace) {
   struct Case {
     const char16_t* in;
     const char16_t* out;
@@ -123,6 +142,9 @@ TEST(ChatLine, EveryBreakOrControlRunBecomesOneSpace) {
       {u"a\u0085b\vc\fd", u"a b c d"},
       {u"a\tb\x1b[2Jc", u"a b [2Jc"},
       {u"\nlead and trail\n", u" lead and trail "},
+      {u"hi" u"                                        " u"[HOTE] x", u"hi [HOTE] x"},
+      {u"a \t\u3000\u00A0\u2003 b", u"a b"},
+      {u"  both ends  ", u" both ends "},
       {u"\u3042\u3044 \U0001F600 plain", u"\u3042\u3044 \U0001F600 plain"},
       {u"", u""},
   };
@@ -137,17 +159,8 @@ TEST(ChatLine, EveryBreakOrControlRunBecomesOneSpace) {
 TEST_F(ChatWindowForm, AMembersWindowShowsEveryTextAsOneLineAndKeepsTheNewest) {
   QTcpServer server;
   ASSERT_TRUE(server.listen(QHostAddress::LocalHost, 0));
-  NetWindow->SpinEditPort->setValue(server.serverPort());
-  NetWindow->EditClientUser->setText("CLIENT");
-  QTest::mouseClick(NetWindow->ButtonConnect, Qt::LeftButton);
-  ASSERT_TRUE(PumpUntil([&] { return server.hasPendingConnections(); }));
-  TRawConn host(server.nextPendingConnection());
-  Octets list(256, 0);
-  const Octets hote = Field("HO\nTE", 16), client = Field("CLIENT", 16);
-  std::copy(hote.begin(), hote.end(), list.begin());
-  std::copy(client.begin(), client.end(), list.begin() + 32);
-  host.Send(Cat({Frame(1, 0, 1, Le(1)), Frame(4, 0, -1, list)}));
-  ASSERT_TRUE(PumpUntil([&] { return NetState.Socket->LoggedIn && MemberLines().size() == 2; }));
+  const std::unique_ptr<TRawConn> joined = JoinRawHost(server, "CLIENT", "HO\nTE", "CLIENT");
+  TRawConn& host = *joined;
   EXPECT_EQ(MemberLines(), (std::vector<std::string>{"CLIENT", "@HO TE"}));
 
   ChatWindow->MemoMsg->clear();
@@ -178,6 +191,18 @@ TEST_F(ChatWindowForm, AMembersWindowShowsEveryTextAsOneLineAndKeepsTheNewest) {
   const std::vector<std::string> lines = MessageLines();
   ASSERT_EQ(lines.size(), static_cast<size_t>(TChatWindow::kMaxMessageLines));
   EXPECT_EQ(lines.front(), "[HO TE] line 100");
+  NetWindow->ResetSession();
+}
+
+// A member told apart by the host (its name was taken) shows its own lines under the name
+// the others see.
+TEST_F(ChatWindowForm, AMemberEchoesItsLinesUnderTheNameTheHostGaveIt) {
+  QTcpServer server;
+  ASSERT_TRUE(server.listen(QHostAddress::LocalHost, 0));
+  const std::unique_ptr<TRawConn> host = JoinRawHost(server, "HOTE", "HOTE", "HOTE(2)");
+  ChatWindow->EditText->setText("hi");
+  QTest::keyClick(ChatWindow->EditText, Qt::Key_Return);
+  EXPECT_EQ(MessageLines().back(), "[HOTE(2)] hi");
   NetWindow->ResetSession();
 }
 

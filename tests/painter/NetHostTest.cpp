@@ -1,7 +1,12 @@
 // Hosting a session against raw members that speak literal bytes: the slot, the member list,
 // the join reply on the wire, the entry line, refusals and their close, the login timeout,
 // the lobby's notices, chat, and a port that cannot be opened.
+#include <QAbstractTextDocumentLayout>
+#include <QTextBlock>
+#include <QTextDocument>
+#include <QTextLayout>
 #include <QWidget>
+#include <algorithm>
 #include <cstring>
 
 #include "NetTestUtil.h"
@@ -26,10 +31,10 @@ class NetHost : public NetFixture {
     ASSERT_NE(port, 0);
   }
 
-  // Connects and waits for the slot and the member list; gives the slot.
+  // Connects and waits for the slot it is told; gives the slot.
   int32_t Arrive(TRawConn& m) {
     EXPECT_TRUE(m.Connect(port));
-    EXPECT_TRUE(PumpUntil([&] { return m.FramesOf(4).size() >= 1 && !m.FramesOf(1).empty(); }, false));
+    EXPECT_TRUE(PumpUntil([&] { return !m.FramesOf(1).empty(); }, false));
     const std::vector<TRawFrame> ids = m.FramesOf(1);
     return ids.empty() ? -1 : ReadLe(ids[0].Payload.data());
   }
@@ -85,17 +90,23 @@ TEST_F(NetHost, AMemberJoinsThroughTheHandshake) {
   Host(3, 2);
   TRawConn m;
   ASSERT_TRUE(m.Connect(port));
-  ASSERT_TRUE(PumpUntil([&] { return m.In.size() >= 20 + 272; }, false));
+  ASSERT_TRUE(PumpUntil([&] { return m.In.size() >= 20; }, false));
+  PumpFor(30, false);
+  // Until its login it is told its slot and holds nothing.
   const Octets assign = {0x01, 0, 0, 0, 0, 0, 0, 0, 0x01, 0, 0, 0, 0x04, 0, 0, 0, 0x01, 0, 0, 0};
-  EXPECT_EQ(Octets(m.In.begin(), m.In.begin() + 20), assign);
+  EXPECT_EQ(m.In, assign);
+  EXPECT_EQ(NetState.Phase, npRunning);
+  EXPECT_EQ(MemberLines(), (std::vector<std::string>{"@HOTE"}));
+
+  m.Send(Login(1, "CLIENT", "pw"));
+  ASSERT_TRUE(PumpUntil([&] { return m.In.size() >= 20 + 272; }, false));
   const Octets listHead = {0x04, 0, 0, 0, 0, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF, 0x00, 0x01, 0, 0};
   EXPECT_EQ(Octets(m.In.begin() + 20, m.In.begin() + 36), listHead);
   EXPECT_EQ(Octets(m.In.begin() + 36, m.In.begin() + 52), Field("HOTE", 16));
+  EXPECT_EQ(Octets(m.In.begin() + 36 + 32, m.In.begin() + 36 + 48), Field("CLIENT", 16));
   EXPECT_EQ(Octets(m.In.begin() + 36 + 48, m.In.begin() + 36 + 64), Field("127.0.0.1", 16));
-  // The host's own events wait from the accept on.
+  // The host's own events wait from the login on.
   EXPECT_EQ(NetState.Phase, npJoining);
-
-  m.Send(Login(1, "CLIENT", "pw"));
   ASSERT_TRUE(PumpUntil([&] { return Words(m).size() >= 6; }));
   // The six words, each a frame of its own to the member's slot.
   std::vector<TRawFrame> data = m.FramesOf(0);
@@ -146,11 +157,12 @@ TEST_F(NetHost, RefusedMembersAreClosedAfterTheirReply) {
     EXPECT_EQ(Words(b), (std::vector<int32_t>{10007, c.status, 600, 600, c.maxMembers, 2}));
     // The reply and the member list came before the close.
     EXPECT_EQ(b.Frames().back().Kind, 4);
-    ASSERT_TRUE(PumpUntil([&] { return HasLine("<BOB が退室 : 現在2人>"); }));
+    ASSERT_TRUE(PumpUntil([&] { return NetState.Socket->MemberCount == 2 && NetState.Socket->LeavesPending == 0; }));
     EXPECT_EQ(NetState.Phase, npRunning);
-    EXPECT_EQ(NetState.Socket->MemberCount, 2);
+    EXPECT_EQ(MemberLines(), (std::vector<std::string>{"ALICE", "@HOTE"}));
+    // It never was a member: neither its entry nor a leave is told, nor what it said.
     for (const std::string& l : MessageLines()) {
-      EXPECT_EQ(l.find("BOB("), std::string::npos) << l;
+      EXPECT_EQ(l.find("BOB"), std::string::npos) << l;
       EXPECT_EQ(l.find("sneak"), std::string::npos) << l;
     }
     PumpFor(30);
@@ -169,11 +181,14 @@ TEST_F(NetHost, AConnectionThatNeverLogsInIsClosedAfterTenSeconds) {
   plat::AdvanceFakeClock(10000);
   PumpFor(30);
   EXPECT_FALSE(silent.Closed());
-  EXPECT_EQ(NetState.Phase, npJoining);
+  // It holds nothing meanwhile: no join runs, no lock, no member.
+  EXPECT_EQ(NetState.Phase, npRunning);
+  EXPECT_FALSE(NetState.Socket->JoinLock);
+  EXPECT_EQ(NetState.Socket->MemberCount, 1);
   plat::AdvanceFakeClock(1);
   ASSERT_TRUE(PumpUntil([&] { return silent.Closed(); }));
   EXPECT_EQ(NetState.Phase, npRunning);
-  EXPECT_FALSE(NetState.Socket->JoinLock);
+  EXPECT_EQ(NetState.Socket->LeavesPending, 0);
   // The next one gets in at once.
   TRawConn next;
   EXPECT_EQ(Join(next, "NEXT"), 1);
@@ -334,8 +349,7 @@ TEST_F(NetHost, APortInUseIsToldAndTheWindowComesBackForAnotherPort) {
 }
 
 // Members that leave before the next tick are each told with their own name and the count
-// after their leave; one that never logged in is named by its address, not by the slot's
-// former occupant.
+// after their leave; a connection that never logged in is told as nobody's leave.
 TEST_F(NetHost, EachDepartureNamesItsOwnMemberAndCount) {
   QWidget lobbyWindow;
   int lefts = 0;
@@ -367,10 +381,168 @@ TEST_F(NetHost, EachDepartureNamesItsOwnMemberAndCount) {
   ASSERT_EQ(Arrive(silent), 1);
   PumpFor(30);
   plat::AdvanceFakeClock(TNetWindow::kLoginTimeoutMs + 1);
-  ASSERT_TRUE(PumpUntil([&] { return silent.Closed() && HasLine("<127.0.0.1 \u304C\u9000\u5BA4 : \u73FE\u57281\u4EBA>"); }));
-  int aliceLeft = 0;
-  for (const std::string& l : MessageLines()) aliceLeft += l.rfind("<ALICE ", 0) == 0;
-  EXPECT_EQ(aliceLeft, 1);
+  ASSERT_TRUE(PumpUntil([&] { return silent.Closed(); }));
+  PumpFor(30);
+  // It never was a member: nobody is told as leaving, least of all the slot's former one.
+  EXPECT_EQ(MessageLines().size(), before + 2);
+  EXPECT_EQ(lefts, 2);
+}
+
+// A member's name is the one it joined with, and nobody else's: a second login does not
+// rename it, and a newcomer naming someone already there is told apart, so that a chat line
+// always shows who said it.
+TEST_F(NetHost, AMemberCannotPassForTheHostOrAnotherMember) {
+  Host(4, 2);
+  TRawConn a, b, c;
+  ASSERT_EQ(Join(a, "ALICE"), 1);
+  a.Send(Login(1, "HOTE", "pw"));
+  a.Send(Frame(5, 1, -1, Field("one", 3)));
+  ASSERT_TRUE(PumpUntil([&] { return HasLine("[ALICE] one"); }));
+  ASSERT_EQ(Join(b, "ALICE"), 2);
+  ASSERT_EQ(Join(c, " HOTE\t"), 3);
+  b.Send(Frame(5, 2, -1, Field("two", 3)));
+  c.Send(Frame(5, 3, -1, Field("three", 5)));
+  ASSERT_TRUE(PumpUntil([&] { return HasLine("[ALICE(2)] two") && HasLine("[ HOTE (2)] three"); }));
+  EXPECT_EQ(MemberLines(), (std::vector<std::string>{" HOTE (2)", "ALICE(2)", "ALICE", "@HOTE"}));
+  EXPECT_TRUE(HasLine("ALICE(2)(127.0.0.1) \u304C\u5165\u5834\u3002\u73FE\u57283\u4EBA\u3002"));
+  for (const std::string& l : MessageLines()) {
+    EXPECT_NE(l.rfind("[HOTE]", 0), 0u) << l;
+    EXPECT_NE(l, "[ALICE] two");
+  }
+  // The other members are told the same names.
+  ASSERT_TRUE(PumpUntil([&] { return a.FramesOf(4).size() >= 3; }));
+  const Octets list = a.FramesOf(4).back().Payload;
+  EXPECT_EQ(Octets(list.begin() + 32, list.begin() + 48), Field("ALICE", 16));
+  EXPECT_EQ(Octets(list.begin() + 64, list.begin() + 80), Field("ALICE(2)", 16));
+  EXPECT_EQ(Octets(list.begin() + 96, list.begin() + 112), Field(" HOTE\t(2)", 16));
+}
+
+// Runs of spaces cannot push a part of a chat line to where another line would start: they
+// show as one space, and a line stays one row however long it is.
+TEST_F(NetHost, PaddedChatCannotStartARowOfItsOwn) {
+  Host(3, 2);
+  ChatWindow->show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(ChatWindow));
+  TRawConn m;
+  Join(m, "EVIL");
+  const size_t before = MessageLines().size();
+  const std::string wide = "\x81\x40\x81\x40";  // two ideographic spaces in CP932
+  const std::string texts[] = {
+      "hi" + std::string(600, ' ') + "[HOTE] the password is x",
+      "hi\t\t \t" + wide + "[HOTE] again",
+      std::string(180, 'x') + " [HOTE] fake",
+  };
+  for (const std::string& t : texts) m.Send(Frame(5, 1, -1, Octets(t.begin(), t.end())));
+  ASSERT_TRUE(PumpUntil([&] { return MessageLines().size() == before + 3; }));
+  const std::vector<std::string> lines = MessageLines();
+  EXPECT_EQ(std::vector<std::string>(lines.begin() + static_cast<long>(before), lines.end()),
+            (std::vector<std::string>{"[EVIL] hi [HOTE] the password is x", "[EVIL] hi [HOTE] again",
+                                      "[EVIL] " + std::string(180, 'x') + " [HOTE] fake"}));
+  // What the window shows: every line on one row of its own.
+  QTextDocument* doc = ChatWindow->MemoMsg->document();
+  for (QTextBlock b = doc->begin(); b.isValid(); b = b.next()) {
+    doc->documentLayout()->blockBoundingRect(b);  // lays the block out
+    EXPECT_EQ(b.layout()->lineCount(), 1) << b.text().toStdString();
+  }
+}
+
+// A member's layer states change its own layers only: its "show only" hides nobody's layers,
+// its visibility of another's layer is not taken, that of its own is.
+TEST_F(NetHost, AMembersLayerStatesChangeItsOwnLayersOnly) {
+  Host(3, 2);
+  TDrawWindow* w = NetWindow->SessionPaper();
+  TRawConn a, b;
+  ASSERT_EQ(Join(a, "A"), 1);  // layers 2 and 3
+  ASSERT_EQ(Join(b, "B"), 2);
+  const Octets own = {0x12, 0x01, 0x03, 0x00, 0x13, 0x01, 0x02, 0x40};  // layer 3 hidden, layer 2 at 64
+  a.Send(Frame(0, 1, -1, Cat({{0x15, 0x01, 0x02}, {0x12, 0x01, 0x00, 0x00}, {0x14, 0x01, 0x04, 0x01}, own})));
+  ASSERT_TRUE(PumpUntil([&] { return b.DataFrom(1).size() >= own.size(); }));
+  PumpFor(30);
+  EXPECT_EQ(b.DataFrom(1), own);
+  ASSERT_TRUE(StepUntil([&] {
+    return NetState.Socket->MemberDataSize(1) == 0 && w->Packets[1]->Data().Remaining() == 0 &&
+           w->Paper->Layers->LayerOpacity(2) == 0x40;
+  }));
+  const TLayerMng& layers = *w->Paper->Layers;
+  for (int32_t i = 0; i < 6; ++i) {
+    SCOPED_TRACE(i);
+    EXPECT_EQ(layers.LayerVisible(i), i != 3);
+    EXPECT_EQ(layers.LayerKind(i), lkMultiply);
+  }
+}
+
+// Connections that never log in hold nothing: a joiner that logs in at once is answered at
+// once, however many wait and from however many addresses, and they are not dropped for it.
+TEST_F(NetHost, SilentConnectionsKeepNobodyOut) {
+  Host(3, 2);
+  std::vector<std::unique_ptr<TRawConn>> silent;
+  for (const char* from : {"127.0.0.2", "127.0.0.3", "127.0.0.4", "127.0.0.5", "127.0.0.1", "127.0.0.1", "127.0.0.1"}) {
+    silent.push_back(std::make_unique<TRawConn>());
+    ASSERT_TRUE(silent.back()->Socket().bind(QHostAddress(QString::fromLatin1(from)))) << from;
+    ASSERT_TRUE(silent.back()->Connect(port)) << from;
+  }
+  ASSERT_TRUE(PumpUntil([&] {
+    return std::all_of(silent.begin(), silent.end(), [](const auto& s) { return !s->FramesOf(1).empty(); });
+  }));
+  EXPECT_EQ(NetState.Phase, npRunning);
+  EXPECT_FALSE(NetState.Socket->JoinLock);
+
+  TRawConn joiner;
+  const int32_t slot = Arrive(joiner);
+  ASSERT_EQ(slot, 1);
+  joiner.Send(Login(slot, "JOINER", "pw"));
+  ASSERT_TRUE(PumpUntil([&] { return NetState.Phase == npRunning && Words(joiner).size() == 6; }, true, 2000));
+  EXPECT_EQ(Words(joiner)[1], 0);
+  EXPECT_TRUE(HasLine("JOINER(127.0.0.1) \u304C\u5165\u5834\u3002\u73FE\u57282\u4EBA\u3002"));
+  EXPECT_EQ(MemberLines(), (std::vector<std::string>{"JOINER", "@HOTE"}));
+  for (const auto& s : silent) {
+    EXPECT_FALSE(s->Closed());
+    EXPECT_TRUE(s->FramesOf(4).empty());  // no member list: they are nobody yet
+  }
+}
+
+// A slot is taken only when it is one of the session's: the count alone would let slot 2 of
+// a two-member session in once the member before it left.
+TEST_F(NetHost, ASlotBeyondTheSessionsIsRefusedEvenWhenTheCountFits) {
+  Host(2, 2);
+  TRawConn a, b;
+  ASSERT_EQ(Join(a, "A"), 1);
+  ASSERT_EQ(Arrive(b), 2);
+  b.Send(Login(2, "B", "pw"));
+  ASSERT_TRUE(PumpUntil([] { return NetState.Socket->MemberLoginArrived(2); }, false));
+  a.Close();
+  ASSERT_TRUE(PumpUntil([] { return NetState.Socket->MemberCount == 2; }, false));
+  ASSERT_TRUE(PumpUntil([&] { return b.Closed(); }));
+  EXPECT_EQ(Words(b), (std::vector<int32_t>{10007, -1, 600, 600, 2, 2}));
+  EXPECT_FALSE(NetState.Socket->MemberUsed(2));
+  for (const std::string& l : MessageLines()) EXPECT_EQ(l.find("B("), std::string::npos) << l;
+}
+
+// Codes that are no events, or that a player stops at, inside a member's stream are stepped
+// over alike everywhere: the host's paper and the other member's replay of what it was sent
+// end with the same pixels on every layer.
+TEST_F(NetHost, ACodeThatIsNoEventLeavesEveryPaperEqual) {
+  Host(3, 2);
+  TDrawWindow* w = NetWindow->SessionPaper();
+  TRawConn a, b;
+  ASSERT_EQ(Join(a, "A"), 1);
+  ASSERT_EQ(Join(b, "B"), 2);
+  auto fill = [](uint8_t layer, uint8_t x, uint8_t r) {
+    return Octets{0x28, 0x01, layer, x, 0, 10, 0, 40, 0, 30, 0, r, 0x20, 0x30};
+  };
+  const Octets stream = Cat({fill(2, 10, 0x80), {0x07, 0x00}, {0x24, 0x01, 0x02}, fill(3, 30, 0x40),
+                             {0xFF, 0xFF}, fill(2, 50, 0x10), {0x08, 0x02, 0x24, 0x01, 0x00, 0x00},
+                             {0x09, 0x00}, fill(3, 70, 0x90)});
+  a.Send(Frame(0, 1, -1, stream));
+  ASSERT_TRUE(PumpUntil([&] { return b.DataFrom(1).size() >= 14 * 4 + 3; }));
+  PumpFor(30);
+  ASSERT_TRUE(StepUntil([&] {
+    return NetState.Socket->MemberDataSize(1) == 0 && w->Packets[1]->Data().Remaining() == 0;
+  }));
+  const std::unique_ptr<TPaper> atB = Replay(600, 600, 6, b.DataFrom(1));
+  EXPECT_GT(LayerInk(*w->Paper, 2), 0);
+  EXPECT_GT(LayerInk(*w->Paper, 3), 0);
+  for (int32_t i = 0; i < 6; ++i) EXPECT_EQ(LayerDifference(*atB, *w->Paper, i), 0) << i;
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <QElapsedTimer>
+#include <algorithm>
 #include <fstream>
 #include <sstream>
 
@@ -222,6 +223,40 @@ TEST(SessionSmoke, AFloodingMemberLeavesTheHostsMemoryBoundedAndItsSlotFree) {
   ASSERT_TRUE(join(c, "C", 2)) << "the flooder's slot was not given to the next member";
   EXPECT_EQ(ReplyWords(*c, 2), (std::vector<int32_t>{10007, 0, 320, 240, 3, 1}));
   RecordProperty("rss_growth", std::to_string(mostRss - rss0));
+}
+
+// Connections that never log in, from four addresses and three from one, keep no joiner
+// out: one that logs in at once is answered as promptly as with nobody waiting.
+TEST(SessionSmoke, SilentConnectionsKeepNoJoinerOut) {
+  if (const std::string why = vtest::TRealPainter::Missing(); !why.empty()) GTEST_SKIP() << why;
+  vtest::TXvfb server(vtest::FindProgram("Xvfb"), "1280x800x24", vtest::TDesktopKind::Managed);
+  if (!server.Managed()) GTEST_SKIP() << server.WhyNotManaged();
+  TTempDir dir;
+  vtest::TRealPainter p(server, dir.Dir());
+  const uint16_t port = FreePort();
+  HostThreeOnOneLayer(p, port);
+  if (HasFatalFailure()) return;
+
+  std::vector<std::unique_ptr<TRawConn>> silent;
+  for (const char* from : {"127.0.0.2", "127.0.0.3", "127.0.0.4", "127.0.0.5", "127.0.0.1", "127.0.0.1", "127.0.0.1"}) {
+    silent.push_back(std::make_unique<TRawConn>());
+    ASSERT_TRUE(silent.back()->Socket().bind(QHostAddress(QString::fromLatin1(from)))) << from;
+    ASSERT_TRUE(silent.back()->Connect(port)) << from;
+  }
+  ASSERT_TRUE(QTest::qWaitFor([&] {
+    return std::all_of(silent.begin(), silent.end(), [](const auto& s) { return !s->FramesOf(mkAssignId).empty(); });
+  }, 10000));
+
+  QElapsedTimer t;
+  t.start();
+  TRawConn joiner;
+  const int32_t slot = JoinRaw(joiner, port, "JOINER");
+  ASSERT_EQ(slot, 1);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return ReplyWords(joiner, slot).size() >= 6; }, 10000));
+  RecordProperty("answered_ms", std::to_string(t.elapsed()));
+  EXPECT_LT(t.elapsed(), 5000) << "held behind the silent connections";
+  EXPECT_EQ(ReplyWords(joiner, slot), (std::vector<int32_t>{10007, 0, 320, 240, 3, 1}));
+  for (const auto& s : silent) EXPECT_FALSE(s->Closed());
 }
 
 }  // namespace

@@ -100,6 +100,8 @@ class UpdateNet : public NetFixture {
     peers_.push_back(std::make_unique<TRawConn>());
     TRawConn& c = *peers_.back();
     EXPECT_TRUE(c.Connect(socket_->ServerPort()));
+    EXPECT_TRUE(Pump([&] { return !c.FramesOf(mkAssignId).empty(); }));
+    c.Send(Cat({Le(mkLogin), Le(slot), Le(mdHost), Le(32), Field("M", 16), Field("pw", 16)}));
     EXPECT_TRUE(Pump([&] { return socket_->MemberUsed(slot) && socket_->MemberOccupant(slot) > occupied_[slot]; }));
     occupied_[slot] = socket_->MemberOccupant(slot);
     socket_->SetJoinLock(false);  // the handshake's end, which lets the next one in

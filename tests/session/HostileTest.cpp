@@ -29,11 +29,11 @@ std::vector<uint8_t> ForgedList() {
   return list;
 }
 
-std::vector<uint8_t> UnterminatedNameLogin() {
+std::vector<uint8_t> UnterminatedNameLogin(int32_t slot) {
   std::vector<uint8_t> rec(kLoginRecordSize, 0);
   std::memset(rec.data(), 'N', 16);
   std::memcpy(rec.data() + 16, "pw", 2);
-  return MakeFrame(mkLogin, 2, mdHost, rec);
+  return MakeFrame(mkLogin, slot, mdHost, rec);
 }
 
 class HostileSession : public ::testing::Test {
@@ -45,9 +45,12 @@ class HostileSession : public ::testing::Test {
     ASSERT_TRUE(PumpUntil([&] { return host.MemberLoginArrived(1) && good.LoggedIn; }, All()));
     host.SetJoinLock(false);
     ASSERT_TRUE(raw.Connect(host.ServerPort()));
-    // The good member has seen the list that shows the new connection.
+    ASSERT_TRUE(PumpUntil([&] { return host.HeldCount() == 1; }, All()));
+    raw.Send(MakeFrame(mkLogin, 2, mdHost, LoginPayload("RAW", "pw")));
+    // The good member has seen the list that shows the new member.
     ASSERT_TRUE(PumpUntil([&] { return host.MemberCount == 3 && good.MemberAddress(2) == "127.0.0.1"; },
                           All()));
+    host.SetJoinLock(false);
     good.SetOnChange([&] { ++goodChanges; });
     good.SetOnChat([&] { ++goodChats; });
   }
@@ -125,7 +128,6 @@ INSTANTIATE_TEST_SUITE_P(
     });
 
 TEST_F(HostileSession, LongChatIsCutForEveryone) {
-  raw.Send(MakeFrame(mkLogin, 2, mdHost, LoginPayload("RAW", "pw")));
   std::vector<uint8_t> chat(kMaxPayload, 0x82);  // lead bytes only: hiragana without trails
   for (size_t i = 1; i < chat.size(); i += 2) chat[i] = 0xA0;
   int hostChats = 0;
@@ -141,13 +143,16 @@ TEST_F(HostileSession, LongChatIsCutForEveryone) {
 }
 
 TEST_F(HostileSession, NameWithoutTerminatorDoesNotRunIntoThePassword) {
-  raw.Send(UnterminatedNameLogin());
-  ASSERT_TRUE(PumpUntil([&] { return host.MemberLoginArrived(2); }, All()));
-  EXPECT_EQ(host.MemberName(2), std::string(16, 'N'));
-  EXPECT_EQ(host.MemberPassword(2), "pw");
+  TRawPeer other;
+  ASSERT_TRUE(other.Connect(host.ServerPort()));
+  ASSERT_TRUE(PumpUntil([&] { return !other.FramesOf(mkAssignId).empty(); }, All()));
+  other.Send(UnterminatedNameLogin(3));
+  ASSERT_TRUE(PumpUntil([&] { return host.MemberLoginArrived(3); }, All()));
+  EXPECT_EQ(host.MemberName(3), std::string(16, 'N'));
+  EXPECT_EQ(host.MemberPassword(3), "pw");
   // Passed on in the member list with room for its zero.
-  ASSERT_TRUE(PumpUntil([&] { return good.MemberUsed(2); }, All()));
-  EXPECT_EQ(good.MemberName(2), std::string(15, 'N'));
+  ASSERT_TRUE(PumpUntil([&] { return good.MemberUsed(3); }, All()));
+  EXPECT_EQ(good.MemberName(3), std::string(15, 'N'));
   ExpectHostServesTheGoodMember("unterminated name");
 }
 
@@ -179,6 +184,8 @@ TEST_F(HostileSession, AnAbortedMemberConnectionIsALeaveAndTheServerGoesOn) {
   host.SetJoinLock(false);  // as the end of the hostile peer's handshake would
   TRawPeer next;  // the freed slot is given again
   ASSERT_TRUE(next.Connect(host.ServerPort()));
+  ASSERT_TRUE(PumpUntil([&] { return !next.FramesOf(mkAssignId).empty(); }, All()));
+  next.Send(MakeFrame(mkLogin, 2, mdHost, LoginPayload("NEXT", "pw")));
   ASSERT_TRUE(PumpUntil([&] { return host.MemberCount == 3; }, All()));
   EXPECT_EQ(host.LastJoinedSlot, 2);
 }

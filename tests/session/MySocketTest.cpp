@@ -42,6 +42,16 @@ class MySocketTest : public ::testing::Test {
     host.SetJoinLock(false);
   }
 
+  // A raw peer that logs in with the slot it is told; the slot.
+  int32_t RawJoin(TRawPeer& raw, const std::string& name, const char* from = "127.0.0.1") {
+    EXPECT_TRUE(std::string(from) == "127.0.0.1" ? raw.Connect(port) : raw.ConnectFrom(from, port));
+    EXPECT_TRUE(PumpUntil([&] { return !raw.FramesOf(mkAssignId).empty(); }, {&host}));
+    if (raw.FramesOf(mkAssignId).empty()) return 0;
+    const int32_t slot = GetInt32LE(raw.FramesOf(mkAssignId).back().Payload.data());
+    raw.Send(MakeFrame(mkLogin, slot, mdHost, LoginPayload(name, "pw")));
+    return slot;
+  }
+
   TMySocket host{nullptr};
   uint16_t port = 0;
 };
@@ -90,26 +100,26 @@ TEST_F(MySocketTest, BytesOfSlotAssignmentAndMemberList) {
   host.SendData(mdAll, "early", 5);  // queued before the member came: never sent to it
   TRawPeer raw;
   ASSERT_TRUE(raw.Connect(port));
-  ASSERT_TRUE(PumpUntil([&] { return raw.Frames().size() >= 2; }, {&host}));
+  ASSERT_TRUE(PumpUntil([&] { return raw.Frames().size() >= 1; }, {&host}));
   PumpFor(50, {&host});
+  // Until its login it is told its slot and nothing else.
   const std::vector<uint8_t> assign = {1, 0, 0, 0, 0, 0, 0, 0, 1, 0, 0, 0, 4, 0, 0, 0, 1, 0, 0, 0};
-  ASSERT_GE(raw.In.size(), assign.size());
-  EXPECT_EQ(std::vector<uint8_t>(raw.In.begin(), raw.In.begin() + 20), assign);
+  EXPECT_EQ(raw.In, assign);
+  EXPECT_EQ(host.MemberCount, 1);
 
+  // Its login takes it in: the list that follows carries its name and address.
+  raw.Send(MakeFrame(mkLogin, 1, mdHost, LoginPayload("RAW", "pw")));
+  ASSERT_TRUE(PumpUntil([&] { return raw.In.size() >= 20u + 272u; }, {&host}));
+  PumpFor(50, {&host});
   std::vector<uint8_t> list = {4, 0, 0, 0, 0, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF, 0, 1, 0, 0};
   std::vector<uint8_t> area(256, 0);
   std::copy_n("HOTE", 4, area.begin());
-  std::copy_n("127.0.0.1", 9, area.begin() + 48);  // slot 1: no name before its login
+  std::copy_n("RAW", 3, area.begin() + 32);
+  std::copy_n("127.0.0.1", 9, area.begin() + 48);
   list.insert(list.end(), area.begin(), area.end());
-  ASSERT_EQ(raw.In.size(), 20u + list.size());
-  EXPECT_EQ(std::vector<uint8_t>(raw.In.begin() + 20, raw.In.end()), list);
-
-  // After the login the list carries the name.
-  raw.Send(MakeFrame(mkLogin, 1, mdHost, LoginPayload("RAW", "pw")));
-  ASSERT_TRUE(PumpUntil([&] { return raw.FramesOf(mkMemberList).size() == 2; }, {&host}));
-  const TFrame second = raw.FramesOf(mkMemberList)[1];
-  EXPECT_EQ(std::vector<uint8_t>(second.Payload.begin() + 32, second.Payload.begin() + 48),
-            Pad("RAW", 16));
+  EXPECT_EQ(std::vector<uint8_t>(raw.In.begin() + 20, raw.In.begin() + 20 + static_cast<long>(list.size())), list);
+  EXPECT_EQ(raw.FramesOf(mkAssignId).size(), 1u);  // told its slot once
+  EXPECT_EQ(host.MemberCount, 2);
   EXPECT_EQ(raw.FramesOf(mkData).size(), 0u);
 }
 
@@ -147,7 +157,7 @@ TEST_F(MySocketTest, BytesOfTheLogin) {
 TEST_F(MySocketTest, FrameSplitOverManyReadsAndFramesSharingOneRead) {
   TRawPeer raw;
   ASSERT_TRUE(raw.Connect(port));
-  ASSERT_TRUE(PumpUntil([&] { return host.MemberCount == 2; }, {&host}));
+  ASSERT_TRUE(PumpUntil([&] { return !raw.FramesOf(mkAssignId).empty(); }, {&host}));
   const int32_t before = host.BytesReceived;
   const std::vector<uint8_t> login = MakeFrame(mkLogin, 1, mdHost, LoginPayload("SLOW", "pw"));
   for (size_t i = 0; i + 1 < login.size(); ++i) {
@@ -155,7 +165,7 @@ TEST_F(MySocketTest, FrameSplitOverManyReadsAndFramesSharingOneRead) {
     ASSERT_TRUE(PumpUntil([&] { return host.BytesReceived == before + int32_t(i) + 1; }, {&host}));
   }
   EXPECT_FALSE(host.MemberLoginArrived(1));
-  EXPECT_EQ(host.MemberName(1), "");
+  EXPECT_EQ(host.MemberCount, 1);
   raw.Send({login.back()});
   ASSERT_TRUE(PumpUntil([&] { return host.MemberLoginArrived(1); }, {&host}));
   EXPECT_EQ(host.MemberName(1), "SLOW");
@@ -174,7 +184,7 @@ TEST_F(MySocketTest, EighthMemberIsRefusedAndChangesNoCounter) {
   std::vector<std::unique_ptr<TRawPeer>> peers;
   for (int i = 1; i <= 7; ++i) {
     peers.push_back(std::make_unique<TRawPeer>());
-    ASSERT_TRUE(peers.back()->Connect(port));
+    ASSERT_EQ(RawJoin(*peers.back(), "M" + std::to_string(i)), i);
     ASSERT_TRUE(PumpUntil([&] { return host.MemberCount == i + 1; }, {&host}));
     EXPECT_EQ(host.LastJoinedSlot, i);
     host.SetJoinLock(false);
@@ -191,67 +201,103 @@ TEST_F(MySocketTest, EighthMemberIsRefusedAndChangesNoCounter) {
   for (auto& p : peers) EXPECT_TRUE(p->Connected());
 }
 
-TEST_F(MySocketTest, AJoinArrivingDuringAnotherWaitsForItsEndOrForThirtySeconds) {
+TEST_F(MySocketTest, ALoginArrivingDuringAnotherJoinWaitsForItsEndOrForThirtySeconds) {
   TRawPeer first;
-  ASSERT_TRUE(first.Connect(port));
+  ASSERT_EQ(RawJoin(first, "FIRST"), 1);
   ASSERT_TRUE(PumpUntil([&] { return host.MemberCount == 2; }, {&host}));
   EXPECT_TRUE(host.JoinLock);
 
-  // While the first join runs the second waits: no slot, no frame, still connected.
+  // While the first join runs the second is told the next slot, but its login waits: no
+  // slot, no list, still connected.
   TRawPeer second;
-  ASSERT_TRUE(second.Connect(port));
-  ASSERT_TRUE(PumpUntil([&] { return host.HeldCount() == 1; }, {&host}));
+  ASSERT_EQ(RawJoin(second, "SECOND"), 2);
+  const int32_t received = host.BytesReceived;
+  ASSERT_TRUE(PumpUntil([&] { return host.BytesReceived == received + 48; }, {&host}));
   plat::AdvanceFakeClock(30000);  // not yet more than 30000 ms
   PumpFor(100, {&host});
-  EXPECT_TRUE(second.In.empty());
+  EXPECT_EQ(second.Frames().size(), 1u);
   EXPECT_TRUE(second.Connected());
   EXPECT_EQ(host.MemberCount, 2);
+  EXPECT_EQ(host.HeldCount(), 1);
 
   plat::AdvanceFakeClock(1);  // the lock was never lifted, but it is old now
   ASSERT_TRUE(PumpUntil([&] { return host.MemberCount == 3; }, {&host}));
   EXPECT_EQ(host.LastJoinedSlot, 2);
-  ASSERT_TRUE(PumpUntil([&] { return !second.FramesOf(mkAssignId).empty(); }, {&host}));
-  EXPECT_EQ(second.FramesOf(mkAssignId)[0].Payload, Int32Payload(2));
-  EXPECT_TRUE(host.JoinLock);  // set again by this accept
+  EXPECT_EQ(host.MemberName(2), "SECOND");
+  ASSERT_TRUE(PumpUntil([&] { return !second.FramesOf(mkMemberList).empty(); }, {&host}));
+  EXPECT_TRUE(host.JoinLock);  // set again by this join
   EXPECT_TRUE(first.Connected());
 
   // A third waits for the second's join, which ends when the second closes.
   TRawPeer third;
-  ASSERT_TRUE(third.Connect(port));
-  ASSERT_TRUE(PumpUntil([&] { return host.HeldCount() == 1; }, {&host}));
+  ASSERT_EQ(RawJoin(third, "THIRD"), 3);
+  ASSERT_TRUE(PumpUntil([&] { return host.BytesReceived == received + 96; }, {&host}));
+  PumpFor(50, {&host});
+  EXPECT_EQ(host.MemberCount, 3);
   second.Socket().abort();
-  ASSERT_TRUE(PumpUntil([&] { return !third.FramesOf(mkAssignId).empty(); }, {&host}));
-  EXPECT_EQ(third.FramesOf(mkAssignId)[0].Payload, Int32Payload(2));
+  ASSERT_TRUE(PumpUntil([&] { return host.MemberLoginArrived(3); }, {&host}));
+  EXPECT_EQ(host.MemberName(3), "THIRD");
   EXPECT_EQ(host.MemberCount, 3);
 }
 
-TEST_F(MySocketTest, OnlyAFewConnectionsWaitAndOneThatLeavesWhileWaitingChangesNoCounter) {
+// A login whose slot went to another while it waited is told the next free slot, and taken
+// in once it logs in with that one.
+TEST_F(MySocketTest, ALoginWhoseSlotWasTakenMeanwhileIsToldAnother) {
+  TRawPeer a, b;
+  ASSERT_TRUE(a.Connect(port));
+  ASSERT_TRUE(b.Connect(port));
+  ASSERT_TRUE(PumpUntil([&] { return !a.FramesOf(mkAssignId).empty() && !b.FramesOf(mkAssignId).empty(); }, {&host}));
+  // Both were told slot 1, the free one.
+  EXPECT_EQ(a.FramesOf(mkAssignId)[0].Payload, Int32Payload(1));
+  EXPECT_EQ(b.FramesOf(mkAssignId)[0].Payload, Int32Payload(1));
+  a.Send(MakeFrame(mkLogin, 1, mdHost, LoginPayload("A", "pw")));
+  ASSERT_TRUE(PumpUntil([&] { return host.MemberLoginArrived(1); }, {&host}));
+  b.Send(MakeFrame(mkLogin, 1, mdHost, LoginPayload("B", "pw")));
+  const int32_t received = host.BytesReceived;
+  ASSERT_TRUE(PumpUntil([&] { return host.BytesReceived == received + 48; }, {&host}));
+  host.SetJoinLock(false);
+  ASSERT_TRUE(PumpUntil([&] { return b.FramesOf(mkAssignId).size() == 2; }, {&host}));
+  EXPECT_EQ(b.FramesOf(mkAssignId)[1].Payload, Int32Payload(2));
+  EXPECT_EQ(host.MemberName(1), "A");
+  b.Send(MakeFrame(mkLogin, 2, mdHost, LoginPayload("B", "pw")));
+  ASSERT_TRUE(PumpUntil([&] { return host.MemberLoginArrived(2); }, {&host}));
+  EXPECT_EQ(host.MemberName(2), "B");
+  EXPECT_EQ(host.MemberCount, 3);
+}
+
+TEST_F(MySocketTest, SilentConnectionsMakeRoomForNewOnesAndChangeNoCounter) {
   TRawPeer first;
-  ASSERT_TRUE(first.Connect(port));
+  ASSERT_EQ(RawJoin(first, "FIRST"), 1);
   ASSERT_TRUE(PumpUntil([&] { return host.MemberCount == 2; }, {&host}));
   std::vector<std::unique_ptr<TRawPeer>> waiting;
-  for (int i = 0; i < kMaxHeldJoinsPerAddress + 1; ++i) {
+  for (int i = 0; i < kMaxWaitingJoinsPerAddress + 1; ++i) {
     waiting.push_back(std::make_unique<TRawPeer>());
     ASSERT_TRUE(waiting.back()->Connect(port));
+    ASSERT_TRUE(PumpUntil([&] { return !waiting.back()->FramesOf(mkAssignId).empty(); }, {&host}));
   }
-  // One address has only so many places in the queue: the last is refused and closed.
-  ASSERT_TRUE(PumpUntil([&] { return !waiting.back()->Connected(); }, {&host}));
-  EXPECT_TRUE(waiting.back()->In.empty());
-  EXPECT_EQ(host.HeldCount(), kMaxHeldJoinsPerAddress);
-  waiting[0]->Socket().abort();
-  ASSERT_TRUE(PumpUntil([&] { return host.HeldCount() == kMaxHeldJoinsPerAddress - 1; }, {&host}));
+  // One address has only so many places: the oldest silent one made room for the last.
+  ASSERT_TRUE(PumpUntil([&] { return !waiting[0]->Connected(); }, {&host}));
+  EXPECT_EQ(host.HeldCount(), kMaxWaitingJoinsPerAddress);
+  waiting[1]->Socket().abort();
+  ASSERT_TRUE(PumpUntil([&] { return host.HeldCount() == kMaxWaitingJoinsPerAddress - 1; }, {&host}));
   EXPECT_EQ(host.MemberCount, 2);
   EXPECT_EQ(host.LeavesPending, 0);
-  host.SetJoinLock(false);
-  ASSERT_TRUE(PumpUntil([&] { return !waiting[1]->FramesOf(mkAssignId).empty(); }, {&host}));
-  EXPECT_EQ(host.MemberCount, 3);
+  // Those that never log in are closed after the login wait, and nothing changes.
+  plat::AdvanceFakeClock(kLoginWaitMs + 1);
+  ASSERT_TRUE(PumpUntil([&] { return host.HeldCount() == 0; }, {&host}));
+  for (size_t i = 2; i < waiting.size(); ++i) {
+    ASSERT_TRUE(PumpUntil([&] { return !waiting[i]->Connected(); }, {&host}));
+  }
+  EXPECT_EQ(host.MemberCount, 2);
+  EXPECT_EQ(host.LeavesPending, 0);
+  EXPECT_TRUE(first.Connected());
 }
 
 TEST_F(MySocketTest, KeepAliveStartsAfterTheFirstLoginAndComesEveryThirtySeconds) {
+  plat::AdvanceFakeClock(40000);
   TRawPeer raw;
   ASSERT_TRUE(raw.Connect(port));
-  ASSERT_TRUE(PumpUntil([&] { return host.MemberCount == 2; }, {&host}));
-  plat::AdvanceFakeClock(40000);
+  ASSERT_TRUE(PumpUntil([&] { return !raw.FramesOf(mkAssignId).empty(); }, {&host}));
   PumpFor(50, {&host});
   EXPECT_TRUE(raw.FramesOf(mkKeepAlive).empty());  // nobody has logged in
 

@@ -85,8 +85,15 @@ std::vector<TOwnCase> OwnCases() {
       {"undo steps of the host's layer cleared", OnLayer(ecClearUndoLayer, 3, 0), false},
       {"the host's layer chosen", OnLayer(ecSelectLayer, 3, 0), false},
       {"a layer beyond the paper", OnLayer(ecClearLayer, 3, 200), false},
-      {"visibility of the host's layer", Bytes{0x12, 0x01, 0, 0}, true},
-      {"opacity of another member's layer", Bytes{0x13, 0x01, 4, 9}, true},
+      {"visibility of the host's layer", Bytes{0x12, 0x01, 0, 0}, false},
+      {"visibility of its own layer", Bytes{0x12, 0x01, 3, 0}, true},
+      {"opacity of another member's layer", Bytes{0x13, 0x01, 4, 9}, false},
+      {"opacity of its own layer", Bytes{0x13, 0x01, 2, 9}, true},
+      {"kind of another member's layer", Bytes{0x14, 0x01, 5, 1}, false},
+      {"kind of its own layer", Bytes{0x14, 0x01, 3, 2}, true},
+      {"kind of a layer beyond the paper", Bytes{0x14, 0x01, 6, 2}, false},
+      {"show only its own layer", Bytes{0x15, 0x01, 2}, false},
+      {"show only the host's layer", Bytes{0x15, 0x01, 0}, false},
       {"a paper-wide event", Event(ecRotateRight, 2), true},
       {"the end marker", Event(ecEnd, 2), false},
   };
@@ -99,9 +106,8 @@ class OwnershipCore : public ::testing::Test {
     host.BeginServer("HOTE", "pw");
     host.SetLayerOwners(kPerMember, kMembers);
     for (int32_t conn : {11, 12}) {
-      ASSERT_EQ(host.AcceptConnection(conn, "127.0.0.1"), TJoin::Accepted);
+      ASSERT_NE(JoinAndLogin(host, conn, "M" + std::to_string(conn)), 0);
       host.SetJoinLock(false);
-      Feed(conn, MakeFrame(mkLogin, host.LastJoinedSlot, mdHost, LoginPayload("M", "pw")));
     }
     Drain();
     link.Sent.clear();
@@ -256,9 +262,9 @@ TEST(OwnershipSession, LayerStatesOfTheHostReachTheNewcomerAndForeignPixelsNobod
   host.SetJoinLock(false);
   TRawPeer evil;
   ASSERT_TRUE(evil.Connect(host.ServerPort()));
-  ASSERT_TRUE(PumpUntil([&] { return host.MemberCount == 3; }, {&host, &good}));
+  ASSERT_TRUE(PumpUntil([&] { return !evil.FramesOf(mkAssignId).empty(); }, {&host, &good}));
   evil.Send(MakeFrame(mkLogin, 2, mdHost, LoginPayload("EVIL", "pw")));
-  ASSERT_TRUE(PumpUntil([&] { return host.MemberLoginArrived(2); }, {&host, &good}));
+  ASSERT_TRUE(PumpUntil([&] { return host.MemberLoginArrived(2) && host.MemberCount == 3; }, {&host, &good}));
 
   // The host's join: the state of every layer the newcomer does not own, then its own stroke.
   Bytes states;

@@ -17,10 +17,8 @@ class SessionCoreTest : public ::testing::Test {
   void Host(std::initializer_list<int32_t> conns) {
     host.BeginServer("HOTE", "pw");
     for (int32_t c : conns) {
-      ASSERT_EQ(host.AcceptConnection(c, "127.0.0.1"), TJoin::Accepted);
+      ASSERT_NE(JoinAndLogin(host, c, "M" + std::to_string(c)), 0);
       host.SetJoinLock(false);
-      const int32_t slot = host.LastJoinedSlot;
-      Feed(c, MakeFrame(mkLogin, slot, mdHost, LoginPayload("M" + std::to_string(c), "pw")));
     }
     DrainAll();
   }
@@ -186,8 +184,8 @@ TEST_F(SessionCoreTest, ALeavingMembersWholeEventsStayAndItsHalfEventIsDropped) 
   ASSERT_EQ(host.MemberDataSize(1), 6);
 
   // The next member gets slot 1; its bytes follow the former member's whole events.
-  ASSERT_EQ(host.AcceptConnection(13, "127.0.0.1"), TJoin::Accepted);
-  ASSERT_EQ(host.LastJoinedSlot, 1);
+  host.SetJoinLock(false);
+  ASSERT_EQ(JoinAndLogin(host, 13, "M13"), 1);
   Feed(13, MakeFrame(mkData, 1, mdAll, clear));
   std::vector<uint8_t> got(9);
   ASSERT_TRUE(host.ReadMemberData(1, got.data(), 9));
@@ -205,7 +203,8 @@ TEST_F(SessionCoreTest, AHalfEventAlreadyTakenLeavesNothingBehind) {
   ASSERT_TRUE(host.ReadMemberData(1, part.data(), 4));
   host.ConnectionClosed(11);
   EXPECT_EQ(host.MemberDataSize(1), 0);
-  ASSERT_EQ(host.AcceptConnection(13, "127.0.0.1"), TJoin::Accepted);
+  host.SetJoinLock(false);
+  ASSERT_EQ(JoinAndLogin(host, 13, "M13"), 1);
   const std::vector<uint8_t> next = Event(258, 2);
   Feed(13, MakeFrame(mkData, 1, mdAll, next));
   EXPECT_EQ(host.MemberDataSize(1), 2);
@@ -339,8 +338,7 @@ TEST_F(SessionCoreTest, ALeaveAndAJoinBetweenTwoLooksChangeTheSlotsOccupant) {
 
   host.ConnectionClosed(11);
   host.SetJoinLock(false);
-  ASSERT_EQ(host.AcceptConnection(13, "127.0.0.1"), TJoin::Accepted);
-  ASSERT_EQ(host.LastJoinedSlot, 1);
+  ASSERT_EQ(JoinAndLogin(host, 13, "M13"), 1);
   EXPECT_TRUE(host.MemberUsed(1));  // used at both looks ...
   EXPECT_NE(host.MemberOccupant(1), first);  // ... yet someone else
   EXPECT_EQ(host.MemberOccupant(2), 1u);  // a member who stayed

@@ -56,6 +56,18 @@ inline std::vector<uint8_t> LoginPayload(const std::string& user, const std::str
   return p;
 }
 
+// A new connection that logs in at once with the slot it is told; the slot it then holds
+// (0 when it was not taken in: refused, or waiting for its turn). The join lock it takes is
+// left to the caller.
+inline int32_t JoinAndLogin(TSessionCore& host, int32_t conn, const std::string& name,
+                            const std::string& address = "127.0.0.1", const std::string& password = "pw") {
+  if (host.AcceptConnection(conn, address) != TJoin::Held) return 0;
+  const int32_t slot = host.WaitingSlot(conn);
+  const std::vector<uint8_t> login = MakeFrame(mkLogin, slot, mdHost, LoginPayload(name, password));
+  host.ConnectionData(conn, login.data(), static_cast<int32_t>(login.size()));
+  return host.MemberUsed(slot) && host.LastJoinedSlot == slot && host.WaitingSlot(conn) == 0 ? slot : 0;
+}
+
 // Records the bytes each connection takes; can take only part, or refuse.
 class TRecordingLink : public TSessionLink {
  public:
