@@ -100,10 +100,8 @@ TEST_F(SessionCoreTest, AFormerMembersDataAreToldApartFromTheNextMembers) {
   ASSERT_TRUE(host.ReadMemberData(1, two, 2));
   EXPECT_EQ(host.MemberFormerDataSize(1), 0) << "its own member is still there";
   host.ConnectionClosed(11);
-  ASSERT_EQ(host.AcceptConnection(12, "127.0.0.1"), TJoin::Accepted);
-  ASSERT_EQ(host.LastJoinedSlot, 1);
+  ASSERT_EQ(JoinAndLogin(host, 12, "N"), 1);
   EXPECT_EQ(host.MemberFormerDataSize(1), 10);
-  Feed(12, MakeFrame(mkLogin, 1, mdHost, LoginPayload("N", "pw")));
   Feed(12, MakeFrame(mkData, 1, mdAll, clear));
   EXPECT_EQ(host.MemberDataSize(1), 13);
   EXPECT_EQ(host.MemberFormerDataSize(1), 10);
