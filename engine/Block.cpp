@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cmath>
 #include <cstring>
 #include <new>
 #ifdef __GLIBC__
@@ -1071,17 +1072,26 @@ inline float CrossingPos(uint64_t key) {
   return f;
 }
 
+// The ends of the edge a-b as a pass sees them (rows = true for the row pass, u = y), the
+// larger u end lowered; false when the edge is parallel to the sub-lines.
+inline bool PassEnds(const TPoint& a, const TPoint& b, bool rows, float& u1, float& v1, float& u2, float& v2) {
+  const float x1 = float(a.X), y1 = float(a.Y), x2 = float(b.X), y2 = float(b.Y);
+  u1 = rows ? y1 : x1, u2 = rows ? y2 : x2, v1 = rows ? x1 : y1, v2 = rows ? x2 : y2;
+  if (u1 == u2) return false;
+  if (u1 > u2)
+    u1 = float(static_cast<ext_t>(u1) - 0.01L);
+  else
+    u2 = float(static_cast<ext_t>(u2) - 0.01L);
+  return true;
+}
+
 // Builds the pass edges; rows = true for the row pass (u = y).
 std::vector<TPassEdge> PassEdges(const std::vector<TPoint>& p, bool rows) {
   std::vector<TPassEdge> edges;
+  edges.reserve(p.size());
   for (size_t i = 0; i + 1 < p.size(); ++i) {
-    float x1 = float(p[i].X), y1 = float(p[i].Y), x2 = float(p[i + 1].X), y2 = float(p[i + 1].Y);
-    float u1 = rows ? y1 : x1, u2 = rows ? y2 : x2, v1 = rows ? x1 : y1, v2 = rows ? x2 : y2;
-    if (u1 == u2) continue;  // parallel to the sub-lines: no crossing
-    if (u1 > u2)
-      u1 = float(static_cast<ext_t>(u1) - 0.01L);
-    else
-      u2 = float(static_cast<ext_t>(u2) - 0.01L);
+    float u1, v1, u2, v2;
+    if (!PassEnds(p[i], p[i + 1], rows, u1, v1, u2, v2)) continue;  // parallel to the sub-lines: no crossing
     float ex1 = rows ? v1 : u1, ey1 = rows ? u1 : v1, ex2 = rows ? v2 : u2, ey2 = rows ? u2 : v2;
     TPassEdge e;
     e.Flat = std::fabs(static_cast<ext_t>(ex2) - ex1) >= std::fabs(static_cast<ext_t>(ey2) - ey1);
@@ -1253,9 +1263,44 @@ void PolygonPass(std::vector<TPassEdge> edges, int64_t from, int64_t to, float l
 }
 }  // namespace
 
+namespace {
+// The fill keeps at most this many crossings for one row or column. A polygon with more on any
+// line it fills is refused whole: it draws nothing, wherever it is played, and its cost stays
+// bounded by the lines it fills.
+constexpr int32_t kMaxLineCrossings = 1000;
+
+// True when some line of from..to of the pass has more crossings than the fill keeps. An edge
+// crosses line n when one of the sub-lines n + 0, 0.25, 0.5, 0.75 lies within its lowered ends
+// (both included): the sub-lines are the quarter steps q / 4 with 4 u1 <= q <= 4 u2 (exact in
+// double), and their lines a run from floor(qa / 4) to floor(qb / 4).
+bool TooManyCrossings(const std::vector<TPoint>& p, bool rows, int64_t from, int64_t to) {
+  if (to < from || p.size() <= size_t(kMaxLineCrossings) + 1) return false;
+  std::vector<int32_t> starts(size_t(to - from + 2), 0);
+  auto floor4 = [](int64_t q) { return q >= 0 ? q / 4 : -((-q + 3) / 4); };
+  for (size_t i = 0; i + 1 < p.size(); ++i) {
+    float u1, v1, u2, v2;
+    if (!PassEnds(p[i], p[i + 1], rows, u1, v1, u2, v2)) continue;
+    if (u1 > u2) std::swap(u1, u2);
+    if (u1 == u2) continue;  // no edge, as the pass drops it
+    const double qa = std::ceil(4.0 * double(u1)), qb = std::floor(4.0 * double(u2));
+    if (qa > qb) continue;
+    const int64_t a = std::max(floor4(int64_t(qa)), from), b = std::min(floor4(int64_t(qb)), to);
+    if (a > b) continue;
+    ++starts[size_t(a - from)];
+    --starts[size_t(b - from + 1)];
+  }
+  int64_t open = 0;
+  for (size_t i = 0; i + 1 < starts.size(); ++i)
+    if ((open += starts[i]) > kMaxLineCrossings) return true;
+  return false;
+}
+}  // namespace
+
 void TBlockChannel::FillPolygon(const TPoint* Points, int32_t N) {
   if (!Points || N <= 0) return;
-  std::vector<TPoint> p(Points, Points + N);
+  std::vector<TPoint> p;
+  p.reserve(size_t(N) + 1);
+  p.assign(Points, Points + N);
   p.push_back(p.front());  // close the outline
   p.erase(std::unique(p.begin(), p.end()), p.end());
   if (p.size() < 4) return;  // fewer than three corners
@@ -1266,6 +1311,7 @@ void TBlockChannel::FillPolygon(const TPoint* Points, int32_t N) {
   }
   xmin = std::max<int64_t>(xmin, 0), ymin = std::max<int64_t>(ymin, 0);
   xmax = std::min<int64_t>(xmax, FWidth), ymax = std::min<int64_t>(ymax, FHeight);
+  if (TooManyCrossings(p, true, ymin, ymax) || TooManyCrossings(p, false, xmin, xmax)) return;
   PolygonPass(PassEdges(p, true), ymin, ymax, float(FWidth), true,
               [this](int32_t y, float a, float b) { ChannelHSpan(y, 255, a, b, 1.0f, true); });
   PolygonPass(PassEdges(p, false), xmin, xmax, float(FHeight), false,

@@ -181,7 +181,8 @@ class TBlockChannel : public TBlock {
   void ChannelDisc(uint8_t Value, bool Max, float cx, float cy, float r, float Opacity, bool Soft);
   void ChannelHSpan(int32_t y, uint8_t Value, float x1, float x2, float Opacity, bool Max);
   void ChannelVSpan(int32_t x, uint8_t Value, float y1, float y2, float Opacity, bool Max);
-  // The points are copied; the caller's array is never written.
+  // The points are copied; the caller's array is never written. A polygon with more than
+  // 1000 crossings on any row or column it fills is refused and draws nothing.
   void FillPolygon(const TPoint* Points, int32_t N);
   void FillPolygon(const std::vector<TPoint>& Points) {
     FillPolygon(Points.data(), static_cast<int32_t>(Points.size()));

@@ -122,6 +122,20 @@ void PolygonPass(std::vector<TPassEdge> edges, int64_t from, int64_t to, float l
     }
   }
 }
+// More than this many crossings on one line of a pass refuse the whole polygon.
+constexpr int32_t kMaxLineCrossings = 1000;
+
+// True when some line from..to of the pass has more crossings than the fill keeps.
+bool PlainTooManyCrossings(const std::vector<TPassEdge>& edges, int64_t from, int64_t to) {
+  for (int64_t n = from; n <= to; ++n) {
+    int32_t count = 0;
+    float pos;
+    for (const TPassEdge& e : edges) count += MeanCrossing(e, n, pos);
+    if (count > kMaxLineCrossings) return true;
+  }
+  return false;
+}
+
 void PlainFillPolygon(TBlockChannel& m, const TPoint* Points, int32_t N) {
   const int32_t FWidth = m.Width(), FHeight = m.Height();
   if (!Points || N <= 0) return;
@@ -136,6 +150,8 @@ void PlainFillPolygon(TBlockChannel& m, const TPoint* Points, int32_t N) {
   }
   xmin = std::max<int64_t>(xmin, 0), ymin = std::max<int64_t>(ymin, 0);
   xmax = std::min<int64_t>(xmax, FWidth), ymax = std::min<int64_t>(ymax, FHeight);
+  if (PlainTooManyCrossings(PassEdges(p, true), ymin, ymax) || PlainTooManyCrossings(PassEdges(p, false), xmin, xmax))
+    return;
   PolygonPass(PassEdges(p, true), ymin, ymax, float(FWidth), true,
               [&m](int32_t y, float a, float b) { m.ChannelHSpan(y, 255, a, b, 1.0f, true); });
   PolygonPass(PassEdges(p, false), xmin, xmax, float(FHeight), false,
@@ -272,6 +288,58 @@ TEST(PolygonFill, FarOutlinesMatchThePlainFill) {
   TOutlines o(5);
   for (int round = 0; round < 10; ++round)
     ASSERT_TRUE(FillsAlike(100, 100, o.Random(o.In(3, 50), 100, 100, kMax / 2))) << "round " << round;
+}
+
+// A comb of 2 x teeth edges between the rows top and bottom: every row between them has
+// 2 x teeth crossings, every column a few. swap exchanges the axes.
+std::vector<TPoint> Comb(int32_t teeth, int32_t top, int32_t bottom, bool swap) {
+  std::vector<TPoint> p;
+  for (int32_t i = 0; i < teeth; ++i) {
+    p.push_back({2 * i, top});
+    p.push_back({2 * i + 1, bottom});
+  }
+  if (swap)
+    for (TPoint& q : p) std::swap(q.X, q.Y);
+  return p;
+}
+
+int32_t MaskSum(const TBlockChannel& m) {
+  int32_t sum = 0;
+  for (int32_t y = 0; y < m.Height(); ++y)
+    for (int32_t x = 0; x < m.Width(); ++x) sum += m.ChannelGetPixel(x, y);
+  return sum;
+}
+
+// The fill keeps 1000 crossings a line: a polygon with more on any row or column it fills draws
+// nothing at all, whichever pass meets them; crowded lines outside the mask do not count.
+TEST(PolygonFill, MoreCrossingsOnALineThanKeptRefuseThePolygon) {
+  struct Case {
+    const char* name;
+    std::vector<TPoint> points;
+    int32_t w, h;
+    bool drawn;
+  } cases[] = {
+      {"1000 crossings a row", Comb(500, 10, 90, false), 1100, 100, true},
+      {"1002 crossings a row", Comb(501, 10, 90, false), 1100, 100, false},
+      {"1000 crossings a column", Comb(500, 10, 90, true), 100, 1100, true},
+      {"1002 crossings a column", Comb(501, 10, 90, true), 100, 1100, false},
+      // The crowded rows lie below the mask; the rows and columns it fills have few crossings.
+      {"crowded rows below the mask", [] {
+         std::vector<TPoint> p = Comb(600, 200, 300, false);
+         p.push_back({1199, 50});
+         p.push_back({0, 50});
+         return p;
+       }(), 1300, 150, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TBlockChannel m;
+    m.SetSize(c.w, c.h);
+    m.FillPolygon(c.points);
+    EXPECT_EQ(MaskSum(m) > 0, c.drawn);
+    if (!c.drawn) EXPECT_EQ(m.TileCount(), 0);
+    EXPECT_TRUE(FillsAlike(c.w, c.h, c.points));
+  }
 }
 
 // Sizes around the tile edges and the largest paper, where the bounds and the clamping meet.

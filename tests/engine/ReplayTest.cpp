@@ -3,6 +3,7 @@
 // at x2 gives the pixels of a copy whose values were doubled beforehand.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <vector>
 
 #include "PaperTestUtil.h"
@@ -11,6 +12,7 @@
 #include "engine/Layer.h"
 #include "engine/LayerMng.h"
 #include "engine/Paper.h"
+#include "engine/SelectMng.h"
 #include "engine/Stroke.h"
 #include "platform/core/Files.h"
 
@@ -123,6 +125,17 @@ void ExpectSamePapers(const TPaper& a, const TPaper& b) {
   EXPECT_EQ(CanvasPixels(a.CompositeImage), CanvasPixels(b.CompositeImage));
 }
 
+// Ends the record, exports it to path, imports the file and plays it onto replay.
+void ReplayExported(TEventPacket& record, const std::string& path, TPaper& replay) {
+  record.WriteEndMarker();
+  ASSERT_TRUE(record.ExportToFile(path));
+  TEventPacket imported;
+  ASSERT_TRUE(imported.LoadFromFile(path));
+  TStroke playBrush;
+  PlayToEnd(replay, imported, playBrush);
+  replay.Composite();
+}
+
 TEST(Replay, LiveStrokesOfEveryKindReplayToTheSameBytes) {
   TTempDir dir;
   for (uint8_t kind = 0; kind <= 4; ++kind) {
@@ -152,15 +165,8 @@ TEST(Replay, LiveStrokesOfEveryKindReplayToTheSameBytes) {
     live.StrokeEnd(brush, nullptr);
     live.Composite();
 
-    record.WriteEndMarker();
-    const std::string path = dir.Path("live.wpe");
-    ASSERT_TRUE(record.ExportToFile(path));
-    TEventPacket imported;
-    ASSERT_TRUE(imported.LoadFromFile(path));
     TPaper replay;
-    TStroke playBrush;
-    PlayToEnd(replay, imported, playBrush);
-    replay.Composite();
+    ASSERT_NO_FATAL_FAILURE(ReplayExported(record, dir.Path("live.wpe"), replay));
     SCOPED_TRACE(testing::Message() << "brush kind " << int{kind});
     ExpectSamePapers(live, replay);
     EXPECT_NE(LayerPixels(replay, 0), [] {
@@ -216,6 +222,53 @@ TEST(Replay, ImportAtTwiceGivesThePixelsOfADoubledCopy) {
   b.Composite();
   EXPECT_EQ(a.Width(), 60);  // 2 x 30 after the turn
   ExpectSamePapers(a, b);
+}
+
+// The largest polygons an event carries (65535 corners), filled and cleared as the paper
+// window does it and recorded beside: a zig-zag crossing every row 65535 times, which the fill
+// refuses, and a ring of as many corners that it fills. The exported record replays to the same pixels.
+TEST(Replay, LargestPolygonsReplayToTheLivePixels) {
+  TTempDir dir;
+  constexpr int32_t kSide = 1000, kCorners = 65535;
+  std::vector<TPoint> zigzag, ring;
+  for (int32_t i = 0; i < kCorners; ++i) {
+    zigzag.push_back({i * kSide / kCorners, i % 2 ? kSide - 1 : 0});
+    const double a = 6.283185307179586 * i / kCorners;
+    ring.push_back({int32_t(500 + 350 * std::cos(a)), int32_t(500 + 350 * std::sin(a))});
+  }
+  TPaper live;
+  TEventPacket record;
+  TStroke brush;
+  record.WriteNewPaper(kSide, kSide);
+  record.WriteFillRect(0, 100, 100, 800, 800, 0x30, 0x60, 0xC0);
+  PlayToEnd(live, record, brush);
+  const std::vector<uint32_t> before = LayerPixels(live, 0);
+  auto polygon = [&](const std::vector<TPoint>& pts, bool fill) {
+    int32_t l = 0, t = 0, w = 0, h = 0;
+    PointsBounds(pts.data(), kCorners, l, t, w, h);
+    live.Layers->PushUndoRect(0, l, t, w, h);
+    if (fill) {
+      record.WriteFillPolygon(0, pts.data(), 0x80, 0x40, 0x20, kCorners);
+      live.Layers->FillPolygon(0, *live.Selection, 0x804020u, pts.data(), kCorners);
+    } else {
+      record.WriteClearPolygon(0, pts.data(), kCorners);
+      live.Layers->ClearPolygon(0, *live.Selection, pts.data(), kCorners);
+    }
+  };
+  polygon(zigzag, true);
+  polygon(zigzag, false);
+  EXPECT_EQ(LayerPixels(live, 0), before) << "the refused zig-zag changed the layer";
+  polygon(ring, true);
+  const std::vector<uint32_t> filled = LayerPixels(live, 0);
+  EXPECT_NE(filled, before) << "the ring filled nothing";
+  EXPECT_EQ(filled[500 * kSide + 500] & 0xFFFFFFu, 0x804020u);
+  polygon(ring, false);
+  EXPECT_NE(LayerPixels(live, 0), filled) << "the ring cleared nothing";
+  live.Composite();
+
+  TPaper replay;
+  ASSERT_NO_FATAL_FAILURE(ReplayExported(record, dir.Path("polygons.wpe"), replay));
+  ExpectSamePapers(live, replay);
 }
 
 }  // namespace
