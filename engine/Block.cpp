@@ -473,18 +473,39 @@ void TBlockImage::StretchRectTo(TTC& Canvas, int32_t X, int32_t Y, int32_t W, in
   // Destination pixels off the canvas would be dropped: skip them.
   int64_t x0 = std::max<int64_t>(X, 0), x1 = std::min<int64_t>(int64_t(X) + W, cw - 1);
   int64_t y0 = std::max<int64_t>(Y, 0), y1 = std::min<int64_t>(int64_t(Y) + H, ch - 1);
-  std::vector<uint32_t> box(size_t(bx) + 1);
-  for (int64_t y = y0; y <= y1; ++y)
-    for (int64_t x = x0; x <= x1; ++x) {
-      const int64_t sx = (fx * x) >> 10, sy = (fy * y) >> 10;
-      uint32_t a = 0, r = 0, g = 0, b = 0;
-      for (int64_t j = 0; j <= by; ++j) {
-        ReadClampedRow(Clamp32(sy + j), sx, bx + 1, box.data());
-        for (uint32_t c : box) a += c >> 24, r += (c >> 16) & 0xFF, g += (c >> 8) & 0xFF, b += c & 0xFF;
+  if (x0 > x1 || y0 > y1) return;
+  // Each source row of a destination row's boxes is read once, clamped, over all its boxes.
+  // A box row of at most 257 samples sums blue and red, green and alpha as pairs of 16-bit
+  // lanes; wider boxes sum each channel on its own.
+  const int64_t p0 = (fx * x0) >> 10, p1 = ((fx * x1) >> 10) + bx;
+  std::vector<uint32_t> row(size_t(p1 - p0 + 1));
+  const size_t cols = size_t(x1 - x0 + 1);
+  std::vector<uint32_t> sa(cols), sr(cols), sg(cols), sb(cols);
+  const bool lanes = bx + 1 <= 257;
+  for (int64_t y = y0; y <= y1; ++y) {
+    const int64_t sy = (fy * y) >> 10;
+    std::fill(sa.begin(), sa.end(), 0u), std::fill(sr.begin(), sr.end(), 0u);
+    std::fill(sg.begin(), sg.end(), 0u), std::fill(sb.begin(), sb.end(), 0u);
+    for (int64_t j = 0; j <= by; ++j) {
+      ReadClampedRow(Clamp32(sy + j), p0, int32_t(row.size()), row.data());
+      for (size_t k = 0; k < cols; ++k) {
+        const uint32_t* box = row.data() + (((fx * (x0 + int64_t(k))) >> 10) - p0);
+        if (lanes) {
+          uint32_t br = 0, ga = 0;
+          for (int32_t i = 0; i <= bx; ++i) br += box[i] & 0x00FF00FFu, ga += (box[i] >> 8) & 0x00FF00FFu;
+          sb[k] += br & 0xFFFF, sr[k] += br >> 16, sg[k] += ga & 0xFFFF, sa[k] += ga >> 16;
+        } else {
+          for (int32_t i = 0; i <= bx; ++i) {
+            const uint32_t c = box[i];
+            sa[k] += c >> 24, sr[k] += (c >> 16) & 0xFF, sg[k] += (c >> 8) & 0xFF, sb[k] += c & 0xFF;
+          }
+        }
       }
-      a /= n, r /= n, g /= n, b /= n;
-      Canvas.SetPixel(int32_t(x), int32_t(y), (a << 24) + (r << 16) + (g << 8) + b);
     }
+    for (size_t k = 0; k < cols; ++k)
+      Canvas.SetPixel(int32_t(x0 + int64_t(k)), int32_t(y),
+                      ((sa[k] / n) << 24) + ((sr[k] / n) << 16) + ((sg[k] / n) << 8) + sb[k] / n);
+  }
 }
 
 void TBlockImage::LoadFromTTC(const TTC& Canvas) {
@@ -575,6 +596,228 @@ void TBlockImage::Rotate180To(TBlockImage& Dst) const {
     ReadRow(h - 1 - y, 0, w, row.data());
     std::reverse(row.begin(), row.end());
     Dst.WriteRow(y, 0, w, row.data());
+  }
+}
+
+// ---- whole-paper moves -------------------------------------------------------------------
+
+void TBlockImage::Swap(TBlockImage& Other) {
+  std::swap(FWidth, Other.FWidth);
+  std::swap(FHeight, Other.FHeight);
+  std::swap(FBackColour, Other.FBackColour);
+  Tiles.swap(Other.Tiles);
+}
+
+void TBlockImage::RetireTiles(int32_t tx0, int32_t tx1, int32_t ty0, int32_t ty1, TSpareTiles& Spare) {
+  for (int32_t ty = std::max(ty0, 0); ty <= std::min(ty1, kGridSide - 1); ++ty)
+    for (int32_t tx = std::max(tx0, 0); tx <= std::min(tx1, kGridSide - 1); ++tx)
+      if (auto& t = Tiles[Slot(tx, ty)]) Spare.push_back(std::move(t));
+}
+
+TTC* TBlockImage::ReuseTile(int32_t tx, int32_t ty, TSpareTiles& Spare, bool Whole) {
+  if (!IsTileInGrid(tx, ty)) return nullptr;
+  auto& slot = Tiles[Slot(tx, ty)];
+  if (!slot && !Spare.empty()) {
+    slot = std::move(Spare.back());
+    Spare.pop_back();
+    if (!Whole) static_cast<TTC*>(slot.get())->Fill(FBackColour);
+  }
+  return slot ? static_cast<TTC*>(slot.get()) : MakeTile(tx, ty, !Whole);
+}
+
+namespace {
+// A tile row of the source, or a row of background where the tile is absent.
+struct TRowSource {
+  const TBlockImage& Img;
+  std::array<uint32_t, kSide> Back;
+  explicit TRowSource(const TBlockImage& img) : Img(img) { Back.fill(img.BackColour()); }
+  const uint32_t* Row(int32_t tx, int32_t y) const {
+    const TTC* t = Img.GetTile(tx, TBlock::TileIndex(y));
+    return t ? t->Row32(TBlock::TileOffset(y)) : Back.data();
+  }
+  bool AnyTile(int32_t tx0, int32_t tx1, int32_t ty0, int32_t ty1) const {
+    for (int32_t ty = ty0; ty <= ty1; ++ty)
+      for (int32_t tx = tx0; tx <= tx1; ++tx)
+        if (Img.GetTile(tx, ty)) return true;
+    return false;
+  }
+};
+
+// The tiles with pixels inside a w x h image, rows outer: f(tx, ty, x0, x1, y0, y1) with the
+// inside part x0..x1 by y0..y1; after each tile row, done(ty).
+template <class F, class Done>
+void ForImageTiles(int32_t w, int32_t h, F f, Done done) {
+  for (int32_t ty = 0; ty <= std::min(h / kSide, TBlock::kGridSide - 1); ++ty) {
+    for (int32_t tx = 0; tx <= std::min(w / kSide, TBlock::kGridSide - 1); ++tx) {
+      const int32_t x0 = kSide * tx, y0 = kSide * ty;
+      const int32_t x1 = std::min(x0 + kSide, w) - 1, y1 = std::min(y0 + kSide, h) - 1;
+      if (x1 >= x0 && y1 >= y0) f(tx, ty, x0, x1, y0, y1);
+    }
+    done(ty);
+  }
+}
+
+// Tile-local transpose: out row j, column i := rows[i][j] for i < n, j < m; square 8 x 8
+// blocks where the part is a whole tile.
+inline void TransposeInto(TTC& out, const uint32_t* const* rows, int32_t n, int32_t m) {
+  if (n == kSide && m == kSide) {
+    for (int32_t jb = 0; jb < kSide; jb += 8)
+      for (int32_t ib = 0; ib < kSide; ib += 8) {
+        uint32_t block[8][8];
+        for (int32_t i = 0; i < 8; ++i)
+          for (int32_t j = 0; j < 8; ++j) block[j][i] = rows[ib + i][jb + j];
+        for (int32_t j = 0; j < 8; ++j) std::memcpy(out.Row32(jb + j) + ib, block[j], sizeof block[j]);
+      }
+    return;
+  }
+  for (int32_t j = 0; j < m; ++j) {
+    uint32_t* o = out.Row32(j);
+    for (int32_t i = 0; i < n; ++i) o[i] = rows[i][j];
+  }
+}
+
+inline bool WholeTile(int32_t x0, int32_t x1, int32_t y0, int32_t y1) {
+  return x1 - x0 == kSide - 1 && y1 - y0 == kSide - 1;
+}
+}  // namespace
+
+// Destination pixel (x, y) is source pixel (x - dx, y - dy). Destination tile rows ascend, and
+// so do the source tile rows they read: those above the next destination row are spent.
+void TBlockImage::ShiftTo(TBlockImage& Dst, int32_t dx, int32_t dy) {
+  const TRowSource src(*this);
+  TSpareTiles spare;
+  const int64_t W = FWidth, H = FHeight;
+  ForImageTiles(
+      Dst.FWidth, Dst.FHeight,
+      [&](int32_t tx, int32_t ty, int32_t x0, int32_t x1, int32_t y0, int32_t y1) {
+        // The part covered by the source.
+        const int64_t a0 = std::max<int64_t>(x0, dx), a1 = std::min<int64_t>(x1, dx + W - 1);
+        const int64_t b0 = std::max<int64_t>(y0, dy), b1 = std::min<int64_t>(y1, dy + H - 1);
+        if (a0 > a1 || b0 > b1) return;
+        if (!src.AnyTile(TileIndex(int32_t(a0 - dx)), TileIndex(int32_t(a1 - dx)), TileIndex(int32_t(b0 - dy)),
+                         TileIndex(int32_t(b1 - dy))))
+          return;
+        TTC* d = Dst.ReuseTile(tx, ty, spare, WholeTile(int32_t(a0), int32_t(a1), int32_t(b0), int32_t(b1)));
+        if (!d) return;
+        for (int64_t y = b0; y <= b1; ++y) {
+          uint32_t* out = d->Row32(int32_t(y - y0));
+          ForTileSegments(int32_t(a0 - dx), int32_t(a1 - dx), [&](int32_t stx, int32_t p, int32_t q) {
+            std::memcpy(out + (p + dx - x0), src.Row(stx, int32_t(y - dy)) + TileOffset(p), size_t(q - p + 1) * 4);
+          });
+        }
+      },
+      [&](int32_t ty) {
+        const int64_t next = int64_t(kSide) * (ty + 1) - dy;  // the first source row still to read
+        if (next > 0) RetireTiles(0, kGridSide - 1, 0, int32_t(std::min<int64_t>(next, H + kSide)) / kSide - 1, spare);
+      });
+}
+
+// Destination pixel (x, y) is source pixel (y, H - 1 - x): destination tile row ty reads only
+// source tile column ty.
+void TBlockImage::RotateRightTo(TBlockImage& Dst) {
+  const TRowSource src(*this);
+  TSpareTiles spare;
+  const int32_t H = FHeight;
+  ForImageTiles(
+      Dst.FWidth, Dst.FHeight,
+      [&](int32_t tx, int32_t ty, int32_t x0, int32_t x1, int32_t y0, int32_t y1) {
+        if (!src.AnyTile(ty, ty, TileIndex(H - 1 - x1), TileIndex(H - 1 - x0))) return;
+        TTC* d = Dst.ReuseTile(tx, ty, spare, WholeTile(x0, x1, y0, y1));
+        if (!d) return;
+        // Destination column x is source row H - 1 - x (its columns y0..y1 at 0..).
+        const uint32_t* rows[kSide];
+        const int32_t n = x1 - x0 + 1;
+        for (int32_t i = 0; i < n; ++i) rows[i] = src.Row(ty, H - 1 - (x0 + i));
+        TransposeInto(*d, rows, n, y1 - y0 + 1);
+      },
+      [&](int32_t ty) { RetireTiles(ty, ty, 0, kGridSide - 1, spare); });
+}
+
+// Destination pixel (x, y) is source pixel (W - 1 - y, x): destination tile column tx reads
+// only source tile row tx, so the destination is walked by columns.
+void TBlockImage::RotateLeftTo(TBlockImage& Dst) {
+  const TRowSource src(*this);
+  TSpareTiles spare;
+  const int32_t W = FWidth;
+  // The transposed walk: tile (tx, ty) of the destination is visited as (ty, tx).
+  ForImageTiles(
+      Dst.FHeight, Dst.FWidth,
+      [&](int32_t ty, int32_t tx, int32_t y0, int32_t y1, int32_t x0, int32_t x1) {
+        if (!src.AnyTile(TileIndex(W - 1 - y1), TileIndex(W - 1 - y0), tx, tx)) return;
+        TTC* d = Dst.ReuseTile(tx, ty, spare, WholeTile(x0, x1, y0, y1));
+        if (!d) return;
+        const int32_t hi = W - 1 - y0, lo = W - 1 - y1;  // source columns, read right to left
+        const int32_t split = TileIndex(hi) * kSide;      // columns from here on lie in hi's tile
+        const int32_t lowerBase = TileIndex(lo) * kSide;
+        // Destination column x is source row x read from column hi down to lo: reversed into a
+        // row buffer first, then transposed.
+        uint32_t flipped[kSide][kSide];
+        const uint32_t* rows[kSide];
+        const int32_t n = x1 - x0 + 1, m = y1 - y0 + 1;
+        for (int32_t i = 0; i < n; ++i) {
+          const uint32_t* upper = src.Row(TileIndex(hi), x0 + i);
+          const uint32_t* lower = src.Row(TileIndex(lo), x0 + i);
+          for (int32_t j = 0; j < m; ++j) {
+            const int32_t sx = hi - j;
+            flipped[i][j] = sx >= split ? upper[sx - split] : lower[sx - lowerBase];
+          }
+          rows[i] = flipped[i];
+        }
+        TransposeInto(*d, rows, n, m);
+      },
+      [&](int32_t tx) { RetireTiles(0, kGridSide - 1, tx, tx, spare); });
+}
+
+// The 4 x 4 samples of TTC::ShrinkTo4x4 over this image's pixels. Per destination row the
+// samples of its four source rows are summed down each needed column first, then four column
+// sums across; blue and red, green and alpha travel as pairs of 16-bit lanes (16 samples of
+// at most 255 fit), so every channel is the same sum divided by 16.
+void TBlockImage::ShrinkTo4x4(TBlockImage& Dst) {
+  const int32_t dw = Dst.FWidth, dh = Dst.FHeight, sw = FWidth, sh = FHeight;
+  if (dw <= 0 || dh <= 0 || sw <= 0 || sh <= 0) return;
+  const int64_t fx = TruncInt(ext_t(sw) / ext_t(dw) * 1024.0L), fy = TruncInt(ext_t(sh) / ext_t(dh) * 1024.0L);
+  const int64_t sx = TruncInt(ext_t(sw) / ext_t(dw) / 4 * 1024.0L), sy = TruncInt(ext_t(sh) / ext_t(dh) / 4 * 1024.0L);
+  auto sourceRow = [&](int64_t y, int j) { return int32_t(std::min<int64_t>((fy * y + sy * j) >> 10, sh - 1)); };
+  std::vector<int32_t> cols(size_t(dw) * 4);
+  for (int64_t x = 0; x < dw; ++x)
+    for (int i = 0; i < 4; ++i) cols[size_t(x * 4 + i)] = int32_t(std::min<int64_t>((fx * x + sx * i) >> 10, sw - 1));
+  const TRowSource src(*this);
+  TSpareTiles spare;
+  std::vector<uint32_t> sumBR, sumGA;
+  for (int32_t y = 0; y < dh; ++y) {
+    int32_t rows[4];
+    for (int j = 0; j < 4; ++j) rows[j] = sourceRow(y, j);
+    const int32_t ty0 = TileIndex(rows[0]), ty1 = TileIndex(rows[3]);
+    ForTileSegments(0, dw - 1, [&](int32_t tx, int32_t a, int32_t b) {
+      const int32_t c0 = cols[size_t(a) * 4], c1 = cols[size_t(b) * 4 + 3];
+      // Samples from absent tiles only: the background, which stays absent.
+      if (!src.AnyTile(TileIndex(c0), TileIndex(c1), ty0, ty1)) return;
+      TTC* d = Dst.ReuseTile(tx, TileIndex(y), spare, false);
+      if (!d) return;
+      sumBR.assign(size_t(c1 - c0 + 1), 0);
+      sumGA.assign(size_t(c1 - c0 + 1), 0);
+      ForTileSegments(c0, c1, [&](int32_t stx, int32_t p, int32_t q) {
+        uint32_t* br = sumBR.data() + (p - c0);
+        uint32_t* ga = sumGA.data() + (p - c0);
+        const int32_t n = q - p + 1, off = TileOffset(p);
+        for (int j = 0; j < 4; ++j) {
+          const uint32_t* row = src.Row(stx, rows[j]) + off;
+          for (int32_t k = 0; k < n; ++k) {
+            br[k] += row[k] & 0x00FF00FFu;
+            ga[k] += (row[k] >> 8) & 0x00FF00FFu;
+          }
+        }
+      });
+      uint32_t* out = d->Row32(TileOffset(y));
+      for (int32_t x = a; x <= b; ++x) {
+        const int32_t* c = &cols[size_t(x) * 4];
+        uint32_t br = 0, ga = 0;
+        for (int i = 0; i < 4; ++i) br += sumBR[size_t(c[i] - c0)], ga += sumGA[size_t(c[i] - c0)];
+        out[TileOffset(x)] = ((br >> 4) & 0x00FF00FFu) | (((ga >> 4) & 0x00FF00FFu) << 8);
+      }
+    });
+    // At the end of a destination tile row, the source tile rows above the next row's are spent.
+    if (TileOffset(y) == kSide - 1 && y + 1 < dh) RetireTiles(0, kGridSide - 1, 0, TileIndex(sourceRow(y + 1, 0)) - 1, spare);
   }
 }
 

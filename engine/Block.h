@@ -130,6 +130,19 @@ class TBlockImage : public TBlock {
   void BlendColourThroughMask(const TBlockChannel& Mask, int32_t X, int32_t Y, int32_t W, int32_t H, uint32_t Colour);
   void Rotate180To(TBlockImage& Dst) const;
 
+  // Whole-paper moves into Dst, an empty image of the new size with this background. Each
+  // gives the tiles that drawing this image onto a canvas of its size, transforming the canvas
+  // by the TTC operation of the same name (ShiftTo: pasting it at dx, dy, dropping what falls
+  // outside) and loading the result would give after Compact, but tile by tile: Dst tiles whose
+  // sources are all absent stay absent, and this image is emptied on the way, its tiles reused
+  // for Dst as soon as they have been read.
+  void ShiftTo(TBlockImage& Dst, int32_t dx, int32_t dy);
+  void RotateRightTo(TBlockImage& Dst);
+  void RotateLeftTo(TBlockImage& Dst);
+  void ShrinkTo4x4(TBlockImage& Dst);
+  // Exchanges size, background and tiles with Other.
+  void Swap(TBlockImage& Other);
+
   // Whole-image transforms in place; each writes every pixel of the image.
   void FlipVertical();
   void FlipHorizontal();
@@ -144,6 +157,12 @@ class TBlockImage : public TBlock {
   // A new tile is filled with the background when FillBack; otherwise the caller writes all
   // of its pixels at once.
   TTC* MakeTile(int32_t tx, int32_t ty, bool FillBack);
+  using TSpareTiles = std::vector<std::unique_ptr<TChannel>>;
+  // Moves the tiles of rows ty0..ty1, columns tx0..tx1 into Spare (a whole-paper move).
+  void RetireTiles(int32_t tx0, int32_t tx1, int32_t ty0, int32_t ty1, TSpareTiles& Spare);
+  // The tile at (tx, ty), made from a spare one when there is one; filled with the background
+  // unless Whole (the caller writes every pixel).
+  TTC* ReuseTile(int32_t tx, int32_t ty, TSpareTiles& Spare, bool Whole);
   // n pixels of row y from column x0 on, as GetPixel reads them.
   void ReadRow(int32_t y, int32_t x0, int32_t n, uint32_t* out) const;
   // Stores n pixels into row y from column x0 on, as SetPixel would.

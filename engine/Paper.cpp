@@ -452,40 +452,25 @@ void TPaper::DrawLine(TStroke& stroke, TPaintTarget* window, int32_t x1, int32_t
 
 bool TPaper::ChangeWholePaper(int32_t newWidth, int32_t newHeight, int rule, int32_t dx, int32_t dy) {
   CatchUp();
-  const int32_t W = Width(), H = Height();
-  // Both temporaries first: without memory for them no layer is touched.
-  TTC T;
-  TTC T2;
-  if (!T.SetSize(W, H) || (rule != 0 && !T2.SetSize(newWidth, newHeight))) return false;
+  // Each layer moves tile by tile into an image of the new size, handing on its tiles as they
+  // are read, so the change needs no paper-size canvas; the result is what drawing the layer
+  // onto a canvas, transforming that and loading it back gives.
+  auto moved = std::make_unique<TBlockImage>();
   ResizeComposite(newWidth, newHeight);
   Layers->SetSize(newWidth, newHeight);
   for (int32_t i = 0; i <= Layers->LastIndex(); ++i) {
     TLayer& layer = *Layers->Layers(i);
     TBlockImage& image = layer.Image();
-    T.Fill(image.BackColour());
-    image.DrawTo(T, 0, 0);
-    image.SetSize(newWidth, newHeight);
+    moved->SetSize(newWidth, newHeight);
+    moved->SetBackColour(image.BackColour());
     switch (rule) {
-      case 0: {
-        // Only the part that lands inside the new size is pasted.
-        const int32_t x0 = std::max(0, -dx), y0 = std::max(0, -dy);
-        const int32_t x1 = std::min(W, newWidth - dx), y1 = std::min(H, newHeight - dy);
-        if (x1 > x0 && y1 > y0) image.PasteFromTTC(T, x0, y0, x1 - x0, y1 - y0, x0 + dx, y0 + dy);
-        break;
-      }
-      case 1:
-        T.ShrinkTo4x4(T2);
-        image.LoadFromTTC(T2);
-        break;
-      case 2:
-        T.RotateRightTo(T2);
-        image.LoadFromTTC(T2);
-        break;
-      default:
-        T.RotateLeftTo(T2);
-        image.LoadFromTTC(T2);
-        break;
+      case 0: image.ShiftTo(*moved, dx, dy); break;
+      case 1: image.ShrinkTo4x4(*moved); break;
+      case 2: image.RotateRightTo(*moved); break;
+      default: image.RotateLeftTo(*moved); break;
     }
+    image.Swap(*moved);
+    moved->FreeAll();
     layer.Compact();
     layer.ResizeThumbnail();
     if (!ViewerMode) image.StretchTo(layer.Thumbnail());

@@ -110,8 +110,8 @@ class TPaper {
   TRect StrokeEnd(TStroke& stroke, TPaintTarget* window);
   void DrawLine(TStroke& stroke, TPaintTarget* window, int32_t x1, int32_t y1, int32_t x2, int32_t y2);
   // Whole-paper changes. Sides are clamped into 1..kMaxPaperSide. False when a side was
-  // clamped (the change is made at the clamped size) or when memory ran out (then nothing
-  // changed, and the paper keeps its size).
+  // clamped (the change is made at the clamped size). The layers move tile by tile, reusing
+  // their own tiles, so a change needs little memory beyond what the paper holds.
   bool ChangeCanvasSize(int32_t width, int32_t height, int32_t anchor);
   bool ChangeResolution(int32_t width, int32_t height);
   bool Rotate90(uint8_t right);
