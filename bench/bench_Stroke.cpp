@@ -1,6 +1,6 @@
-// Brush strokes: a 200-point stroke of each kind at widths 2, 16 and 100, drawn into a layer's
-// working copy as the paper draws it (pen coverage and new-blur strength turned into pixels
-// over each segment's rectangle). Reports dabs per second and covered pixels per second.
+// Brush strokes: a 200-point stroke of each kind at widths 2, 16 and 100 (the pen also at 8, 32
+// and 128), drawn into a layer's working copy as the paper draws it (pen coverage and new-blur
+// strength turned into pixels over each segment's rectangle). Reports dabs per second and covered pixels per second.
 // Beside it, when available, libmypaint draws the same number of dabs of the same radii along
 // the same path on its fixed tiled surface, so the two read as a ratio.
 #include <benchmark/benchmark.h>
@@ -202,9 +202,13 @@ void BM_MyPaintDabs(benchmark::State& state, float width) {
 }
 #endif
 
+// The pen, measured against libmypaint, at the radii of its yardstick as well.
+const std::vector<int> kPenWidths = {2, 8, 16, 32, 100, 128};
+const std::vector<int> kWidths = {2, 16, 100};
+
 void Register() {
   for (int kind = 0; kind < kBrushKinds; ++kind)
-    for (int width : {2, 16, 100}) {
+    for (int width : kind == bkPen ? kPenWidths : kWidths) {
       const auto k = static_cast<uint8_t>(kind);
       const auto w = static_cast<float>(width);
       benchmark::RegisterBenchmark((std::string("Stroke/") + kKindNames[kind] + "/width:" + std::to_string(width)).c_str(),
@@ -232,7 +236,7 @@ class TRatioReporter : public benchmark::ConsoleReporter {
   }
   void Finalize() override {
     ConsoleReporter::Finalize();
-    for (int width : {2, 16, 100}) {
+    for (int width : kPenWidths) {
       const std::string w = "/width:" + std::to_string(width);
       auto pen = rates_.find("Stroke/pen" + w), mp = rates_.find("MyPaint/pen_dabs" + w);
       if (pen == rates_.end() || mp == rates_.end() || mp->second <= 0) continue;

@@ -132,6 +132,33 @@ TEST(DiscRandom, ChannelDiscGivesThePlainFormulasValuesAndTiles) {
   }
 }
 
+// Pen-like rows of keep-maximum dabs: the same few radii, values and edges again and again at
+// stepped sub-pixel positions, some beyond the block's top and left, so that dab shapes are
+// met repeatedly and in turns.
+TEST(DiscRandom, RepeatedDabShapesGiveThePlainFormulasValues) {
+  auto maskAt = [](const TBlockChannel& m, int x, int y) { return int(m.ChannelGetPixel(x, y)); };
+  std::mt19937 rng(7);
+  std::uniform_real_distribution<float> unit(0, 1);
+  for (int round = 0; round < 12; ++round) {
+    TBlockChannel fast, plain;
+    fast.SetSize(150, 130);
+    plain.SetSize(150, 130);
+    const float radii[] = {unit(rng) * 3, 2 + unit(rng) * 4, 3 + unit(rng) * 25};
+    const float step = 0.1f + unit(rng), sx = unit(rng) * 40 - 20, sy = unit(rng) * 40 - 20;
+    for (int k = 0; k < 300; ++k) {
+      const float r = radii[k % 3], cx = sx + step * k * 0.5f, cy = sy + step * k * 0.35f;
+      const uint8_t value = k % 5 == 0 ? 128 : 255;
+      const float opacity = k % 7 == 0 ? 0.5f : 1.0f;
+      const bool soft = (k / 3) % 2 == 1;
+      fast.ChannelDisc(value, true, cx, cy, r, opacity, soft);
+      PlainChannelDisc(plain, value, true, cx, cy, r, opacity, soft);
+    }
+    ASSERT_TRUE(SameArea(fast, plain, -1, -1, 200, 200, maskAt)) << "round " << round;
+    for (int y = 0; y < 192; y += 64)
+      for (int x = 0; x < 192; x += 64) ASSERT_EQ(fast.HasTile(x, y), plain.HasTile(x, y)) << "round " << round;
+  }
+}
+
 TEST(DiscRandom, DrawDiscGivesThePlainFormulasPixelsAndTiles) {
   auto pixelAt = [](const TBlockImage& b, int x, int y) { return b.GetPixel(x, y); };
   std::mt19937 rng(977);
