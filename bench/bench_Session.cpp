@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "session/MySocket.h"
+#include "session/wire/SessionFrame.h"
 
 namespace {
 
@@ -143,7 +144,15 @@ void BM_FloodingMember(benchmark::State& state) {
   }
   QTcpSocket flooder;
   flooder.connectToHost(QHostAddress::LocalHost, s.Host.ServerPort());
-  if (!flooder.waitForConnected(3000) || !s.PumpUntil([&] { return s.Host.MemberUsed(3); })) {
+  // A connection holds a slot only once it has logged in.
+  std::vector<uint8_t> login(kFrameHeaderSize + kLoginRecordSize);
+  EncodeHeader(SessionMessage{mkLogin, 3, mdHost, kLoginRecordSize}, login.data());
+  EncodeLoginRecord("FLOOD", "pw", login.data() + kFrameHeaderSize);
+  if (flooder.waitForConnected(3000)) {
+    flooder.write(reinterpret_cast<const char*>(login.data()), static_cast<qint64>(login.size()));
+  }
+  if (flooder.state() != QAbstractSocket::ConnectedState ||
+      !s.PumpUntil([&] { return s.Host.MemberUsed(3); })) {
     state.SkipWithError("the flooder did not get in");
     return;
   }
