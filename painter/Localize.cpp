@@ -66,6 +66,7 @@ std::string msgFileDamaged;
 std::string msgPictureTooLarge;
 std::string msgAutosaveFailed;
 std::string msgAutosaveKept;
+std::string msgFileUnreadable;
 
 namespace {
 
@@ -113,6 +114,7 @@ const TMessageRow kMessages[] = {
     {&msgPictureTooLarge, {"画像が大きすぎます！開ける画像は幅も高さも 5000 ピクセルまでです。", "Image trop grande ! Largeur et hauteur : 5000 pixels au plus."}},
     {&msgAutosaveFailed, {"自動保存できません。作業内容は保存されていません！", "Sauvegarde auto impossible : le travail n'est pas sauvé !"}},
     {&msgAutosaveKept, {"前回の自動保存ファイルを読み込めませんでした。削除せずに次の名前で残しました：", "Sauvegarde auto précédente illisible. Conservée, non effacée, sous le nom :"}},
+    {&msgFileUnreadable, {"ファイルを読み込めません！", "Impossible de lire le fichier !"}},
 };
 
 // In the order they are applied: the main window's menus, the chat and network windows, the

@@ -63,6 +63,7 @@ extern std::string msgFileDamaged;
 extern std::string msgPictureTooLarge;
 extern std::string msgAutosaveFailed;
 extern std::string msgAutosaveKept;
+extern std::string msgFileUnreadable;
 
 // ---- Switching ------------------------------------------------------------------------------
 // 1 selects the second language, any other value Japanese.

@@ -99,6 +99,22 @@ void ShowSaveFailed(const std::string& path) {
 
 void ShowError(const std::string& text) { plat::MessageBox(text, "", kErrorBox); }
 
+// A file to open must be there and readable; each failure is told as what it is, not as a file
+// of an unknown format.
+bool CanOpen(const std::string& path) {
+  if (!plat::FileExists(path)) {
+    ShowError(msgFileNotFound);
+    return false;
+  }
+  const int fd = plat::FileOpenRead(path);
+  if (fd < 0) {
+    ShowError(msgFileUnreadable);
+    return false;
+  }
+  plat::FileClose(fd);
+  return true;
+}
+
 // The largest paper side a stream makes when it is read at its scale: every ecNewPaper,
 // ecCanvasSize and ecResolution is read as the player reads it.
 int32_t LargestSide(const TEventPacket& stream, float scale) {
@@ -315,10 +331,7 @@ void TVLMain::OpenFile(const std::string& path) {
 }
 
 bool TVLMain::OpenWpb(const std::string& path) {
-  if (!plat::FileExists(path)) {
-    ShowError(msgFileNotFound);
-    return false;
-  }
+  if (!CanOpen(path)) return false;
   // Only the current layout is read; the start decides before a window is made for the file.
   uint8_t head[4] = {0, 0, 0, 0};
   {
@@ -352,10 +365,7 @@ bool TVLMain::OpenWpb(const std::string& path) {
 }
 
 bool TVLMain::OpenPicture(const std::string& path, bool jpeg) {
-  if (!plat::FileExists(path)) {
-    ShowError(msgFileNotFound);
-    return false;
-  }
+  if (!CanOpen(path)) return false;
   // Decoded before anything else: a file that does not decode leaves no paper behind.
   TTCDC picture;
   bool decoded;
@@ -370,9 +380,10 @@ bool TVLMain::OpenPicture(const std::string& path, bool jpeg) {
     error = TPictureError::TooLarge;
   }
   if (!decoded) {
-    ShowError(error == TPictureError::Damaged    ? msgFileDamaged
-              : error == TPictureError::TooLarge ? msgPictureTooLarge
-                                                 : msgUnknownFormat);
+    ShowError(error == TPictureError::Damaged      ? msgFileDamaged
+              : error == TPictureError::TooLarge   ? msgPictureTooLarge
+              : error == TPictureError::CannotRead ? msgFileUnreadable
+                                                   : msgUnknownFormat);
     return false;
   }
   if (plat::MessageBox(msgEventsNotExportable, "", kQuestionBox) != plat::IDYES)
@@ -478,10 +489,7 @@ void TVLMain::ExportEvents() {
 // ---- Import ---------------------------------------------------------------------------------
 
 void TVLMain::ImportEvents(const std::string& path, float scale) {
-  if (!plat::FileExists(path)) {
-    ShowError(msgFileNotFound);
-    return;
-  }
+  if (!CanOpen(path)) return;
   // The whole stream is read and checked before a window is made for it.
   TEventPacket stream;
   if (!stream.LoadFromFile(path) || !TPaper::StartsWithNewPaper(stream)) {

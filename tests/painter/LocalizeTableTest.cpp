@@ -98,7 +98,7 @@ TEST(LocalizeTable, TableSizesAndOrder) {
   ASSERT_EQ(messages.size(), 35u);
   const std::set<const std::string*> added = {&msgSaveFailed,     &msgMagnificationTooLarge, &msgPortInUse,
                                               &msgPortNotOpened,  &msgFileDamaged,           &msgAutosaveFailed,
-                                              &msgAutosaveKept,   &msgPictureTooLarge};
+                                              &msgAutosaveKept,   &msgPictureTooLarge,       &msgFileUnreadable};
   const auto rows = MessageRows();
   ASSERT_GE(rows.size(), messages.size());
   for (size_t i = 0; i < messages.size(); ++i) EXPECT_EQ(rows[i].Message, messages[i]) << i;
