@@ -83,7 +83,7 @@ class TRealPainter {
     Proc.setProcessEnvironment(Env);
     Proc.start(QString::fromStdString(Program()), args);
     if (!Proc.waitForStarted(10000)) return false;
-    QTest::qWaitFor(
+    const bool settled = QTest::qWaitFor(
         [&] {
           // The main window's caption goes on past the application title that message boxes
           // show.
@@ -92,7 +92,7 @@ class TRealPainter {
           return !main_.empty() || Proc.state() != QProcess::Running;
         },
         ms);
-    return !main_.empty();
+    return settled && !main_.empty();
   }
   std::string Error() { return Proc.readAllStandardError().toStdString(); }
   const std::string& MainWindow() const { return main_; }
