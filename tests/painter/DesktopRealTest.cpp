@@ -1,0 +1,197 @@
+// The real painter at its first start on a 1600 x 1000 desktop with a window manager, in each
+// language, as a new user meets it: the autosave warning keeps its own status-bar field while
+// the pointer crosses the tool windows and their hints, no tool window covers the status bar,
+// and the warning goes once an autosave succeeds.
+#include <gtest/gtest.h>
+
+#include <QImage>
+#include <QTest>
+#include <filesystem>
+#include <fstream>
+
+#include "common/RealPainter.h"
+#include "common/RecordEvents.h"
+#include "common/TempDir.h"
+#include "engine/EventPacket.h"
+#include "engine/Paper.h"
+
+namespace {
+
+using vtest::TScreenRect;
+
+// The main window's status bar: its bottom 18 rows.
+constexpr int kStatusBarHeight = 18;
+
+struct TLanguage {
+  const char* Name;
+  int Japanese;
+};
+const TLanguage kLanguages[] = {{"Japanese", 1}, {"French", 0}};
+
+// Pixels of a part of the screen that count: the warning's red text, or dark text.
+int RedPixels(const QImage& shot, const TScreenRect& r) {
+  int n = 0;
+  for (int y = r.Y; y < r.Bottom(); ++y)
+    for (int x = r.X; x < r.Right(); ++x) {
+      const QRgb p = shot.pixel(x, y);
+      n += qRed(p) > 0x90 && qGreen(p) < 0x60 && qBlue(p) < 0x60;
+    }
+  return n;
+}
+int DarkPixels(const QImage& shot, const TScreenRect& r) {
+  int n = 0;
+  for (int y = r.Y; y < r.Bottom(); ++y)
+    for (int x = r.X; x < r.Right(); ++x) {
+      const QRgb p = shot.pixel(x, y);
+      n += qRed(p) < 0x60 && qGreen(p) < 0x60 && qBlue(p) < 0x60;
+    }
+  return n;
+}
+
+class DesktopRealSmoke : public ::testing::TestWithParam<TLanguage> {
+ protected:
+  // The painter at its first start (maximised, tool windows at their default places) with a
+  // blank 600 x 400 picture opened; empty when all is ready, else why the test cannot go on
+  // (a '!' first when that is a failure).
+  std::string Start() {
+    if (std::string why = vtest::TRealPainter::Missing(); !why.empty()) return why;
+    if (vtest::FindProgram("xwd").empty()) return "xwd is needed (Debian package x11-apps): no screenshots";
+    server = std::make_unique<vtest::TXvfb>(vtest::FindProgram("Xvfb"), "1600x1000x24", vtest::TDesktopKind::Managed);
+    if (!server->Managed()) return server->WhyNotManaged();
+    painter = std::make_unique<vtest::TRealPainter>(*server, dir.Dir());
+    std::ofstream(painter->Settings + "/brenmoor.reg")
+        << "[Software\\Brenmoor\\Vellora]\nJapanese\tdword\t" << GetParam().Japanese << "\n";
+    std::ofstream(dir.Path("lsan.supp")) << "leak:libdbus-1.so\n";
+    painter->Env.insert("LSAN_OPTIONS", QString::fromStdString("suppressions=" + dir.Path("lsan.supp")));
+    const std::string file = dir.Path("blank.wpb");
+    {
+      TPaper paper;
+      TEventPacket record;
+      record.WriteNewPaper(600, 400);
+      if (!paper.Init("blank", 600, 400) || !paper.SaveToFile(file, false, record)) return "!no picture file";
+    }
+    if (!painter->Start({QString::fromStdString(file)})) return "!the main window did not show: " + painter->Error();
+    main = QString::fromStdString(painter->MainWindow());
+    painter->Xdo({"windowactivate", "--sync", main});
+    if (!QTest::qWaitFor([&] { return PaperCentre(painter->Screenshot()).x() >= 0; }, 20000))
+      return "!the picture did not open";
+    return {};
+  }
+  // The centre of the paper's white on the screen; (-1, -1) while it does not show.
+  static QPoint PaperCentre(const QImage& shot) {
+    int left = shot.width(), right = -1, top = shot.height(), bottom = -1, n = 0;
+    for (int y = 0; y < shot.height(); y += 4)
+      for (int x = 0; x < shot.width(); x += 4)
+        if ((shot.pixel(x, y) & 0xFFFFFF) == 0xFFFFFF) {
+          ++n;
+          left = std::min(left, x), right = std::max(right, x), top = std::min(top, y), bottom = std::max(bottom, y);
+        }
+    // 600 x 400 white pixels, a sixteenth of them sampled.
+    if (n < 12000) return {-1, -1};
+    return {(left + right) / 2, (top + bottom) / 2};
+  }
+  TScreenRect StatusBar() {
+    const TScreenRect c = painter->Client(main.toStdString());
+    return {c.X, c.Bottom() - kStatusBarHeight, c.W, kStatusBarHeight};
+  }
+  // The status bar's left half, where hints show, and its right end, where the warning's field
+  // stands.
+  TScreenRect HintPart() {
+    const TScreenRect s = StatusBar();
+    return {s.X, s.Y + 2, s.W / 2, s.H - 4};
+  }
+  TScreenRect WarningPart() {
+    const TScreenRect s = StatusBar();
+    return {s.X + s.W / 2, s.Y + 2, s.W / 2, s.H - 4};
+  }
+  // `count` short pen strokes around `at`, their moves apart in time so that the toolkit does
+  // not merge them into one point.
+  void Strokes(QPoint at, int count) {
+    QStringList args;
+    for (int i = 0; i < count; ++i) {
+      const int y = at.y() - 60 + (i % 12) * 10;
+      args << "mousemove" << QString::number(at.x() - 60) << QString::number(y) << "mousedown" << "1";
+      for (int k = 1; k <= 5; ++k)
+        args << "sleep" << "0.01" << "mousemove" << QString::number(at.x() - 60 + 20 * k)
+             << QString::number(y + (k % 3) * 3);
+      args << "mouseup" << "1" << "sleep" << "0.02";
+    }
+    painter->Xdo(args, 60000);
+  }
+  // The centre of a tool window's client area on the screen.
+  QPoint Centre(const std::string& window) {
+    const TScreenRect c = painter->Client(window);
+    return {c.X + c.W / 2, c.Y + c.H / 2};
+  }
+  void Hover(QPoint at) { painter->Xdo({"mousemove", QString::number(at.x()), QString::number(at.y())}); }
+
+  TTempDir dir;
+  std::unique_ptr<vtest::TXvfb> server;
+  std::unique_ptr<vtest::TRealPainter> painter;
+  QString main;
+};
+
+#define START_OR_SKIP()                                \
+  do {                                                 \
+    const std::string why = Start();                   \
+    if (!why.empty() && why[0] == '!') FAIL() << why;  \
+    if (!why.empty()) GTEST_SKIP() << why;             \
+  } while (0)
+
+TEST_P(DesktopRealSmoke, TheAutosaveWarningStaysWhileThePointerCrossesTheToolWindows) {
+  // The data folder is a plain file: no autosave can be written.
+  std::filesystem::create_directories(dir.Path("data"));
+  std::ofstream(dir.Path("data/vellora")) << "not a folder";
+  START_OR_SKIP();
+  vtest::TRealPainter& p = *painter;
+  const TScreenRect bar = StatusBar();
+  for (const std::string& w : p.Windows()) {
+    if (w == main.toStdString()) continue;
+    EXPECT_FALSE(p.Frame(w).Overlaps(bar)) << p.Name(w) << " " << p.Frame(w) << " covers the status bar " << bar;
+  }
+
+  Strokes(PaperCentre(p.Screenshot()), 51);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return RedPixels(p.Screenshot(), WarningPart()) > 30; }, 30000))
+      << "no warning after 51 strokes and the pause";
+
+  // Across every tool window, then onto the colour window's stock, whose hint takes the status
+  // bar's message: the warning's field keeps its text.
+  for (const std::string& w : p.Windows())
+    if (w != main.toStdString()) Hover(Centre(w));
+  const std::string colour = p.FindWindow(GetParam().Japanese ? "カラーパレット" : "Palette");
+  ASSERT_FALSE(colour.empty()) << "no colour window";
+  const TScreenRect hint = HintPart();
+  auto hintShown = [&](const QImage& shot) { return shot.copy(hint.X, hint.Y, hint.W, hint.H); };
+  const QImage before = hintShown(p.Screenshot());
+  // The stock: the column of 40 x 96 at the window's left.
+  const TScreenRect c = p.Client(colour);
+  Hover({c.X + 24, c.Y + 50});
+  ASSERT_TRUE(QTest::qWaitFor(
+      [&] {
+        const QImage shot = p.Screenshot();
+        return DarkPixels(shot, hint) > 30 && hintShown(shot) != before;
+      },
+      20000))
+      << "the stock's hint did not show";
+  EXPECT_GT(RedPixels(p.Screenshot(), WarningPart()), 30) << "a hint took the warning away";
+
+  // A folder to write into: the next try succeeds and the warning goes.
+  std::filesystem::remove(dir.Path("data/vellora"));
+  std::filesystem::create_directories(dir.Path("data/vellora"));
+  EXPECT_TRUE(QTest::qWaitFor([&] { return std::filesystem::exists(dir.Path("data/vellora/$$$tmp.wpb")); }, 30000))
+      << "no autosave once the folder is there";
+  {
+    // Renamed into place once whole: the paper and the 51 strokes.
+    TPaper saved;
+    TEventPacket record;
+    ASSERT_TRUE(saved.LoadFromFile(dir.Path("data/vellora/$$$tmp.wpb"), record));
+    EXPECT_EQ(vtest::StrokeEvents(record), 51);
+  }
+  EXPECT_TRUE(QTest::qWaitFor([&] { return RedPixels(p.Screenshot(), WarningPart()) == 0; }, 20000))
+      << "the warning stayed after the autosave";
+}
+
+INSTANTIATE_TEST_SUITE_P(Languages, DesktopRealSmoke, ::testing::ValuesIn(kLanguages),
+                         [](const ::testing::TestParamInfo<TLanguage>& info) { return std::string(info.param.Name); });
+
+}  // namespace
