@@ -311,7 +311,8 @@ void TVLMain::BuildMenus() {
   };
   const Key keys[] = {
       {"Ctrl+N", &TVLMain::File1Click, FileNewItem},      {"Ctrl+O", &TVLMain::File1Click, FileOpenItem},
-      {"Ctrl+W", &TVLMain::File1Click, FileCloseItem},    {"Ctrl+S", &TVLMain::File1Click, FileSaveItem},
+      {"Ctrl+W", &TVLMain::File1Click, FileCloseItem},    {"Ctrl+F4", &TVLMain::File1Click, FileCloseItem},
+      {"Ctrl+S", &TVLMain::File1Click, FileSaveItem},
       {"Ctrl+A", &TVLMain::File1Click, FileSaveAsItem},   {"Ctrl+Y", &TVLMain::File1Click, FileSaveCopyItem},
       {"Ctrl+Q", &TVLMain::File1Click, FileExitItem},     {"Ctrl+Z", &TVLMain::Edit1Click, UndoItem},
       {"Ctrl+C", &TVLMain::Edit1Click, CopyItem},         {"Ctrl+V", &TVLMain::Edit1Click, PasteItem},
@@ -402,12 +403,15 @@ TDrawWindow* TVLMain::CreateDrawWindow(const std::string& caption) {
   QMdiSubWindow* sub = MdiArea->addSubWindow(w);
   sub->setAttribute(Qt::WA_DeleteOnClose);
   plat::RememberRestoreState(sub);
-  // The frame's own close key would make Ctrl+W ambiguous, so that it did nothing: the menu's
-  // shortcut closes the window (with its question). Ctrl+F4 stays the frame's, and asks too.
+  // The frame's own close keys would make Ctrl+W ambiguous, so that it did nothing, and its
+  // Ctrl+F4 acts only where the frame holds the focus: the menu's shortcuts close the window
+  // (with its question) for both.
   if (QMenu* frameMenu = sub->systemMenu())
     for (QAction* a : frameMenu->actions()) {
       QList<QKeySequence> keys = a->shortcuts();
-      if (keys.removeAll(QKeySequence(Qt::CTRL | Qt::Key_W)) > 0) a->setShortcuts(keys);
+      const qsizetype taken = keys.removeAll(QKeySequence(Qt::CTRL | Qt::Key_W)) +
+                              keys.removeAll(QKeySequence(Qt::CTRL | Qt::Key_F4));
+      if (taken > 0) a->setShortcuts(keys);
     }
   w->SetCaption(caption);
   sub->show();

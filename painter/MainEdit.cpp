@@ -192,8 +192,9 @@ void TVLMain::PasteItemClick() {
 // ---- Keyboard shortcuts ---------------------------------------------------------------------------
 
 void TVLMain::HandleKey(int key) {
-  // 1. Tab shows or hides the five tool windows while the program is in front.
-  if (key == plat::VK_TAB) {
+  // 1. Tab shows or hides the five tool windows while the program is in front. With Ctrl it is
+  // the switch to the next paper window, and leaves the tool windows as they are.
+  if (key == plat::VK_TAB && !Held(plat::VK_CONTROL)) {
     QWidget* active = QApplication::activeWindow();
     const bool ours = active && (active == this || active == LayerWindow || active == ColorWindow ||
                                  active == ToolsWindow || active == PreviewWindow || active == PenWindow2);

@@ -1,7 +1,8 @@
 // The real painter at its first start on a 1600 x 1000 desktop with a window manager, in each
 // language, as a new user meets it: the autosave warning keeps its own status-bar field while
 // the pointer crosses the tool windows and their hints, no tool window covers the status bar,
-// and the warning goes once an autosave succeeds.
+// and the warning goes once an autosave succeeds; Ctrl+Tab and Ctrl+F4 act on the paper windows
+// as the toolkit's own windows would have them.
 #include <gtest/gtest.h>
 
 #include <QImage>
@@ -27,6 +28,7 @@ struct TLanguage {
   int Japanese;
 };
 const TLanguage kLanguages[] = {{"Japanese", 1}, {"French", 0}};
+void PrintTo(const TLanguage& l, std::ostream* os) { *os << l.Name; }
 
 // Pixels of a part of the screen that count: the warning's red text, or dark text.
 int RedPixels(const QImage& shot, const TScreenRect& r) {
@@ -89,6 +91,12 @@ class DesktopRealSmoke : public ::testing::TestWithParam<TLanguage> {
     // 600 x 400 white pixels, a sixteenth of them sampled.
     if (n < 12000) return {-1, -1};
     return {(left + right) / 2, (top + bottom) / 2};
+  }
+  static int WhitePixels(const QImage& shot) {
+    int n = 0;
+    for (int y = 0; y < shot.height(); ++y)
+      for (int x = 0; x < shot.width(); ++x) n += (shot.pixel(x, y) & 0xFFFFFF) == 0xFFFFFF;
+    return n;
   }
   TScreenRect StatusBar() {
     const TScreenRect c = painter->Client(main.toStdString());
@@ -189,6 +197,40 @@ TEST_P(DesktopRealSmoke, TheAutosaveWarningStaysWhileThePointerCrossesTheToolWin
   }
   EXPECT_TRUE(QTest::qWaitFor([&] { return RedPixels(p.Screenshot(), WarningPart()) == 0; }, 20000))
       << "the warning stayed after the autosave";
+}
+
+// Ctrl+Tab goes to the other paper window and leaves the tool windows shown; Ctrl+F4 closes the
+// active paper window through its question, as Ctrl+W does.
+TEST_P(DesktopRealSmoke, CtrlTabSwitchesPaperWindowsAndCtrlF4ClosesTheActiveOne) {
+  START_OR_SKIP();
+  vtest::TRealPainter& p = *painter;
+  const size_t windows = p.Windows().size();
+  // A second paper, 480 x 320, in front of the picture.
+  const std::string title = GetParam().Japanese ? "新規作成" : "Nou";
+  p.Xdo({"key", "--clearmodifiers", "ctrl+n"});
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !p.FindWindow(title).empty(); }, 20000)) << "no new-paper dialog";
+  p.Xdo({"key", "Return"});
+  ASSERT_TRUE(QTest::qWaitFor([&] { return p.FindWindow(title).empty(); }, 20000));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return WhitePixels(p.Screenshot()) >= 480 * 320; }, 20000));
+
+  p.Xdo({"key", "ctrl+Tab"});
+  p.Xdo({"key", "ctrl+F4"});
+  const std::string question = GetParam().Japanese ? "本当に閉じますか" : "Fermer la fen";
+  ASSERT_TRUE(QTest::qWaitFor(
+      [&] {
+        for (const std::string& line : p.Messages())
+          if (line.find(question) != std::string::npos) return true;
+        return false;
+      },
+      20000))
+      << "Ctrl+F4 did not ask";
+  EXPECT_EQ(p.Windows().size(), windows) << "Ctrl+Tab showed or hid tool windows";
+  // The picture was closed: the new paper's white alone stays.
+  auto newPaperLeft = [&] {
+    const int white = WhitePixels(p.Screenshot());
+    return white >= 480 * 320 && white < 600 * 400;
+  };
+  EXPECT_TRUE(QTest::qWaitFor(newPaperLeft, 20000)) << WhitePixels(p.Screenshot()) << " white pixels";
 }
 
 INSTANTIATE_TEST_SUITE_P(Languages, DesktopRealSmoke, ::testing::ValuesIn(kLanguages),
