@@ -46,6 +46,8 @@ constexpr unsigned kQuestionBox = unsigned{plat::MB_YESNO} | plat::MB_ICONQUESTI
 
 // A drop opens at most this many of its files.
 constexpr size_t kMaxDroppedFiles = 32;
+// How often queued files are looked at while a stroke or a dialog holds them back.
+constexpr int kOpenPollMs = 20;
 // The largest side of a picture that opens as a paper (the message that refuses a larger one
 // names it).
 constexpr int32_t kMaxPictureSide = 5000;
@@ -556,10 +558,9 @@ void TVLMain::QueueOpen(const std::string& path) {
   PendingOpens.push_back(path);
   if (!OpenTimer) {
     OpenTimer = new QTimer(this);
-    OpenTimer->setInterval(20);
     connect(OpenTimer, &QTimer::timeout, this, &TVLMain::OpenPending);
   }
-  if (!OpenTimer->isActive()) OpenTimer->start();
+  if (!OpenTimer->isActive()) OpenTimer->start(0);
 }
 
 bool TVLMain::LocalStrokeRunning() const {
@@ -575,11 +576,17 @@ void TVLMain::OpenPending() {
   }
   // A file opens between strokes and never under another modal dialog; one at a time, so
   // that each question or magnification dialog stands alone.
-  if (opening_ || QApplication::activeModalWidget() || LocalStrokeRunning()) return;
+  // While something holds the files back they are looked at now and then; otherwise the next
+  // one opens on the next turn of the event loop.
+  if (opening_ || QApplication::activeModalWidget() || LocalStrokeRunning()) {
+    if (OpenTimer->interval() != kOpenPollMs) OpenTimer->start(kOpenPollMs);
+    return;
+  }
   const std::string path = PendingOpens.front();
   PendingOpens.pop_front();
   opening_ = true;
   OpenFile(path);
   opening_ = false;
-  if (PendingOpens.empty() && OpenTimer) OpenTimer->stop();
+  if (PendingOpens.empty()) OpenTimer->stop();
+  else if (OpenTimer->interval() != 0) OpenTimer->start(0);
 }
