@@ -51,8 +51,8 @@ TEST(AutosaveSmoke, AQuitWithASessionPapersDialogOpenLeavesNoAutosave) {
   ASSERT_TRUE(p.Start()) << p.Error();
   WithEnv("XDG_RUNTIME_DIR", p.Runtime, [&] {
     ASSERT_TRUE(QTest::qWaitFor([] { return plat::FindWindowClass("TVLMain", 200); }, 20000));
+    // The address is taken at once; the post goes out from the event loop that waits next.
     plat::PostWindowMessage("TVLMain", plat::TWindowMessage{0x601, 0, 0, {}});
-    QTest::qWait(200);  // the post goes out while the folder is the painter's
   });
   ASSERT_TRUE(QTest::qWaitFor([&] { return !p.FindWindow("チャットウィンドウ").empty(); }, 20000))
       << "the session did not start";
@@ -76,11 +76,25 @@ TEST(AutosaveSmoke, AQuitWithASessionPapersDialogOpenLeavesNoAutosave) {
   EXPECT_TRUE(QTest::qWaitFor([&] { return Logged(p, "ファイルが壊れています！"); }, 20000)) << "not told as damaged";
   ASSERT_TRUE(handOver(dir.Path("whole.bmp")));
   ASSERT_TRUE(QTest::qWaitFor([&] { return Logged(p, "イベントデータがエクスポート出来なくなります"); }, 20000));
-  QTest::qWait(1000);  // the picture's paper window comes up above the session's
 
   // 51 strokes on the picture, right of the tool box that stands above its left edge, and the
   // pause after which they are autosaved.
   const QString main = QString::fromStdString(p.MainWindow());
+  // They wait until the picture's paper window is up above the session's where they go: its
+  // blue rises by 7 from each pixel to the next on a row, which the white session paper's
+  // does not.
+  ASSERT_TRUE(QTest::qWaitFor(
+      [&] {
+        const QImage shot = p.Screenshot();
+        const vtest::TScreenRect c = p.Client(p.MainWindow());
+        int rising = 0;
+        for (int y = c.Y + 130; y < c.Y + 200; ++y)
+          for (int x = c.X + 160; x < c.X + 250; ++x)
+            rising += shot.valid(x + 1, y) && ((qBlue(shot.pixel(x + 1, y)) - qBlue(shot.pixel(x, y))) & 0xFF) == 7;
+        return rising >= 70 * 90 * 9 / 10;
+      },
+      20000))
+      << "the picture's paper window did not come up";
   p.Xdo({"windowactivate", "--sync", main});
   auto draw51 = [&] {
     QStringList args;
@@ -101,7 +115,6 @@ TEST(AutosaveSmoke, AQuitWithASessionPapersDialogOpenLeavesNoAutosave) {
   draw51();
   ASSERT_TRUE(QTest::qWaitFor([&] { return std::filesystem::exists(autosave); }, 20000))
       << "the strokes were not autosaved";
-  QTest::qWait(300);
   const std::vector<uint8_t> first = bytes();
   ASSERT_FALSE(first.empty());
 

@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QImage>
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QTest>
@@ -18,6 +19,7 @@
 #include "common/TempDir.h"
 #include "common/ToolRun.h"
 #include "engine/EventPacket.h"
+#include "engine/LayerMng.h"
 #include "engine/Paper.h"
 
 #include "common/Xvfb.h"
@@ -25,6 +27,8 @@
 namespace {
 
 using vtest::StrokeEvents;
+
+constexpr uint32_t kPaperColour = 0x00FF00;
 
 TEST(StrokeSmoke, DraggedStrokesAreAutosavedAsTheirRecordReplays) {
   const std::string program = std::string(VELL_BINARY_DIR) + "/painter/vellpaint";
@@ -40,6 +44,10 @@ TEST(StrokeSmoke, DraggedStrokesAreAutosavedAsTheirRecordReplays) {
     ASSERT_TRUE(paper.Init("blank", 300, 200));
     TEventPacket record;
     record.WriteNewPaper(300, 200);
+    // Green, so that the screen tells when the picture is open.
+    paper.Layers->FillRect(0, 0, 0, 300, 200, kPaperColour);
+    record.WriteFillRect(0, 0, 0, 300, 200, 0x00, 0xFF, 0x00);
+    paper.Composite();
     ASSERT_TRUE(paper.SaveToFile(wpb, false, record));
   }
   for (const char* sub : {"run", "settings", "data"}) {
@@ -91,7 +99,24 @@ TEST(StrokeSmoke, DraggedStrokesAreAutosavedAsTheirRecordReplays) {
   ASSERT_FALSE(main.empty()) << "the main window did not show: " << lastError;
   ASSERT_EQ(painter.state(), QProcess::Running) << painter.readAllStandardError().toStdString();
   xdo({"windowfocus", "--sync", QString::fromStdString(main.substr(0, main.find('\n')))});
-  QTest::qWait(3000);  // the first activation opens the picture (the paper is no window of X's)
+  // The first activation opens the picture; the paper is no window of X's, but the screen
+  // shows it.
+  const std::string shot = dir.Path("screen.png");
+  const bool shown = QTest::qWaitFor(
+      [&] {
+        QProcess grab;
+        grab.setProcessEnvironment(env);
+        grab.start(QString::fromStdString(std::string(VELL_BINARY_DIR) + "/tests/test_painter"),
+                   {"--grab-screen", QString::fromStdString(shot)});
+        grab.waitForFinished(20000);
+        const QImage image(QString::fromStdString(shot));
+        int paperPixels = 0;
+        for (int y = 0; y < image.height(); ++y)
+          for (int x = 0; x < image.width(); ++x) paperPixels += (image.pixel(x, y) & 0xFFFFFF) == kPaperColour;
+        return paperPixels >= 300 * 200 / 2;
+      },
+      30000);
+  ASSERT_TRUE(shown) << "the picture did not open";
 
   // 51 drags well inside the paper, which opens near the top-left corner of the frame's work
   // area; the points are given relative to the main window, wherever it is.
@@ -107,7 +132,6 @@ TEST(StrokeSmoke, DraggedStrokesAreAutosavedAsTheirRecordReplays) {
   // Quiet for more than five seconds: the autosave is written.
   ASSERT_TRUE(QTest::qWaitFor([&] { return access(autosave.c_str(), R_OK) == 0; }, 20000))
       << "no autosave; " << painter.readAllStandardError().toStdString();
-  QTest::qWait(300);
   painter.terminate();
   if (!painter.waitForFinished(10000)) painter.kill();
 
