@@ -3,13 +3,16 @@
 // PATH, and an X server of their own, optionally with a window manager (openbox) running on it.
 #include <fcntl.h>
 #include <signal.h>
+#include <spawn.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
+#include <vector>
 
 namespace vtest {
 
@@ -93,14 +96,26 @@ class TXvfb {
   void StartWindowManager() {
     const std::string openbox = FindProgram("openbox"), xprop = FindProgram("xprop");
     if (openbox.empty() || xprop.empty()) return;
-    wm_ = fork();
-    if (wm_ == 0) {
-      setenv("DISPLAY", display_.c_str(), 1);
-      const int devnull = open("/dev/null", O_WRONLY);
-      dup2(devnull, 1);
-      dup2(devnull, 2);
-      execl(openbox.c_str(), openbox.c_str(), "--sm-disable", static_cast<char*>(nullptr));
-      _exit(127);
+    // Spawned with its environment made here: a child forked from this threaded process must
+    // not allocate (as setenv does) before exec, or it may wait for ever on another thread's lock.
+    std::vector<std::string> env;
+    for (char** e = environ; *e; ++e)
+      if (strncmp(*e, "DISPLAY=", 8) != 0) env.emplace_back(*e);
+    env.push_back("DISPLAY=" + display_);
+    std::vector<char*> envp;
+    for (std::string& e : env) envp.push_back(e.data());
+    envp.push_back(nullptr);
+    std::string program = openbox, option = "--sm-disable";
+    char* argv[] = {program.data(), option.data(), nullptr};
+    posix_spawn_file_actions_t quiet;
+    posix_spawn_file_actions_init(&quiet);
+    posix_spawn_file_actions_addopen(&quiet, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&quiet, 2, "/dev/null", O_WRONLY, 0);
+    const int spawned = posix_spawn(&wm_, program.c_str(), &quiet, nullptr, argv, envp.data());
+    posix_spawn_file_actions_destroy(&quiet);
+    if (spawned != 0) {
+      wm_ = -1;
+      return;
     }
     // The manager is up once it names its check window on the root window.
     const std::string ask = "DISPLAY=" + display_ + " " + xprop + " -root _NET_SUPPORTING_WM_CHECK";

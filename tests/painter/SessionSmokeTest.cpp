@@ -79,8 +79,8 @@ void HostThreeOnOneLayer(vtest::TRealPainter& p, uint16_t port) {
   ASSERT_TRUE(p.Start()) << p.Error();
   WithEnv("XDG_RUNTIME_DIR", p.Runtime, [&] {
     ASSERT_TRUE(QTest::qWaitFor([] { return plat::FindWindowClass("TVLMain", 200); }, 20000));
+    // The address is taken at once; the post goes out from the event loop that waits next.
     plat::PostWindowMessage("TVLMain", plat::TWindowMessage{0x601, 0, 0, {}});
-    QTest::qWait(200);
   });
   ASSERT_TRUE(QTest::qWaitFor([&] { return !p.FindWindow("チャットウィンドウ").empty(); }, 20000))
       << "hosting did not start";
