@@ -331,7 +331,8 @@ inline Octets WholeEventsPrefix(const Octets& b) {
   return Octets(b.begin(), b.begin() + static_cast<long>(pos));
 }
 
-// The strokes and polygon fills on one layer of a stream of whole events, in their order.
+// The strokes and polygons (fills and clears) on one layer of a stream of whole events, in
+// their order.
 inline Octets EventsOnLayer(const Octets& b, int32_t layer) {
   Octets out;
   size_t pos = 0;
@@ -339,7 +340,8 @@ inline Octets EventsOnLayer(const Octets& b, int32_t layer) {
     int32_t size = 0;
     if (MeasureEvent(b.data() + pos, static_cast<int32_t>(b.size() - pos), size) != TEventMeasure::Complete) break;
     const int code = b[pos] | (b[pos + 1] << 8);
-    if ((code <= ecStrokeLast || code == ecFillPolygon) && size > 2 && b[pos + 2] == layer)
+    const bool kept = code <= ecStrokeLast || code == ecFillPolygon || code == ecClearPolygon;
+    if (kept && size > 2 && b[pos + 2] == layer)
       out.insert(out.end(), b.begin() + static_cast<long>(pos), b.begin() + static_cast<long>(pos) + size);
     pos += static_cast<size_t>(size);
   }
