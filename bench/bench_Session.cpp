@@ -3,6 +3,11 @@
 // flushes every socket, as the update loop does; frames carry their send time, so each
 // receiver measures the delay. Reported: frames per second (delivered to every receiver)
 // and the median and 99th-percentile delay in microseconds.
+//
+// One point of a member's stroke at the widest pen, played onto a 5000 x 5000 session paper
+// shown in a window: a point whose segment crosses the whole paper, as a hostile member's
+// zig-zag sends them, or from corner to corner, beside the anchor, a point 8 pixels on from
+// the one before.
 #include <benchmark/benchmark.h>
 
 #include <QCoreApplication>
@@ -16,6 +21,11 @@
 #include <memory>
 #include <vector>
 
+#include "engine/EventPacket.h"
+#include "engine/LayerMng.h"
+#include "engine/Paper.h"
+#include "engine/Stroke.h"
+#include "engine/TrueCnvs.h"
 #include "session/MySocket.h"
 #include "session/wire/SessionFrame.h"
 
@@ -213,11 +223,63 @@ void BM_FloodingMember(benchmark::State& state) {
 void BM_RelayMemberToThreeMembers(benchmark::State& state) { RunRelay(state, 1, {2, 3, 4}, 4); }
 void BM_HostToThreeMembers(benchmark::State& state) { RunRelay(state, 0, {1, 2, 3}, 3); }
 
+// ---------------------------------------------------------------- one point of the widest pen
+
+class TWindowTarget : public TPaintTarget {
+ public:
+  TWindowTarget(int32_t w, int32_t h) : Canvas(w, h) {}
+  TPixelView Surface() override { return Canvas.View(); }
+  void SurfaceChanged(const TRect&) override {}
+  TTC Canvas;
+};
+
+// Arg 0, the anchor: 8 pixels a segment along the middle row; 1: from one side of the paper to
+// the other, 37 rows apart, as the hostile member's zig-zag; 2: from one corner to the other.
+void BM_WidestStrokePoint(benchmark::State& state) {
+  constexpr int32_t side = 5000, points = 65535;
+  const int64_t path = state.range(0);
+  TPaper paper;
+  paper.Init("NONAME", side, side);
+  paper.Layers->Flow().SetSlotCount(4);
+  for (int i = 1; i < 8; ++i) paper.Layers->AddLayer(lkMultiply);
+  paper.SetMemberCount(4);
+  paper.SetNetMode(1);
+  paper.Display.SetCentre(side / 2, side / 2);
+  paper.PreviewImage.SetSize(160, 160);  // as the preview window sizes it
+  TWindowTarget window(1280, 800);
+
+  TEventPacket stroke;
+  TStroke wide;
+  wide.LoadPreset(bkPen, 1);
+  wide.SetWidth(256.0f);
+  wide.SetLayer(2);
+  stroke.BeginStroke(wide, 0.0f, 0.0f, 1.0f);
+  for (int32_t i = 1; i <= points; ++i) {
+    const float far = static_cast<float>(i % 2 ? side - 1 : 0);
+    if (path == 0) stroke.AddStrokePoint(static_cast<float>(100 + (i * 8) % 4800), side / 2.0f, 1.0f);
+    if (path == 1) stroke.AddStrokePoint(far, static_cast<float>((i * 37) % side), 1.0f);
+    if (path == 2) stroke.AddStrokePoint(far, far, 1.0f);
+  }
+  stroke.EndStroke();
+  TStroke brush;
+  // The first points load the layer's working copy; they are not timed.
+  for (int i = 0; i < 16; ++i) paper.PlayEvent(stroke, brush, &window);
+  for (auto _ : state) {
+    if (!stroke.InStroke()) {
+      state.SkipWithError("the stroke ended");
+      break;
+    }
+    paper.PlayEvent(stroke, brush, &window);
+  }
+  state.SetItemsProcessed(state.iterations());
+}
+
 }  // namespace
 
 BENCHMARK(BM_RelayMemberToThreeMembers)->Arg(64)->Arg(1024)->Arg(4080)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_HostToThreeMembers)->Arg(64)->Arg(4080)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_FloodingMember)->Iterations(6)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_WidestStrokePoint)->ArgName("path")->Arg(0)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond);
 
 int main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);
