@@ -58,6 +58,14 @@ int64_t Take(TMySocket& s, int32_t slot) {
   return n;
 }
 
+// A raw member that joins as slot 3, the session's fourth member.
+bool JoinAsSlot3(TRawPeer& peer, TMySocket& host, const std::vector<TMySocket*>& all) {
+  if (!peer.Connect(host.ServerPort()) || !PumpUntil([&] { return !peer.FramesOf(mkAssignId).empty(); }, all))
+    return false;
+  peer.Send(MakeFrame(mkLogin, 3, mdHost, LoginPayload("FLOOD", "pw")));
+  return PumpUntil([&] { return host.MemberLoginArrived(3) && host.MemberCount == 4; }, all);
+}
+
 }  // namespace
 
 TEST(FloodSession, TheFlooderIsSlowedAndTheOthersKeepReceiving) {
@@ -75,10 +83,7 @@ TEST(FloodSession, TheFlooderIsSlowedAndTheOthersKeepReceiving) {
     ++slot;
   }
   TRawPeer flooder;
-  ASSERT_TRUE(flooder.Connect(host.ServerPort()));
-  ASSERT_TRUE(PumpUntil([&] { return !flooder.FramesOf(mkAssignId).empty(); }, all));
-  flooder.Send(MakeFrame(mkLogin, 3, mdHost, LoginPayload("FLOOD", "pw")));
-  ASSERT_TRUE(PumpUntil([&] { return host.MemberLoginArrived(3) && host.MemberCount == 4; }, all));
+  ASSERT_TRUE(JoinAsSlot3(flooder, host, all));
 
   const Bytes flood = FloodFrames(3, 512 * 1024);
   const Bytes mark = [] {  // b clears its own layer now and then
@@ -133,4 +138,97 @@ TEST(FloodSession, TheFlooderIsSlowedAndTheOthersKeepReceiving) {
     Take(b, 3);
     return marksAtA == marksSent;
   }, all, 20000)) << marksAtA << " of " << marksSent;
+}
+
+// While one member floods, another member's chat lines reach the host within a few pump rounds,
+// and reach a slow member (one that reads 512 bytes a round) in their order while the flood goes
+// on: the flood waits in its own bounded queues, not ahead of the others' lines.
+TEST(FloodSession, ChatReachesTheHostAndASlowMemberWhileAnotherFloods) {
+  plat::UseRealClock();
+  TMySocket host(nullptr), a(nullptr);
+  ASSERT_TRUE(host.StartServer(0, "HOTE", "pw", QHostAddress::LocalHost));
+  host.SetLayerOwners(kPerMember, kMembers);
+  std::vector<std::string> atHost;
+  host.SetOnChat([&] {
+    if (std::string t = host.TakeChatText(1); !t.empty()) atHost.push_back(t);
+  });
+  const std::vector<TMySocket*> all{&host, &a};
+  ASSERT_TRUE(a.StartClient("127.0.0.1", host.ServerPort(), "A", "pw"));
+  ASSERT_TRUE(PumpUntil([&] { return host.MemberLoginArrived(1) && a.LoggedIn; }, all));
+  host.SetJoinLock(false);
+
+  // The slow member keeps at most 64 KiB unread in its socket object and reads 512 bytes a round.
+  QTcpSocket slow;
+  slow.setReadBufferSize(64 * 1024);
+  slow.connectToHost(QHostAddress::LocalHost, host.ServerPort());
+  ASSERT_TRUE(slow.waitForConnected(3000));
+  Bytes slowIn;
+  size_t slowPos = 0;
+  std::vector<std::string> atSlow;
+  int64_t slowRead = 0;
+  auto readSlow = [&](qint64 most) {
+    const QByteArray b = slow.read(most);
+    slowRead += b.size();
+    slowIn.insert(slowIn.end(), b.begin(), b.end());
+    SessionMessage m;
+    while (ScanFrame(slowIn.data() + slowPos, slowIn.size() - slowPos, m) == TFrameScan::Frame) {
+      const uint8_t* p = slowIn.data() + slowPos + kFrameHeaderSize;
+      if (m.Kind == mkChat && m.Sender == 1) atSlow.emplace_back(p, p + m.Len);
+      slowPos += kFrameHeaderSize + static_cast<size_t>(m.Len);
+    }
+    if (slowPos > (1 << 20)) {  // the flood is not kept
+      slowIn.erase(slowIn.begin(), slowIn.begin() + static_cast<long>(slowPos));
+      slowPos = 0;
+    }
+  };
+  ASSERT_TRUE(PumpUntil([&] {
+    readSlow(1 << 16);
+    return slowIn.size() >= kFrameHeaderSize + 4;
+  }, all));
+  const std::vector<uint8_t> login = MakeFrame(mkLogin, 2, mdHost, LoginPayload("SLOW", "pw"));
+  slow.write(reinterpret_cast<const char*>(login.data()), static_cast<qint64>(login.size()));
+  ASSERT_TRUE(PumpUntil([&] {
+    readSlow(1 << 16);
+    return host.MemberLoginArrived(2);
+  }, all));
+  host.SetJoinLock(false);
+
+  TRawPeer flooder;
+  ASSERT_TRUE(JoinAsSlot3(flooder, host, all));
+
+  const Bytes flood = FloodFrames(3, 512 * 1024);
+  constexpr int kLines = 8;
+  std::vector<int> sentAt, hostRounds, slowRounds;
+  for (int round = 0; round < 20000 && static_cast<int>(atSlow.size()) < kLines; ++round) {
+    if (flooder.Socket().bytesToWrite() < int64_t{2} * 1024 * 1024)
+      flooder.Socket().write(reinterpret_cast<const char*>(flood.data()), static_cast<qint64>(flood.size()));
+    // A line every 40 rounds once the flood is under way.
+    if (round >= 200 && round % 40 == 0 && static_cast<int>(sentAt.size()) < kLines) {
+      a.SendChat("line " + std::to_string(sentAt.size()));
+      sentAt.push_back(round);
+    }
+    for (TMySocket* s : all) s->Flush();
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    readSlow(512);
+    Take(a, 3);
+    Take(a, 2);
+    for (int32_t s = 1; s <= 3; ++s) Take(host, s);
+    if (hostRounds.size() < atHost.size()) hostRounds.push_back(round - sentAt[hostRounds.size()]);
+    if (slowRounds.size() < atSlow.size()) {
+      slowRounds.push_back(round - sentAt[slowRounds.size()]);
+      EXPECT_GT(flooder.Socket().bytesToWrite(), 0) << "the flood had stopped when line " << slowRounds.size() - 1
+                                                    << " reached the slow member";
+    }
+  }
+  ASSERT_EQ(static_cast<int>(atHost.size()), kLines);
+  ASSERT_EQ(static_cast<int>(atSlow.size()), kLines) << "lines that reached the slow member";
+  for (int i = 0; i < kLines; ++i) {
+    EXPECT_EQ(atHost[size_t(i)], "line " + std::to_string(i));
+    EXPECT_EQ(atSlow[size_t(i)], "line " + std::to_string(i));
+    EXPECT_LE(hostRounds[size_t(i)], 50) << "rounds until line " << i << " reached the host";
+  }
+  EXPECT_TRUE(host.MemberUsed(1) && host.MemberUsed(2) && host.MemberUsed(3));
+  ::testing::Test::RecordProperty("slow_member_rounds_most",
+                                  std::to_string(*std::max_element(slowRounds.begin(), slowRounds.end())));
+  ::testing::Test::RecordProperty("slow_member_bytes_read", std::to_string(slowRead));
 }
