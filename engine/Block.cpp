@@ -4,9 +4,21 @@
 #include <atomic>
 #include <cmath>
 #include <cstring>
+#include <mutex>
 #include <new>
+#include <unordered_map>
+#include <vector>
 #ifdef __GLIBC__
 #include <malloc.h>
+#endif
+#include <sys/mman.h>
+#if defined(__SANITIZE_ADDRESS__)
+#include <sanitizer/asan_interface.h>
+#define VELL_POISON(p, n) ASAN_POISON_MEMORY_REGION(p, n)
+#define VELL_UNPOISON(p, n) ASAN_UNPOISON_MEMORY_REGION(p, n)
+#else
+#define VELL_POISON(p, n) ((void)(p), (void)(n))
+#define VELL_UNPOISON(p, n) ((void)(p), (void)(n))
 #endif
 
 namespace {
@@ -168,6 +180,119 @@ namespace {
 std::atomic<int64_t> gFreedTiles{0};
 // 64 MB of tiles: trimming walks the heap, so it waits for a paper's worth of memory.
 constexpr int64_t kTrimTiles = 4096;
+
+// The pixels of image tiles, taken from chunks of one huge page (128 tiles) each. A fresh tile
+// of a small-page heap costs four page faults, and a page fault costs more than filling the
+// page: a chunk's first touch costs one. Freed slots are reused first; Trim gives the memory
+// of free slots back to the system (a chunk wholly free is unmapped), as the heap trim does.
+class TTilePool {
+ public:
+  static constexpr size_t kChunkBytes = size_t(2) << 20;
+  static constexpr int32_t kSlots = int32_t(kChunkBytes / TBlock::kTileMemory);
+
+  static TTilePool& Get() {
+    static TTilePool* pool = new TTilePool;  // never destroyed: blocks may outlive statics
+    return *pool;
+  }
+
+  // A slot of kTileMemory bytes, contents undefined; null without memory.
+  uint8_t* Take() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (open_.empty() && !AddChunk()) return nullptr;
+    TChunk& c = *open_.back();
+    const int32_t k = c.Free[static_cast<size_t>(--c.FreeCount)];
+    if (c.FreeCount == 0) open_.pop_back();
+    c.Released[static_cast<size_t>(k)] = false;
+    uint8_t* p = c.Base + size_t(k) * TBlock::kTileMemory;
+    VELL_UNPOISON(p, TBlock::kTileMemory);
+    return p;
+  }
+
+  static void Release(uint8_t* p) { Get().Give(p); }
+
+  // Hands the pages of free slots back to the system.
+  void Trim() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    open_.clear();
+    for (auto it = chunks_.begin(); it != chunks_.end();) {
+      TChunk& c = it->second;
+      if (c.FreeCount == kSlots) {
+        VELL_UNPOISON(c.Base, kChunkBytes);
+        ::munmap(c.Base, kChunkBytes);
+        it = chunks_.erase(it);
+        continue;
+      }
+      for (int32_t j = 0; j < c.FreeCount; ++j) {
+        const int32_t k = c.Free[static_cast<size_t>(j)];
+        if (c.Released[static_cast<size_t>(k)]) continue;
+        c.Released[static_cast<size_t>(k)] = true;
+        ::madvise(c.Base + size_t(k) * TBlock::kTileMemory, TBlock::kTileMemory, MADV_DONTNEED);
+      }
+      if (c.FreeCount > 0) open_.push_back(&c);
+      ++it;
+    }
+  }
+
+ private:
+  struct TChunk {
+    uint8_t* Base = nullptr;
+    int32_t FreeCount = 0;
+    std::array<int16_t, kSlots> Free{};     // free slot numbers, the last taken first
+    std::array<bool, kSlots> Released{};    // free slots whose pages went back to the system
+  };
+
+  void Give(uint8_t* p) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    const auto base = reinterpret_cast<uintptr_t>(p) & ~uintptr_t(kChunkBytes - 1);
+    TChunk& c = chunks_.at(base);
+    if (c.FreeCount == 0) open_.push_back(&c);
+    c.Free[static_cast<size_t>(c.FreeCount++)] =
+        static_cast<int16_t>((reinterpret_cast<uintptr_t>(p) - base) / TBlock::kTileMemory);
+    VELL_POISON(p, TBlock::kTileMemory);
+  }
+
+  // A new chunk aligned to its size, so that a slot finds its chunk by masking its address.
+  bool AddChunk() {
+    void* m = ::mmap(nullptr, 2 * kChunkBytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (m == MAP_FAILED) return false;
+    const auto raw = reinterpret_cast<uintptr_t>(m);
+    const uintptr_t base = (raw + kChunkBytes - 1) & ~uintptr_t(kChunkBytes - 1);
+    if (base > raw) ::munmap(m, base - raw);
+    ::munmap(reinterpret_cast<void*>(base + kChunkBytes), raw + kChunkBytes - base);
+#ifdef MADV_HUGEPAGE
+    ::madvise(reinterpret_cast<void*>(base), kChunkBytes, MADV_HUGEPAGE);  // advice only
+#endif
+    TChunk& c = chunks_[base];
+    c.Base = reinterpret_cast<uint8_t*>(base);
+    // Slots are handed out from the chunk's start, the order its pages are touched in.
+    for (int32_t k = 0; k < kSlots; ++k) c.Free[static_cast<size_t>(k)] = static_cast<int16_t>(kSlots - 1 - k);
+    c.FreeCount = kSlots;
+    VELL_POISON(c.Base, kChunkBytes);
+    open_.push_back(&c);
+    return true;
+  }
+
+  std::mutex mutex_;
+  std::unordered_map<uintptr_t, TChunk> chunks_;  // by base address; elements never move
+  std::vector<TChunk*> open_;                     // chunks with a free slot
+};
+
+// Row offsets of a pooled tile, shared by all of them.
+constexpr std::array<int64_t, kSide> kTileRows = [] {
+  std::array<int64_t, kSide> r{};
+  for (int32_t y = 0; y < kSide; ++y) r[static_cast<size_t>(y)] = int64_t(y) * kSide * 4;
+  return r;
+}();
+
+// A new image tile, its pixels left as they come: pooled, else from the heap.
+TTC* NewImageTile() {
+  if (uint8_t* bits = TTilePool::Get().Take()) {
+    TTC* t = new (std::nothrow) TTC(kSide, kSide, TChannel::TLentStorage{bits, &TTilePool::Release, kTileRows.data()});
+    if (!t) TTilePool::Release(bits);
+    return t;
+  }
+  return new (std::nothrow) TTC(kSide, kSide, TTC::TUncleared{});
+}
 }  // namespace
 
 TBlock::~TBlock() {
@@ -184,6 +309,7 @@ void TBlock::Drop(std::unique_ptr<TChannel>& tile) {
 void TBlock::ReleaseFreedTiles() {
   if (gFreedTiles.load(std::memory_order_relaxed) < kTrimTiles) return;
   gFreedTiles.store(0, std::memory_order_relaxed);
+  TTilePool::Get().Trim();
 #ifdef __GLIBC__
   ::malloc_trim(0);
 #endif
@@ -191,10 +317,11 @@ void TBlock::ReleaseFreedTiles() {
 
 void TBlock::FreeAll() {
   for (auto& t : Tiles) Drop(t);
+  Tiles.Unmake();
 }
 
 void TBlock::FreeTile(int32_t tx, int32_t ty) {
-  if (tx >= 0 && ty >= 0 && tx < kGridSide && ty < kGridSide) Drop(Tiles[Slot(tx, ty)]);
+  if (Tiles.Made() && tx >= 0 && ty >= 0 && tx < kGridSide && ty < kGridSide) Drop(Tiles[Slot(tx, ty)]);
 }
 
 bool TBlock::IsTileInGrid(int32_t tx, int32_t ty) const {
@@ -332,7 +459,7 @@ TTC* TBlockImage::MakeTile(int32_t tx, int32_t ty, bool FillBack) {
   if (!slot) {
     // A tile that cannot be had stays absent: the write is lost, nothing else breaks. Its
     // pixels are written once: with the background, or by the caller, which covers them all.
-    std::unique_ptr<TTC> t(new (std::nothrow) TTC(kSide, kSide, TTC::TUncleared{}));
+    std::unique_ptr<TTC> t(NewImageTile());
     if (!t || t->Width() != kSide || t->Height() != kSide) return nullptr;
     if (FillBack) t->Fill(FBackColour);
     slot = std::move(t);

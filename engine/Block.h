@@ -72,7 +72,33 @@ class TBlock {
   uint32_t FBackColour = 0xFFFFFF;
   int32_t FWidth = 0;
   int32_t FHeight = 0;
-  std::array<std::unique_ptr<TChannel>, kGridSide * kGridSide> Tiles{};
+  // The tile slots, made on the first write: a block without tiles (most undo slots) costs no
+  // slot memory, and a fresh one no page faults. Reading an unmade grid gives empty slots.
+  class TTileGrid {
+   public:
+    using TSlot = std::unique_ptr<TChannel>;
+    static constexpr size_t kCount = size_t(kGridSide) * kGridSide;
+    const TSlot& operator[](size_t i) const { return slots_ ? slots_[i] : Empty(); }
+    TSlot& operator[](size_t i) {
+      if (!slots_) slots_ = std::make_unique<TSlot[]>(kCount);
+      return slots_[i];
+    }
+    TSlot* begin() { return slots_.get(); }
+    TSlot* end() { return slots_ ? slots_.get() + kCount : nullptr; }
+    const TSlot* begin() const { return slots_.get(); }
+    const TSlot* end() const { return slots_ ? slots_.get() + kCount : nullptr; }
+    bool Made() const { return slots_ != nullptr; }
+    void Unmake() { slots_.reset(); }  // the slots must be empty
+    void swap(TTileGrid& other) noexcept { slots_.swap(other.slots_); }
+
+   private:
+    static const TSlot& Empty() {
+      static const TSlot none;
+      return none;
+    }
+    std::unique_ptr<TSlot[]> slots_;
+  };
+  TTileGrid Tiles;
 };
 
 class TBlockChannel;

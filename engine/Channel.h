@@ -26,6 +26,22 @@ inline uint8_t BlendByte(uint8_t p, uint8_t value, uint8_t alpha) {
 // The largest storage a channel or canvas may own; a larger size fails cleanly.
 constexpr int64_t kMaxBitmapBytes = int64_t(1) << 30;
 
+// How a bitmap lets its storage go: pixels of new[], or of another allocator whose Fn takes
+// them back; a row table of its own, or one shared and never freed.
+struct TBitsRelease {
+  void (*Fn)(uint8_t*) = nullptr;
+  void operator()(uint8_t* p) const {
+    if (Fn) Fn(p);
+    else delete[] p;
+  }
+};
+struct TRowsRelease {
+  bool Shared = false;
+  void operator()(int64_t* p) const {
+    if (!Shared) delete[] p;
+  }
+};
+
 // One byte per pixel. Rows are stored top row first; every access goes through the row table,
 // so the byte of (x, y) is Bits() + RowOffsets()[y] + x (times 4 for canvases).
 // Reads outside the bitmap clamp to the nearest edge, writes there are ignored, rectangles are
@@ -57,6 +73,13 @@ class TChannel {
 
   // Asks for storage left as it comes, for a bitmap whose owner writes every byte first.
   struct TUncleared {};
+  // Storage lent by a pool: Release takes the pixels back when the bitmap lets them go; the
+  // row table is shared by every bitmap of the pool's shape and is never freed.
+  struct TLentStorage {
+    uint8_t* Bits = nullptr;
+    void (*Release)(uint8_t*) = nullptr;
+    const int64_t* Rows = nullptr;
+  };
 
   void BlendPixel(int32_t x, int32_t y, uint8_t value, uint8_t alpha);
   uint8_t GetPixel(int32_t x, int32_t y) const;  // 0 for an empty bitmap
@@ -76,14 +99,16 @@ class TChannel {
   // virtual call, so each class builds its own storage in its own constructor.
   TChannel(int32_t bytesPerPixel, int32_t W, int32_t H);
   TChannel(int32_t bytesPerPixel, int32_t W, int32_t H, TUncleared);
+  // W x H pixels in lent storage, left as they come.
+  TChannel(int32_t bytesPerPixel, int32_t W, int32_t H, const TLentStorage& lent);
   // The storage step shared by every SetSize; no clamping beyond "negative is 0".
   bool Allocate(int32_t W, int32_t H, bool clear = true);
 
  private:
   int32_t width_ = 0, height_ = 0;
   int32_t bpp_ = 1;
-  std::unique_ptr<uint8_t[]> bits_;
-  std::unique_ptr<int64_t[]> rows_;
+  std::unique_ptr<uint8_t[], TBitsRelease> bits_;
+  std::unique_ptr<int64_t[], TRowsRelease> rows_;
 };
 
 // The clipping rule of every channel and canvas rectangle operation: true when something is

@@ -102,6 +102,8 @@ TTC::TTC(int32_t W, int32_t H) : TChannel(4, SideOrTwo(W), SideOrTwo(H)) { OrAll
 
 TTC::TTC(int32_t W, int32_t H, TUncleared u) : TChannel(4, SideOrTwo(W), SideOrTwo(H), u) {}
 
+TTC::TTC(int32_t W, int32_t H, const TLentStorage& lent) : TChannel(4, W, H, lent) {}
+
 bool TTC::SetSize(int32_t W, int32_t H) {
   if (W == Width() && H == Height()) return true;
   if (!Allocate(SideOrTwo(W), SideOrTwo(H))) return false;

@@ -63,6 +63,8 @@ class TTC : public TChannel {
   TTC(int32_t W, int32_t H);  // sized at once (W or H of 0 or less becomes 2)
   // The same with its pixels left as they come, for an owner that writes them all at once.
   TTC(int32_t W, int32_t H, TUncleared);
+  // W x H pixels (both above 0) in storage lent by a pool, left as they come.
+  TTC(int32_t W, int32_t H, const TLentStorage& lent);
 
   // Nothing when W and H equal the current size; otherwise a side of 0 or less becomes 2, the
   // storage is replaced and made opaque (colour bytes 0). False, with the canvas unchanged,
