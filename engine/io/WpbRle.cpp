@@ -235,19 +235,34 @@ void EncodeImage(const TBlockImage& image, bool argb, TBytes& out) {
   TEncoder e(argb, out);
   const int32_t w = image.Width();
   const uint32_t back = image.BackColour();
+  const size_t cols = static_cast<size_t>((w + kSide - 1) / kSide);
+  std::vector<const TTC*> band(cols);
+  std::vector<uint64_t> flat(cols);  // per tile of the band: bit y set when its row y is one value
   for (int32_t y = image.Height() - 1; y >= 0; --y) {
     const int32_t ty = TBlock::TileIndex(y), ly = TBlock::TileOffset(y);
-    for (int32_t x = 0; x < w; x += kSide) {
-      const size_t n = static_cast<size_t>(std::min(kSide, w - x));
-      const TTC* t = image.GetTile(TBlock::TileIndex(x), ty);
-      const uint32_t* row = t ? t->Row32(ly) : nullptr;
+    if (ly == kSide - 1 || y == image.Height() - 1) {
+      // Each tile of the band is read once in its own memory order to find its flat rows; the
+      // row walk below then finds the rows it reads again in the cache.
+      for (size_t tx = 0; tx < cols; ++tx) {
+        const TTC* t = image.GetTile(static_cast<int32_t>(tx), ty);
+        band[tx] = t;
+        if (!t) continue;
+        const size_t n = static_cast<size_t>(std::min(kSide, w - static_cast<int32_t>(tx) * kSide));
+        uint64_t bits = 0;
+        for (int32_t r = 0; r <= ly; ++r) bits |= uint64_t{IsOneValue(t->Row32(r), n)} << r;
+        flat[tx] = bits;
+      }
+    }
+    for (size_t tx = 0; tx < cols; ++tx) {
+      const size_t n = static_cast<size_t>(std::min(kSide, w - static_cast<int32_t>(tx) * kSide));
+      const TTC* t = band[tx];
       // Flat rows of a tile cost by their chunks too.
-      if (!row)
+      if (!t)
         e.Repeat(back, n);
-      else if (IsOneValue(row, n))
-        e.Repeat(row[0], n);
+      else if (flat[tx] >> ly & 1)
+        e.Repeat(t->Row32(ly)[0], n);
       else
-        e.Pixels(row, n);
+        e.Pixels(t->Row32(ly), n);
     }
   }
   e.Finish();
