@@ -123,6 +123,19 @@ class TRealPainter {
       if (!line.empty()) ids.insert(WindowId(line));
     return ids;
   }
+  // The window of the painter (a popup menu too) mapped after `before` was taken, once it shows;
+  // empty when none came.
+  std::string NewWindow(const std::set<std::string>& before, int ms = 20000) {
+    std::string found;
+    (void)QTest::qWaitFor(
+        [&] {
+          for (const std::string& w : AllWindows())
+            if (!before.count(w)) found = w;
+          return !found.empty();
+        },
+        ms);
+    return found;
+  }
   std::string Name(const std::string& window) { return Xdo({"getwindowname", QString::fromStdString(window)}); }
   // The first mapped window of the painter whose title contains `part`; empty when none.
   std::string FindWindow(const std::string& part) {

@@ -2,10 +2,12 @@
 // language, as a new user meets it: the autosave warning keeps its own status-bar field while
 // the pointer crosses the tool windows and their hints, no tool window covers the status bar,
 // and the warning goes once an autosave succeeds; Ctrl+Tab and Ctrl+F4 act on the paper windows
-// as the toolkit's own windows would have them.
+// as the toolkit's own windows would have them; after a port in use the session window has the
+// keyboard.
 #include <gtest/gtest.h>
 
 #include <QImage>
+#include <QTcpServer>
 #include <QTest>
 #include <filesystem>
 #include <fstream>
@@ -231,6 +233,60 @@ TEST_P(DesktopRealSmoke, CtrlTabSwitchesPaperWindowsAndCtrlF4ClosesTheActiveOne)
     return white >= 480 * 320 && white < 600 * 400;
   };
   EXPECT_TRUE(QTest::qWaitFor(newPaperLeft, 20000)) << WhitePixels(p.Screenshot()) << " white pixels";
+}
+
+// Standing by on a port another program holds: the message, then the session window comes back
+// active, and what is typed next goes into its port box, not to the window behind.
+TEST_P(DesktopRealSmoke, APortInUseBringsTheSessionWindowBackActiveWithTheKeysInItsPortBox) {
+  START_OR_SKIP();
+  vtest::TRealPainter& p = *painter;
+  // The session window's port at its first start; held here (or by someone else: in use all the
+  // same).
+  QTcpServer holder;
+  (void)holder.listen(QHostAddress::Any, 9001);
+
+  // Network menu, fifth along the menu bar, opened by the keyboard on its first item, then its
+  // fourth item: the session window.
+  std::set<std::string> before = p.AllWindows();
+  p.Xdo({"mousemove", "--window", main, "20", "10", "click", "1"});
+  ASSERT_FALSE(p.NewWindow(before).empty()) << "the File menu did not open";
+  for (int i = 0; i < 4; ++i) {
+    before = p.AllWindows();
+    p.Xdo({"key", "Right"});
+    ASSERT_FALSE(p.NewWindow(before).empty()) << "menu " << i + 2 << " did not open";
+  }
+  p.Xdo({"key", "Down", "Down", "Down", "Return"});
+  std::string net;
+  const std::string title = GetParam().Japanese ? "ネットワークウィンドウ" : "Menu Réseau";
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !(net = p.FindWindow(title)).empty(); }, 20000)) << "no session window";
+  const QString netId = QString::fromStdString(net);
+  p.Xdo({"windowactivate", "--sync", netId});
+  // The stand-by button of the host's page, open first.
+  p.Xdo({"mousemove", "--window", netId, "222", "37", "click", "1"});
+  const std::string told = GetParam().Japanese ? "既に使われています" : "déjà utilisé";
+  auto toldOf = [&](const std::string& port) {
+    return QTest::qWaitFor(
+        [&] {
+          for (const std::string& line : p.Messages())
+            if (line.find(told) != std::string::npos && line.find(" " + port) != std::string::npos) return true;
+          return false;
+        },
+        20000);
+  };
+  ASSERT_TRUE(toldOf("9001")) << "no message about the port";
+  EXPECT_TRUE(QTest::qWaitFor([&] { return vtest::WindowId(p.Xdo({"getactivewindow"})) == net; }, 20000))
+      << "the active window is " << p.Name(vtest::WindowId(p.Xdo({"getactivewindow"})));
+
+  // Another port in use typed at once, then stand-by again from the host's page: the message
+  // names the typed port.
+  QTcpServer other;
+  ASSERT_TRUE(other.listen(QHostAddress::Any, 0));
+  const QString port = QString::number(other.serverPort());
+  p.Xdo({"key", "End", "BackSpace", "BackSpace", "BackSpace", "BackSpace", "BackSpace", "BackSpace"});
+  p.Xdo({"type", "--delay", "50", port});
+  p.Xdo({"mousemove", "--window", netId, "30", "12", "click", "1", "mousemove", "--window", netId, "222", "37", "click",
+         "1"});
+  EXPECT_TRUE(toldOf(port.toStdString())) << "the keys did not reach the port box";
 }
 
 INSTANTIATE_TEST_SUITE_P(Languages, DesktopRealSmoke, ::testing::ValuesIn(kLanguages),

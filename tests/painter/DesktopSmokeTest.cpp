@@ -86,17 +86,7 @@ class Desktop {
   }
 
   // The popup window that opens after `before` was taken, once shown; empty when none came.
-  std::string NewPopup(const std::set<std::string>& before) {
-    std::string popup;
-    (void)QTest::qWaitFor(
-        [&] {
-          for (const std::string& w : painter->AllWindows())
-            if (!before.count(w)) popup = w;
-          return !popup.empty();
-        },
-        20000);
-    return popup;
-  }
+  std::string NewPopup(const std::set<std::string>& before) { return painter->NewWindow(before); }
   // The items of an open menu as it draws them, top to bottom: true for an enabled item (dark
   // text, or the highlight), false for a greyed one. Separators and the frame are too thin to
   // count. Waits until `count` items are drawn.
