@@ -192,4 +192,109 @@ TEST(DiscRandom, DrawDiscGivesThePlainFormulasPixelsAndTiles) {
   }
 }
 
+// The colour through a mask byte by byte: m = 0 leaves the pixel, any other m blends B, G and R
+// through the alpha table (255 included) and keeps A.
+uint32_t PlainMaskBlend(uint32_t p, uint32_t colour, uint8_t m) {
+  if (m == 0) return p;
+  uint32_t out = p & 0xFF000000u;
+  for (int k = 0; k < 24; k += 8) out |= uint32_t(BlendByte(uint8_t(p >> k), uint8_t(colour >> k), m)) << k;
+  return out;
+}
+
+// The pen's refresh of its working copy: the layer copied over the rectangle, then the colour
+// blended through the coverage, pixel by pixel; a working tile exists wherever a mask tile does.
+void PlainPenRefresh(const TBlockImage& layer, TBlockImage& work, const TBlockChannel& mask, int x, int y, int w,
+                     int h, uint32_t colour) {
+  layer.CopyRectToBlock(work, x, y, w, h, x, y);
+  for (int j = std::max(y, 0); j < std::min(y + h, work.Height()); ++j)
+    for (int i = std::max(x, 0); i < std::min(x + w, work.Width()); ++i) {
+      if (!mask.HasTile(i, j)) continue;
+      work.EnsureTile(i, j);
+      work.SetPixel(i, j, PlainMaskBlend(work.GetPixel(i, j), colour, mask.ChannelGetPixel(i, j)));
+    }
+}
+
+TEST(DiscRandom, ColourThroughMaskGivesThePlainBlendForEveryByte) {
+  // Every pixel byte under every colour byte at full coverage, where the blend is one bit mask.
+  TTC canvas(256, 2), start(256, 2);
+  TChannel full(256, 2);
+  full.FillRect(0, 0, 256, 2, 255);
+  for (int y = 0; y < 2; ++y)
+    for (int x = 0; x < 256; ++x)
+      start.SetPixel(x, y, uint32_t(x) | uint32_t(255 - x) << 8 | uint32_t(x ^ 0xA5) << 16 | uint32_t(y * 0x5A) << 24);
+  for (uint32_t c = 0; c < 256; ++c) {
+    const uint32_t colour = c | (255 - c) << 8 | (c ^ 0x55) << 16 | 0x13000000u;
+    start.CopyTo(canvas, 0, 0);
+    canvas.BlendColourThroughMask(full, 0, 0, 256, 2, 0, 0, colour);
+    for (int y = 0; y < 2; ++y)
+      for (int x = 0; x < 256; ++x)
+        ASSERT_EQ(canvas.GetPixel(x, y), PlainMaskBlend(start.GetPixel(x, y), colour, 255)) << c << " " << x << "," << y;
+  }
+  // Runs of clear, full and partial coverage of every length, at odd offsets and widths.
+  std::mt19937 rng(31);
+  for (int round = 0; round < 200; ++round) {
+    const int w = 1 + int(rng() % 70), h = 1 + int(rng() % 5);
+    TChannel mask(w + 9, h);
+    for (int y = 0; y < h; ++y)
+      for (int x = 0; x < w + 9;) {
+        const int run = 1 + int(rng() % 20), kind = int(rng() % 3);
+        for (int k = 0; k < run && x < w + 9; ++k, ++x)
+          mask.FillRect(x, y, 1, 1, kind == 0 ? 0 : kind == 1 ? 255 : uint8_t(rng()));
+      }
+    TTC fast(w + 5, h + 2), plain(w + 5, h + 2);
+    for (int y = 0; y < h + 2; ++y)
+      for (int x = 0; x < w + 5; ++x) fast.SetPixel(x, y, rng());
+    fast.CopyTo(plain, 0, 0);
+    const int sx = int(rng() % 9), dx = int(rng() % 5), dy = int(rng() % 2);
+    const uint32_t colour = rng();
+    fast.BlendColourThroughMask(mask, sx, 0, w, h, dx, dy, colour);
+    for (int y = 0; y < h; ++y)
+      for (int x = 0; x < w; ++x)
+        // Clipped against the canvas on both sides, and against the mask.
+        if (sx + x < std::min(mask.Width(), plain.Width()) && dx + x < plain.Width() && dy + y < plain.Height())
+          plain.SetPixel(dx + x, dy + y, PlainMaskBlend(plain.GetPixel(dx + x, dy + y), colour, mask.GetPixel(sx + x, y)));
+    for (int y = 0; y < h + 2; ++y)
+      for (int x = 0; x < w + 5; ++x) ASSERT_EQ(fast.GetPixel(x, y), plain.GetPixel(x, y)) << round << " " << x << "," << y;
+  }
+}
+
+// Pen strokes as the paper refreshes them: random dabs and cross spans into the coverage, then
+// the colour through it over each dab's rectangle, on layers of every kind's background, with
+// centres on tile and paper edges and beyond.
+TEST(DiscRandom, PenRefreshGivesThePlainBlendsPixelsAndTiles) {
+  auto pixelAt = [](const TBlockImage& b, int x, int y) { return b.GetPixel(x, y); };
+  std::mt19937 rng(4242);
+  std::uniform_real_distribution<float> unit(0, 1);
+  for (int round = 0; round < 8; ++round) {
+    TBlockImage layer, fast, plain;
+    TBlockChannel mask;
+    for (TBlock* b : std::initializer_list<TBlock*>{&layer, &fast, &plain, &mask}) b->SetSize(150, 130);
+    // White (multiply) or black backgrounds, some tiles drawn on.
+    layer.SetBackColour(round % 2 ? 0xFFFFFF : 0);
+    for (int ty = 0; ty < 3; ++ty)
+      for (int tx = 0; tx < 3; ++tx) {
+        if (rng() % 3 == 0) continue;
+        for (int y = 64 * ty; y < std::min(64 * ty + 64, 130); ++y)
+          for (int x = 64 * tx; x < std::min(64 * tx + 64, 150); ++x) layer.SetPixel(x, y, rng());
+      }
+    layer.CloneTo(fast);
+    layer.CloneTo(plain);
+    const uint32_t colour = rng() & 0xFFFFFF;
+    for (int k = 0; k < 30; ++k) {
+      const TRandomDab d = RandomDab(rng);
+      const float r = k % 4 == 0 ? float(2 << (rng() % 7)) : d.r;  // 2, 4, ... 128 as well
+      const float o = rng() % 2 ? 1.0f : unit(rng);
+      if (r > 1) mask.ChannelDisc(255, true, d.cx, d.cy, r, o, false);
+      if (r < 8) mask.ChannelHSpan(TruncInt(static_cast<ext_t>(d.cy)), 255, d.cx - r, d.cx + r, o, true);
+      const int x = TruncInt(static_cast<ext_t>(d.cx) - r) - 4, y = TruncInt(static_cast<ext_t>(d.cy) - r) - 4;
+      const int w = TruncInt(2 * static_cast<ext_t>(r)) + 9, h = w;
+      layer.CopyRectToBlock(fast, x, y, w, h, x, y);
+      fast.BlendColourThroughMask(mask, x, y, w, h, colour);
+      PlainPenRefresh(layer, plain, mask, x, y, w, h, colour);
+      ASSERT_TRUE(SameArea(fast, plain, 0, 0, 149, 129, pixelAt)) << "dab " << d.cx << "," << d.cy << " r " << r;
+      ASSERT_EQ(fast.TileCount(), plain.TileCount());
+    }
+  }
+}
+
 }  // namespace
