@@ -8,6 +8,7 @@
 #include <QTest>
 #include <filesystem>
 #include <fstream>
+#include <set>
 
 #include "common/RealPainter.h"
 #include "common/TempDir.h"
@@ -52,16 +53,19 @@ TScreenRect PictureShown(const QImage& shot) {
   return {left, top, right - left + 1, bottom - top + 1};
 }
 
-// The white of a blank paper on the screen (sampled every fourth pixel); empty while none shows.
-TScreenRect WhiteShown(const QImage& shot, int atLeast) {
-  int left = shot.width(), right = -1, top = shot.height(), bottom = -1, n = 0;
-  for (int y = 0; y < shot.height(); y += 4)
-    for (int x = 0; x < shot.width(); x += 4)
-      if ((shot.pixel(x, y) & 0xFFFFFF) == 0xFFFFFF) {
-        ++n;
-        left = std::min(left, x), right = std::max(right, x), top = std::min(top, y), bottom = std::max(bottom, y);
-      }
-  if (n * 16 < atLeast) return {};
+// The white of a blank paper at least `side` pixels wide and high on the screen: the rows and
+// columns with that many white pixels; empty while none shows.
+TScreenRect WhiteShown(const QImage& shot, int side) {
+  std::vector<int> rows(shot.height()), columns(shot.width());
+  for (int y = 0; y < shot.height(); ++y)
+    for (int x = 0; x < shot.width(); ++x)
+      if ((shot.pixel(x, y) & 0xFFFFFF) == 0xFFFFFF) ++rows[y], ++columns[x];
+  int left = -1, right = -1, top = -1, bottom = -1;
+  for (int x = 0; x < shot.width(); ++x)
+    if (columns[x] >= side) (left < 0 ? left : right) = x, right = x;
+  for (int y = 0; y < shot.height(); ++y)
+    if (rows[y] >= side) (top < 0 ? top : bottom) = y, bottom = y;
+  if (left < 0 || top < 0) return {};
   return {left, top, right - left + 1, bottom - top + 1};
 }
 
@@ -186,6 +190,115 @@ TEST_F(ViewReal, ZoomingThereAndBackWithTheWheelOrTheKeysGivesTheSameView) {
     EXPECT_TRUE(same) << FirstDifference(Part(Shot(), view), start);
     if (!same) return;
   }
+}
+
+// The editing keys typed in the new-paper dialog's fields, the session window's name and size
+// boxes and the chat window's input line edit their text and leave the paper alone; the same
+// Ctrl+Z on the paper window undoes the stroke.
+TEST_F(ViewReal, EditingKeysActOnTheFieldTypedInAndCtrlZOnThePaperUndoesTheStroke) {
+  START_OR_SKIP(false);
+  vtest::TRealPainter& p = *painter;
+  auto click = [&](const QString& window, QPoint at) {
+    p.Xdo({"mousemove", "--window", window, QString::number(at.x()), QString::number(at.y()), "click", "1"});
+  };
+  auto type = [&](const QString& text) { p.Xdo({"type", "--delay", "30", text}); };
+
+  // New paper: the width typed, copied and pasted into the height, a key typed there undone.
+  Keys({"ctrl+n"});
+  std::string dialog;
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !(dialog = p.FindWindow("Nou")).empty(); }, 20000))
+      << "no new-paper dialog";
+  const QString dialogId = QString::fromStdString(dialog);
+  click(dialogId, {110, 50});
+  Keys({"ctrl+a"});
+  type("360");
+  Keys({"ctrl+a", "ctrl+c"});
+  click(dialogId, {110, 82});
+  Keys({"ctrl+a", "ctrl+v", "Left", "Right"});
+  type("9");
+  Keys({"ctrl+z"});
+  Keys({"Return"});
+  ASSERT_TRUE(QTest::qWaitFor([&] { return p.FindWindow("Nou").empty(); }, 20000)) << "the dialog stayed";
+  TScreenRect paper;
+  ASSERT_TRUE(QTest::qWaitFor([&] { return (paper = WhiteShown(Shot(), 350)).W > 0; }, 20000))
+      << "no new paper";
+  EXPECT_EQ(Stored("NewWidth0"), "360");
+  EXPECT_EQ(Stored("NewHeight0"), "360");
+
+  // One stroke across the paper's middle.
+  const QPoint mid{paper.X + paper.W / 2, paper.Y + paper.H / 2};
+  {
+    QStringList args{"mousemove", QString::number(mid.x() - 80), QString::number(mid.y()), "mousedown", "1"};
+    for (int k = 1; k <= 8; ++k)
+      args << "sleep" << "0.01" << "mousemove" << QString::number(mid.x() - 80 + 20 * k) << QString::number(mid.y() + k % 3);
+    args << "mouseup" << "1";
+    p.Xdo(args);
+  }
+  ASSERT_TRUE(QTest::qWaitFor([&] { return DarkPixels(Shot(), paper) > 100; }, 20000)) << "the stroke did not show";
+  const QImage drawn = Shot().copy(paper.X, paper.Y, paper.W, paper.H);
+
+  // Network menu, fifth along the menu bar, opened by the keyboard on its first item, then its
+  // fourth item: the session and chat windows.
+  std::set<std::string> before = p.AllWindows();
+  p.Xdo({"mousemove", "--window", main, "20", "10", "click", "1"});
+  ASSERT_FALSE(p.NewWindow(before).empty()) << "the File menu did not open";
+  for (int i = 0; i < 4; ++i) {
+    before = p.AllWindows();
+    Keys({"Right"});
+    ASSERT_FALSE(p.NewWindow(before).empty()) << "menu " << i + 2 << " did not open";
+  }
+  Keys({"Down", "Down", "Down", "Return"});
+  std::string net, chat;
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !(net = p.FindWindow("Menu Réseau")).empty(); }, 20000))
+      << "no session window";
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !(chat = p.FindWindow("Menu Chat")).empty(); }, 20000))
+      << "no chat window";
+  const QString netId = QString::fromStdString(net), chatId = QString::fromStdString(chat);
+
+  // The host's name: typed, copied, replaced, pasted back, a key typed after it undone.
+  p.Xdo({"windowactivate", "--sync", netId});
+  click(netId, {120, 38});
+  Keys({"ctrl+a"});
+  type("kumo");
+  Keys({"ctrl+a", "ctrl+c", "ctrl+a"});
+  type("y");
+  Keys({"ctrl+a", "ctrl+v", "Left", "Right"});
+  type("x");
+  Keys({"ctrl+z"});
+  // The session paper's width on the third page: a digit rubbed out and brought back.
+  click(netId, {185, 14});
+  click(netId, {100, 38});
+  Keys({"ctrl+a"});
+  type("640");
+  Keys({"Left", "Right", "BackSpace", "ctrl+z"});
+
+  // The chat line: typed, then undone.
+  p.Xdo({"windowactivate", "--sync", chatId});
+  const TScreenRect c = p.Client(chat);
+  // The line's text, right of where the caret stands in an empty line.
+  const TScreenRect line{74, c.H - 22, c.W - 80, 16};
+  auto lineText = [&] { return DarkPixels(p.Screenshot(chat), line); };
+  const int empty = lineText();
+  click(chatId, {124, c.H - 15});
+  type("abc");
+  EXPECT_TRUE(QTest::qWaitFor([&] { return lineText() > empty + 20; }, 20000)) << "no text in the chat line";
+  Keys({"ctrl+z"});
+  EXPECT_TRUE(QTest::qWaitFor([&] { return lineText() <= empty; }, 20000)) << "the chat line kept its text";
+
+  // None of it reached the paper or asked anything.
+  EXPECT_EQ(Shot().copy(paper.X, paper.Y, paper.W, paper.H), drawn) << "the paper changed";
+  EXPECT_TRUE(p.Messages().empty()) << p.Messages().front();
+
+  // On the paper window Ctrl+Z undoes the stroke.
+  p.Xdo({"windowactivate", "--sync", main});
+  Keys({"ctrl+z"});
+  EXPECT_TRUE(QTest::qWaitFor([&] { return DarkPixels(Shot(), paper) == 0; }, 20000)) << "the stroke stayed";
+
+  // The boxes' texts, as the program keeps them at its end.
+  Keys({"ctrl+q"});
+  ASSERT_TRUE(p.Proc.waitForFinished(30000)) << "the program did not end on Ctrl+Q";
+  EXPECT_EQ(Stored("NetServerUser"), "kumo");
+  EXPECT_EQ(Stored("NetWidth"), "640");
 }
 
 }  // namespace
