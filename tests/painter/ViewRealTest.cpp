@@ -301,4 +301,49 @@ TEST_F(ViewReal, EditingKeysActOnTheFieldTypedInAndCtrlZOnThePaperUndoesTheStrok
   EXPECT_EQ(Stored("NetWidth"), "640");
 }
 
+struct TLanguage {
+  const char* Name;
+  bool Japanese;
+  // The brush window's caption for the brushes of keys S, F and A.
+  const char* Watercolour;
+  const char* Eraser;
+  const char* Pen;
+};
+const TLanguage kLanguages[] = {
+    {"Japanese", true, "筆情報 : 『水彩風』", "筆情報 : 『消しゴム』", "筆情報 : 『鉛筆/ペン』"},
+    {"French", false, "Info Outil:  Pinceau", "Info Outil:  Gomme", "Info Outil: Plume/Crayon"},
+};
+void PrintTo(const TLanguage& l, std::ostream* os) { *os << l.Name; }
+
+class ViewRealCaptions : public ViewReal, public ::testing::WithParamInterface<TLanguage> {};
+
+// The brush window's caption names the brush a key chose at once.
+TEST_P(ViewRealCaptions, TheBrushWindowNamesTheBrushAKeyChose) {
+  const std::string file = dir.Path("blank.wpb");
+  {
+    TPaper paper;
+    TEventPacket record;
+    record.WriteNewPaper(600, 400);
+    ASSERT_TRUE(paper.Init("blank", 600, 400) && paper.SaveToFile(file, false, record));
+  }
+  START_OR_SKIP(GetParam().Japanese, file);
+  vtest::TRealPainter& p = *painter;
+  ASSERT_TRUE(QTest::qWaitFor([&] { return WhiteShown(Shot(), 390).W > 0; }, 20000)) << "no paper";
+  std::string brush;
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !(brush = p.FindWindow(GetParam().Pen)).empty(); }, 20000))
+      << "no brush window named " << GetParam().Pen;
+  const struct {
+    const char* key;
+    std::string caption;
+  } keys[] = {{"s", GetParam().Watercolour}, {"f", GetParam().Eraser}, {"a", GetParam().Pen}};
+  for (const auto& k : keys) {
+    SCOPED_TRACE(k.key);
+    Keys({k.key});
+    EXPECT_TRUE(QTest::qWaitFor([&] { return p.Name(brush) == k.caption; }, 20000)) << p.Name(brush);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Languages, ViewRealCaptions, ::testing::ValuesIn(kLanguages),
+                         [](const ::testing::TestParamInfo<TLanguage>& info) { return std::string(info.param.Name); });
+
 }  // namespace
