@@ -33,9 +33,11 @@ bool WritePatternPicture(const std::string& file, int32_t width, int32_t height)
   record.WriteNewPaper(width, height);
   for (int32_t y = 0; y < height; y += 25)
     for (int32_t x = 0; x < width; x += 25) {
-      const uint8_t r = static_cast<uint8_t>(x / 25 * 41 + y / 25 * 7 + 1), g = static_cast<uint8_t>(y / 25 * 29 + x / 25 * 3);
-      record.WriteFillRect(0, x, y, 25, 25, r, g == r ? g + 1 : g, kPictureBlue);
-      paper.Layers->FillRect(0, x, y, 25, 25, uint32_t{r} << 16 | uint32_t(g == r ? g + 1 : g) << 8 | kPictureBlue);
+      const uint8_t r = static_cast<uint8_t>(x / 25 * 41 + y / 25 * 7 + 1);
+      uint8_t g = static_cast<uint8_t>(y / 25 * 29 + x / 25 * 3);
+      if (g == r) ++g;
+      record.WriteFillRect(0, x, y, 25, 25, r, g, kPictureBlue);
+      paper.Layers->FillRect(0, x, y, 25, 25, uint32_t{r} << 16 | uint32_t{g} << 8 | kPictureBlue);
     }
   paper.Composite();
   return paper.SaveToFile(file, false, record);
@@ -62,9 +64,15 @@ TScreenRect WhiteShown(const QImage& shot, int side) {
       if ((shot.pixel(x, y) & 0xFFFFFF) == 0xFFFFFF) ++rows[y], ++columns[x];
   int left = -1, right = -1, top = -1, bottom = -1;
   for (int x = 0; x < shot.width(); ++x)
-    if (columns[x] >= side) (left < 0 ? left : right) = x, right = x;
+    if (columns[x] >= side) {
+      if (left < 0) left = x;
+      right = x;
+    }
   for (int y = 0; y < shot.height(); ++y)
-    if (rows[y] >= side) (top < 0 ? top : bottom) = y, bottom = y;
+    if (rows[y] >= side) {
+      if (top < 0) top = y;
+      bottom = y;
+    }
   if (left < 0 || top < 0) return {};
   return {left, top, right - left + 1, bottom - top + 1};
 }
@@ -115,8 +123,9 @@ class ViewReal : public ::testing::Test {
   QImage Shot() { return painter->Screenshot(); }
   void Keys(const QStringList& keys) { painter->Xdo(QStringList{"key", "--clearmodifiers"} + keys); }
   void MoveTo(QPoint at) { painter->Xdo({"mousemove", QString::number(at.x()), QString::number(at.y())}); }
-  // Waits until the part of the screen shows `expected`; false after 20 s.
   QImage Part(const TScreenRect& r) { return Shot().copy(r.X, r.Y, r.W, r.H); }
+  // Waits until the part of the screen shows the picture as `expected` does, or otherwise; false
+  // after 20 s.
   bool Shows(const TScreenRect& r, const QImage& expected) {
     return QTest::qWaitFor([&] { return ViewDifference(Part(r), expected).empty(); }, 20000);
   }
