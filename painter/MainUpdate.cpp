@@ -270,7 +270,10 @@ void TVLMain::StepBody() {
   uint32_t now = timeGetTime();
 
   // 1. Tab repeat.
-  if (After(now, LastTabTime, kTabRepeatMs) && plat::IsKeyDown(plat::VK_TAB)) {
+  // A Tab that went down with Ctrl switched paper windows: it toggles nothing, even once Ctrl
+  // is let go before it.
+  if (After(now, LastTabTime, kTabRepeatMs) && plat::IsKeyDown(plat::VK_TAB) &&
+      !plat::KeyWentDownWithControl(plat::VK_TAB)) {
     HandleKey(plat::VK_TAB);
     LastTabTime = timeGetTime();
   }

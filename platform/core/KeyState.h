@@ -15,6 +15,9 @@ enum TVirtualKey : int {
 };
 
 bool IsKeyDown(int vk);
+// Held, and Ctrl was held as it went down: the key is part of a Ctrl chord, whichever of the
+// two is let go first.
+bool KeyWentDownWithControl(int vk);
 void SetKeyDown(int vk, bool down);
 void ClearKeys();
 // Brings the held keys in line with the keyboard as the window system reports it: Shift, Ctrl

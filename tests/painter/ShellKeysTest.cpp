@@ -4,6 +4,7 @@
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QStyle>
+#include <QWindow>
 
 #include "PainterFixture.h"
 #include "painter/NetWin.h"
@@ -83,6 +84,60 @@ TEST_F(ShellKeys, TabAndALoneAltReachThePaperWindow) {
   QTest::keyClick(w, Qt::Key_Alt);
   EXPECT_FALSE(w->Paper->Display.IsRotated());
   EXPECT_EQ(QApplication::focusWidget(), w);
+}
+
+// Ctrl+Tab goes to the other paper window; its Tab held on, after Ctrl is let go or while the
+// keyboard repeats it, is no Tab of its own and toggles no tool windows. A plain Tab held
+// toggles them again after 300 ms.
+TEST_F(ShellKeys, ATabHeldFromCtrlTabTogglesNoToolWindows) {
+  struct TCase {
+    const char* Name;
+    bool WithCtrl;
+    bool RepeatAfterCtrl;
+    bool ShownAfterPress, ShownAfterHeldStep;
+  };
+  const TCase cases[] = {
+      {"Ctrl let go first", true, false, true, true},
+      {"Tab repeated by the keyboard after Ctrl", true, true, true, true},
+      {"plain Tab", false, false, false, true},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.Name);
+    TDrawWindow* first = MakePaper(40, 30);
+    TDrawWindow* second = MakePaper(50, 30);
+    second->setFocus();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return QApplication::focusWidget() == second; }, 2000));
+    VLMain->ToolWindowsShown = true;
+    VLMain->LastTabTime = timeGetTime();
+    plat::AdvanceFakeClock(1000);
+    // Through the window system's path, as the X server's keys come: the toolkit's own Ctrl+Tab
+    // takes the press before any widget sees it.
+    QWindow* window = VLMain->windowHandle();
+    auto key = [&](bool press, Qt::Key k, Qt::KeyboardModifiers mods, bool repeat = false) {
+      QTest::simulateEvent(window, press, k, mods, k == Qt::Key_Tab ? QString("\t") : QString(), repeat);
+    };
+    if (c.WithCtrl) {
+      key(true, Qt::Key_Control, Qt::ControlModifier);
+      key(true, Qt::Key_Tab, Qt::ControlModifier);
+      key(false, Qt::Key_Control, Qt::NoModifier);
+      EXPECT_EQ(VLMain->ActiveDrawWindow(), first) << "Ctrl+Tab did not switch paper windows";
+    } else {
+      key(true, Qt::Key_Tab, Qt::NoModifier);
+    }
+    EXPECT_TRUE(plat::IsKeyDown(plat::VK_TAB));
+    EXPECT_EQ(VLMain->ToolWindowsShown, c.ShownAfterPress);
+    if (c.RepeatAfterCtrl) key(true, Qt::Key_Tab, Qt::NoModifier, true);
+    plat::AdvanceFakeClock(301);
+    VLMain->UpdateStep();
+    EXPECT_EQ(VLMain->ToolWindowsShown, c.ShownAfterHeldStep);
+    key(false, Qt::Key_Tab, Qt::NoModifier);
+    EXPECT_FALSE(plat::IsKeyDown(plat::VK_TAB));
+    plat::AdvanceFakeClock(301);
+    VLMain->UpdateStep();
+    EXPECT_EQ(VLMain->ToolWindowsShown, c.ShownAfterHeldStep) << "a released Tab toggled";
+    CloseAllQuietly();
+    Settle();
+  }
 }
 
 TEST_F(ShellKeys, ADoubleClickOnTheEmptyAreaOpensAPicture) {
