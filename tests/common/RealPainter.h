@@ -99,11 +99,17 @@ class TRealPainter {
 
   // Any X program with the painter's display; its standard output, trimmed.
   std::string Tool(const std::string& name, const QStringList& args, int ms = 10000) {
-    QProcess p;
-    p.setProcessEnvironment(Env);
-    p.start(QString::fromStdString(FindProgram(name.c_str())), args);
-    p.waitForFinished(ms);
-    return p.readAllStandardOutput().trimmed().toStdString();
+    // A window destroyed while xdotool walks the window tree ends its search on an X error,
+    // with no list at all: that is no answer, and the list is asked for again.
+    const bool search = name == "xdotool" && !args.isEmpty() && args.front() == "search";
+    for (;;) {
+      QProcess p;
+      p.setProcessEnvironment(Env);
+      p.start(QString::fromStdString(FindProgram(name.c_str())), args);
+      p.waitForFinished(ms);
+      if (search && IsCutShortByXError(p.readAllStandardError().toStdString())) continue;
+      return p.readAllStandardOutput().trimmed().toStdString();
+    }
   }
   std::string Xdo(const QStringList& args, int ms = 10000) { return Tool("xdotool", args, ms); }
 

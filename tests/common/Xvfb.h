@@ -42,6 +42,12 @@ inline std::string Capture(const std::string& command) {
   return out;
 }
 
+// Whether an X client's error output tells that a request of it failed (its answer, if any, is
+// not whole), as Xlib's default handler prints it before it ends the client.
+inline bool IsCutShortByXError(const std::string& errors) {
+  return errors.find("X Error of failed request") != std::string::npos;
+}
+
 enum class TDesktopKind { Bare, Managed };
 
 // An X server on a display number it picks itself; stopped on destruction. Display() is empty
@@ -60,8 +66,10 @@ class TXvfb {
       close(fds[0]);
       const int devnull = open("/dev/null", O_WRONLY);
       dup2(devnull, 2);
+      // No reset when the last client goes: a helper tool ending as the program connects would
+      // otherwise take the program's half-made connection down with the reset.
       execl(program.c_str(), program.c_str(), "-displayfd", "3", "-screen", "0", screen, "-nolisten", "tcp",
-            static_cast<char*>(nullptr));
+            "-noreset", static_cast<char*>(nullptr));
       _exit(127);
     }
     close(fds[1]);
