@@ -7,10 +7,9 @@
 #include <string>
 
 #include "Commands.h"
-#include "engine/EventPacket.h"
+#include "render/Headless.h"
 #include "engine/MyStream.h"
 #include "engine/Paper.h"
-#include "engine/Stroke.h"
 #include "engine/io/CanvasFiles.h"
 #include "engine/io/PictureFile.h"
 #include "platform/core/MessageBox.h"
@@ -71,26 +70,10 @@ int CmdRender(const TArgs& args) {
   if (!file.LoadFromFile(in)) return Refuse("cannot read " + in);
   TQuietMessages quiet;
   TPaper paper;
-  // Like the viewer, the tool shows no preview or thumbnails; the composite is the same.
-  paper.SetViewerMode(1);
-  if (IsPictureFile(file)) {
-    TEventPacket record;
-    TWpbResult why = TWpbResult::Ok;
-    if (!paper.LoadFromFile(in, record, &why)) return Refuse(WpbResultText(why));
-    if (paper.EventsIncomplete) std::cerr << "wpetool render: note: the picture's event record is incomplete\n";
-  } else {
-    TEventPacket packet;
-    if (!packet.LoadFromMemory(file)) return Refuse("not a valid event file");
-    if (!TPaper::StartsWithNewPaper(packet)) return Refuse("the stream does not start with a new paper");
-    packet.SetScale(scale);
-    packet.Data().Rewind();
-    TStroke brush;
-    while (paper.PlayEvent(packet, brush, nullptr)) {
-      // A validated stream ends in its marker; this only guards against waiting forever.
-      if (!packet.InStroke() && packet.Data().Remaining() == 0) break;
-    }
-  }
-  paper.Composite();
+  const std::string failed = RenderHeadless(in, file, scale, paper);
+  if (!failed.empty()) return Refuse(failed);
+  if (IsPictureFile(file) && paper.EventsIncomplete)
+    std::cerr << "wpetool render: note: the picture's event record is incomplete\n";
   std::string why;
   if (!SaveBMP(paper.CompositeImage, out, &why)) return Refuse("cannot write " + out + ": " + why);
   return 0;
