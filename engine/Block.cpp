@@ -1288,18 +1288,23 @@ void TBlockImage::MaskedSmooth(TBlockImage& Dst, const TBlockChannel& Mask, int3
 // ---- mask dabs and spans ----------------------------------------------------------------
 
 namespace {
-// The coverage a keep-maximum mask dab gives each pixel, worked out once for a disc shape and
-// stamped for every dab of that shape. Pixel x of a dab with CX = 5 QX + RX (floor division)
-// has dx = 5 (x - QX) - RX, so the values depend on R^2, RX, RY, the value, the soft edge and
-// the small-disc rule only; the dab's own pixel range still clips the stamp.
+// The shape of a keep-maximum mask dab, worked out once for a disc shape and stamped for every
+// dab of that shape, whatever its value. Pixel x of a dab with CX = 5 QX + RX (floor division)
+// has dx = 5 (x - QX) - RX, so the shape depends on R^2, RX, RY, the soft edge and the
+// small-disc rule only; the dab's own pixel range still clips the stamp. Each pixel keeps its
+// count of inside samples P (25 where all four corners are inside, 0 where none is, unless the
+// disc is small) and its soft factor S; its value is then (V P) / 25, or ((V P S) >> 8) / 25
+// with a soft edge. Both equal the row walk's values: with P = 25 they are V and (V S) >> 8,
+// since floor(floor(z) / 25) = floor(z / 25).
 struct TDabStamp {
-  int64_t R2 = -1, RX = 0, RY = 0, V = 0;
+  int64_t R2 = -1, RX = 0, RY = 0;
   bool Soft = false, Small = false;
-  int32_t U0 = 0, T0 = 0, Side = 0;  // values of the pixels (U0 .. U0 + Side - 1, T0 ..)
-  std::vector<uint8_t> Values;
-  std::vector<int32_t> RowLo, RowHi;  // per row, the first and last column with a value > 0
-  bool Fits(int64_t r2, int64_t rx, int64_t ry, int64_t v, bool soft, bool small) const {
-    return R2 == r2 && RX == rx && RY == ry && V == v && Soft == soft && Small == small;
+  int32_t U0 = 0, T0 = 0, Side = 0;  // shape of the pixels (U0 .. U0 + Side - 1, T0 ..)
+  std::vector<uint8_t> Count;        // P per pixel
+  std::vector<uint8_t> Factor;       // S per pixel (soft shapes only)
+  std::vector<int32_t> RowLo, RowHi;  // per row, the first and last column that can get a value
+  bool Fits(int64_t r2, int64_t rx, int64_t ry, bool soft, bool small) const {
+    return R2 == r2 && RX == rx && RY == ry && Soft == soft && Small == small;
   }
 };
 
@@ -1309,75 +1314,93 @@ constexpr int64_t kStampMaxGridRadius = 100;
 
 inline int64_t FloorDiv5(int64_t a) { return a >= 0 ? a / 5 : -((-a + 4) / 5); }
 
-// The values as ChannelDisc's row walk gives them, pixel by pixel from the corners and samples.
-void BuildStamp(TDabStamp& st, const TDiscGrid& g, int64_t V, bool Soft, bool small) {
+// The counts and factors as ChannelDisc's row walk finds them: a row's corner cover tells the
+// pixels with all or no corners inside, only the others count their samples.
+void BuildStamp(TDabStamp& st, const TDiscGrid& g, bool Soft, bool small) {
   const int64_t R = std::llround(std::sqrt(double(g.R2)));  // R2 is R squared
   st.U0 = st.T0 = -int32_t(R / 5) - 2;
   st.Side = 2 * int32_t(R / 5) + 5;
-  st.Values.assign(size_t(st.Side) * size_t(st.Side), 0);
-  st.RowLo.assign(size_t(st.Side), 1);
-  st.RowHi.assign(size_t(st.Side), 0);
+  const size_t side = size_t(st.Side);
+  st.Count.assign(side * side, 0);
+  st.Factor.assign(Soft ? side * side : 0, 0);
+  st.RowLo.assign(side, 1);
+  st.RowHi.assign(side, 0);
   for (int32_t t = 0; t < st.Side; ++t) {
     const int64_t dy = 5 * int64_t(st.T0 + t) - g.CY;
     const TDiscGrid::TSubRows sub = g.SubRows(dy);
-    for (int32_t u = 0; u < st.Side; ++u) {
+    // Pixel columns u with some corner inside (lo..hi) and with all four (fullLo..fullHi).
+    int64_t lo = 0, hi = st.Side - 1, fullLo = 1, fullHi = 0;
+    if (!small) {
+      const TDiscGrid::TRowCover cover = g.Row(dy);
+      lo = std::max<int64_t>(cover.Lo - st.U0, 0), hi = std::min<int64_t>(cover.Hi - st.U0, st.Side - 1);
+      fullLo = cover.FullLo - st.U0, fullHi = cover.FullHi - st.U0;
+    }
+    uint8_t* count = st.Count.data() + size_t(t) * side;
+    uint8_t* factor = Soft ? st.Factor.data() + size_t(t) * side : nullptr;
+    for (int64_t u = lo; u <= hi; ++u) {
       const int64_t dx = 5 * int64_t(st.U0 + u) - g.CX;
-      const int corners = g.Corners(dx, dy);
-      int64_t c;
-      if (!small && corners == 4) {
-        c = Soft ? (V * g.Soft(dx, dy)) >> 8 : V;
-      } else if (!small && corners == 0) {
-        c = 0;
-      } else {
-        const int64_t P = g.Samples<5>(dx, sub);
-        c = Soft ? (((V * P) * g.Soft(dx, dy)) >> 8) / 25 : (V * P) / 25;
-      }
-      const uint8_t b = static_cast<uint8_t>(c);
-      st.Values[size_t(t) * size_t(st.Side) + size_t(u)] = b;
-      if (b == 0) continue;
-      if (st.RowLo[size_t(t)] > st.RowHi[size_t(t)]) st.RowLo[size_t(t)] = u;
-      st.RowHi[size_t(t)] = u;
+      const int64_t P = u >= fullLo && u <= fullHi ? 25 : g.Samples<5>(dx, sub);
+      const int64_t S = Soft ? g.Soft(dx, dy) : 255;
+      if (P == 0 || S == 0) continue;
+      count[u] = static_cast<uint8_t>(P);
+      if (Soft) factor[u] = static_cast<uint8_t>(S);
+      if (st.RowLo[size_t(t)] > st.RowHi[size_t(t)]) st.RowLo[size_t(t)] = int32_t(u);
+      st.RowHi[size_t(t)] = int32_t(u);
     }
   }
 }
 
-// Recent shapes, one place for each of the 25 sub-pixel positions of four shape families: a
-// stroke repeats its dab shapes as long as size and pressure hold.
-TDabStamp& StampFor(const TDiscGrid& g, int64_t rx, int64_t ry, int64_t V, bool Soft, bool small) {
-  thread_local std::array<TDabStamp, 100> stamps;
-  const uint64_t family = (uint64_t(g.R2) * 31 + uint64_t(V)) * 4 + uint64_t(Soft) * 2 + uint64_t(small);
-  TDabStamp& st = stamps[size_t((family % 4) * 25 + uint64_t(rx * 5 + ry))];
-  if (st.Fits(g.R2, rx, ry, V, Soft, small)) return st;
+// Recent shapes, one place for each of the 25 sub-pixel positions of eight shape families: a
+// stroke repeats its dab shapes as long as its size holds, whatever its pressure does to the
+// value, and a size that drifts with the pressure goes back and forth between a few.
+TDabStamp& StampFor(const TDiscGrid& g, int64_t rx, int64_t ry, bool Soft, bool small) {
+  constexpr uint64_t kFamilies = 8;
+  thread_local std::array<TDabStamp, kFamilies * 25> stamps;
+  const uint64_t family = uint64_t(g.R2) * 31 + uint64_t(Soft) * 2 + uint64_t(small);
+  TDabStamp& st = stamps[size_t((family % kFamilies) * 25 + uint64_t(rx * 5 + ry))];
+  if (st.Fits(g.R2, rx, ry, Soft, small)) return st;
   const TDiscGrid local(5, g.R2, rx, ry);
-  BuildStamp(st, local, V, Soft, small);
-  st.R2 = g.R2, st.RX = rx, st.RY = ry, st.V = V, st.Soft = Soft, st.Small = small;
+  BuildStamp(st, local, Soft, small);
+  st.R2 = g.R2, st.RX = rx, st.RY = ry, st.Soft = Soft, st.Small = small;
   return st;
 }
 
-// Keeps the larger of each pixel and the stamp placed at grid cell (QX, QY), within the dab's
-// pixel range x0..x1 by y0..y1.
-void StampDisc(TBlockChannel& m, const TDabStamp& st, int64_t QX, int64_t QY, int32_t x0, int32_t x1, int32_t y0,
-               int32_t y1) {
+// Keeps the larger of each pixel and the stamp of value V placed at grid cell (QX, QY), within
+// the dab's pixel range x0..x1 by y0..y1.
+void StampDisc(TBlockChannel& m, const TDabStamp& st, int64_t V, int64_t QX, int64_t QY, int32_t x0, int32_t x1,
+               int32_t y0, int32_t y1) {
+  // A hard value depends on the count alone.
+  std::array<uint8_t, 26> hard{};
+  for (int32_t P = 0; P <= 25; ++P) hard[size_t(P)] = static_cast<uint8_t>((V * P) / 25);
+  std::array<uint8_t, 2 * kStampMaxGridRadius / 5 + 8> values;  // wider than any stamp row
   for (int32_t t = 0; t < st.Side; ++t) {
     const int64_t y = QY + st.T0 + t;
     if (y < y0 || y > y1 || st.RowLo[size_t(t)] > st.RowHi[size_t(t)]) continue;
     const int64_t a = std::max<int64_t>(QX + st.U0 + st.RowLo[size_t(t)], x0);
     const int64_t b = std::min<int64_t>(QX + st.U0 + st.RowHi[size_t(t)], x1);
     if (a > b) continue;
-    const uint8_t* values = st.Values.data() + size_t(t) * size_t(st.Side);
-    const int64_t left = QX + st.U0;  // the pixel of values[0]
+    const int64_t left = QX + st.U0;  // the pixel of column 0
+    const size_t u0 = size_t(a - left), n = size_t(b - a + 1);
+    const uint8_t* count = st.Count.data() + size_t(t) * size_t(st.Side) + u0;
+    if (st.Soft) {
+      const uint8_t* factor = st.Factor.data() + size_t(t) * size_t(st.Side) + u0;
+      for (size_t i = 0; i < n; ++i)
+        values[i] = static_cast<uint8_t>(((V * count[i] * factor[i]) >> 8) / 25);
+    } else {
+      for (size_t i = 0; i < n; ++i) values[i] = hard[count[i]];
+    }
     ForTileSegments(int32_t(a), int32_t(b), [&](int32_t tx, int32_t first, int32_t last) {
-      const int32_t ty = TBlock::TileIndex(int32_t(y)), n = last - first + 1;
-      const uint8_t* c = values + (first - left);
+      const int32_t ty = TBlock::TileIndex(int32_t(y)), k = last - first + 1;
+      const uint8_t* c = values.data() + (first - a);
       TChannel* tile = m.GetTile(tx, ty);
       if (!tile) {
         // A tile only for a value above 0, as a store would make it.
-        if (std::all_of(c, c + n, [](uint8_t v) { return v == 0; }) || !m.EnsureChannelTileAt(tx, ty)) return;
+        if (std::all_of(c, c + k, [](uint8_t v) { return v == 0; }) || !m.EnsureChannelTileAt(tx, ty)) return;
         tile = m.GetTile(tx, ty);
       }
       uint8_t* __restrict row = MaskRow(*tile, TBlock::TileOffset(int32_t(y))) + TBlock::TileOffset(first);
       const uint8_t* __restrict from = c;
-      for (int32_t i = 0; i < n; ++i) row[i] = std::max(row[i], from[i]);  // keeps the larger coverage
+      for (int32_t i = 0; i < k; ++i) row[i] = std::max(row[i], from[i]);  // keeps the larger coverage
     });
   }
 }
@@ -1394,7 +1417,7 @@ void TBlockChannel::ChannelDisc(uint8_t Value, bool Max, float cx, float cy, flo
   const bool small = r <= 3;
   if (Max && g.R2 <= kStampMaxGridRadius * kStampMaxGridRadius) {
     const int64_t QX = FloorDiv5(g.CX), QY = FloorDiv5(g.CY);
-    StampDisc(*this, StampFor(g, g.CX - 5 * QX, g.CY - 5 * QY, V, Soft, small), QX, QY, x0, x1, y0, y1);
+    StampDisc(*this, StampFor(g, g.CX - 5 * QX, g.CY - 5 * QY, Soft, small), V, QX, QY, x0, x1, y0, y1);
     return;
   }
   for (int32_t y = y0; y <= y1; ++y) {

@@ -3,6 +3,7 @@
 // after something was written into it. TBlockImage holds 32-bit canvas tiles (layer pixels,
 // undo copies, working images), TBlockChannel 8-bit tiles (selection and coverage masks).
 // An absent tile reads as the background colour (image) or 0 (mask).
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <memory>
@@ -81,15 +82,24 @@ class TBlock {
     const TSlot& operator[](size_t i) const { return slots_ ? slots_[i] : Empty(); }
     TSlot& operator[](size_t i) {
       if (!slots_) slots_ = std::make_unique<TSlot[]>(kCount);
+      used_ = std::max(used_, i + 1);
       return slots_[i];
     }
+    // Walks stop after the last slot ever handed out for writing: a small block (an undo slot
+    // of a stroke's rectangle) has its tiles in the first rows of the grid.
     TSlot* begin() { return slots_.get(); }
-    TSlot* end() { return slots_ ? slots_.get() + kCount : nullptr; }
+    TSlot* end() { return slots_ ? slots_.get() + used_ : nullptr; }
     const TSlot* begin() const { return slots_.get(); }
-    const TSlot* end() const { return slots_ ? slots_.get() + kCount : nullptr; }
+    const TSlot* end() const { return slots_ ? slots_.get() + used_ : nullptr; }
     bool Made() const { return slots_ != nullptr; }
-    void Unmake() { slots_.reset(); }  // the slots must be empty
-    void swap(TTileGrid& other) noexcept { slots_.swap(other.slots_); }
+    void Unmake() {  // the slots must be empty
+      slots_.reset();
+      used_ = 0;
+    }
+    void swap(TTileGrid& other) noexcept {
+      slots_.swap(other.slots_);
+      std::swap(used_, other.used_);
+    }
 
    private:
     static const TSlot& Empty() {
@@ -97,6 +107,7 @@ class TBlock {
       return none;
     }
     std::unique_ptr<TSlot[]> slots_;
+    size_t used_ = 0;
   };
   TTileGrid Tiles;
 };

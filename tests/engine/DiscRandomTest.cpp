@@ -2,6 +2,7 @@
 // point, over many random centres, radii, opacities and mask contents.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 
 #include "engine/Block.h"
@@ -134,7 +135,9 @@ TEST(DiscRandom, ChannelDiscGivesThePlainFormulasValuesAndTiles) {
 
 // Pen-like rows of keep-maximum dabs: the same few radii, values and edges again and again at
 // stepped sub-pixel positions, some beyond the block's top and left, so that dab shapes are
-// met repeatedly and in turns.
+// met repeatedly and in turns. Every other round the pressure drifts as a hand's does and sets
+// the opacity of every dab and, by 1/1024 steps, its radius: one shape then comes back with
+// other values, and a few sizes take turns.
 TEST(DiscRandom, RepeatedDabShapesGiveThePlainFormulasValues) {
   auto maskAt = [](const TBlockChannel& m, int x, int y) { return int(m.ChannelGetPixel(x, y)); };
   std::mt19937 rng(7);
@@ -145,10 +148,16 @@ TEST(DiscRandom, RepeatedDabShapesGiveThePlainFormulasValues) {
     plain.SetSize(150, 130);
     const float radii[] = {unit(rng) * 3, 2 + unit(rng) * 4, 3 + unit(rng) * 25};
     const float step = 0.1f + unit(rng), sx = unit(rng) * 40 - 20, sy = unit(rng) * 40 - 20;
+    const bool drift = round % 2 == 1;
+    int32_t pressure = 512;  // in 1/1024
     for (int k = 0; k < 300; ++k) {
-      const float r = radii[k % 3], cx = sx + step * k * 0.5f, cy = sy + step * k * 0.35f;
+      pressure = std::clamp<int32_t>(pressure + int32_t(rng() % 129) - 64, 0, 1024);
+      const float p = static_cast<float>(pressure / 1024.0L);
+      float r = radii[k % 3];
+      if (drift) r = static_cast<float>(r * 0.5L + r * 0.5L * p);
+      const float cx = sx + step * k * 0.5f, cy = sy + step * k * 0.35f;
       const uint8_t value = k % 5 == 0 ? 128 : 255;
-      const float opacity = k % 7 == 0 ? 0.5f : 1.0f;
+      const float opacity = drift ? p : k % 7 == 0 ? 0.5f : 1.0f;
       const bool soft = (k / 3) % 2 == 1;
       fast.ChannelDisc(value, true, cx, cy, r, opacity, soft);
       PlainChannelDisc(plain, value, true, cx, cy, r, opacity, soft);
