@@ -168,10 +168,22 @@ void TPaper::ForgetOwed() {
   owed_layer_ = -1;
 }
 
+namespace {
+void Include(TRect& box, int32_t x, int32_t y, int32_t w, int32_t h) {
+  box.Left = std::min(box.Left, x);
+  box.Top = std::min(box.Top, y);
+  box.Right = std::max(box.Right, x + w);
+  box.Bottom = std::max(box.Bottom, y + h);
+}
+}  // namespace
+
 void TPaper::Owe(const TStroke& stroke, int32_t x, int32_t y, int32_t w, int32_t h) {
   const int32_t L = stroke.LayerIndex;
-  if (owed_any_ && (owed_stroke_ != &stroke || owed_stack_ != Layers.get() || owed_layer_ != L ||
-                    owed_kind_ != stroke.Kind || owed_colour_ != stroke.Color))
+  // The pixels of finished strokes may wait for the next stroke's; a stroke that another one
+  // left unfinished may not.
+  if (owed_any_ && (owed_stack_ != Layers.get() ||
+                    (owed_stroke_ && (owed_stroke_ != &stroke || owed_layer_ != L || owed_kind_ != stroke.Kind ||
+                                      owed_colour_ != stroke.Color))))
     CatchUp();
   if (!owed_any_) {
     const size_t need = size_t(Width()) * size_t(Height());
@@ -180,67 +192,121 @@ void TPaper::Owe(const TStroke& stroke, int32_t x, int32_t y, int32_t w, int32_t
       owed_stride_ = Width();
     }
     owed_box_ = Rect(x, y, x + w, y + h);
-    owed_stroke_ = &stroke;
     owed_stack_ = Layers.get();
+    owed_any_ = true;
+  } else {
+    Include(owed_box_, x, y, w, h);
+  }
+  if (!owed_stroke_) {
+    owed_stroke_ = &stroke;
     owed_layer_ = L;
     owed_kind_ = stroke.Kind;
     owed_colour_ = stroke.Color;
-    owed_any_ = true;
+    stroke_box_ = Rect(x, y, x + w, y + h);
   } else {
-    owed_box_.Left = std::min(owed_box_.Left, x);
-    owed_box_.Top = std::min(owed_box_.Top, y);
-    owed_box_.Right = std::max(owed_box_.Right, x + w);
-    owed_box_.Bottom = std::max(owed_box_.Bottom, y + h);
+    Include(stroke_box_, x, y, w, h);
   }
-  for (int32_t row = y; row < y + h; ++row) std::fill_n(owed_.begin() + (ptrdiff_t(row) * owed_stride_ + x), w, uint8_t{1});
+  for (int32_t row = y; row < y + h; ++row)
+    std::fill_n(owed_.begin() + (ptrdiff_t(row) * owed_stride_ + x), w, kOwedStroke);
+}
+
+bool TPaper::OwedValid() const {
+  return owed_any_ && Layers && Layers.get() == owed_stack_ && owed_stride_ == Width() && owed_box_.Bottom <= Height();
+}
+
+// Calls f(x, y, w, h) for rectangles that cover the pixels of the box whose mark passes keep,
+// each once. Rows with the same runs as the row above extend that row's rectangles.
+template <class Keep, class F>
+void TPaper::WalkOwed(const TRect& box, Keep keep, F f) const {
+  std::vector<std::pair<int32_t, int32_t>> runs, above;
+  int32_t aboveTop = box.Top;
+  for (int32_t y = box.Top; y <= box.Bottom; ++y) {
+    runs.clear();
+    if (y < box.Bottom) {
+      const uint8_t* row = owed_.data() + ptrdiff_t(y) * owed_stride_;
+      for (int32_t x = box.Left; x < box.Right;) {
+        if (!keep(row[x])) {
+          ++x;
+          continue;
+        }
+        const int32_t start = x;
+        while (x < box.Right && keep(row[x])) ++x;
+        runs.emplace_back(start, x);
+      }
+    }
+    if (runs == above) continue;
+    for (const auto& [l, r] : above) f(l, aboveTop, r - l, y - aboveTop);
+    above.swap(runs);
+    aboveTop = y;
+  }
+}
+
+void TPaper::RefreshOwed() {
+  if (!owed_stroke_ || !ValidLayer(owed_layer_)) return;
+  const int32_t L = owed_layer_;
+  const TBlockImage* layer = Layers->LayerImage(L);
+  WalkOwed(stroke_box_, [](uint8_t m) { return m == kOwedStroke; }, [&](int32_t x, int32_t y, int32_t w, int32_t h) {
+    TBlockImage* work = Layers->FlowImageIn(L, x, y, w, h);
+    TBlockChannel* mask = Layers->FlowMaskIn(L, x, y, w, h);
+    if (work && mask) RefreshWorkingCopy(owed_kind_, owed_colour_, *layer, *work, *mask, x, y, w, h);
+  });
+}
+
+void TPaper::CompositeOwed(const TRect& box, uint8_t mark, int32_t flowLayer) {
+  const uint32_t paper = Layers->PaperColor() | 0xFF000000u;
+  WalkOwed(box, [mark](uint8_t m) { return m == mark; }, [&](int32_t x, int32_t y, int32_t w, int32_t h) {
+    CompositeImage.FillRect(x, y, w, h, paper);
+    BlendLayers(x, y, w, h, -1, 0, 0, flowLayer);
+  });
 }
 
 void TPaper::CatchUp() {
   if (!owed_any_) return;
-  const TRect box = owed_box_;
   // A stack or paper replaced since leaves nothing to do: what was owed belonged to the old one.
-  if (Layers && Layers.get() == owed_stack_ && owed_stride_ == Width() && box.Bottom <= Height()) {
-    const int32_t L = owed_layer_;
-    const int32_t flowLayer = ValidLayer(L) ? L : -1;
-    const TBlockImage* layer = flowLayer >= 0 ? Layers->LayerImage(L) : nullptr;
-    const uint32_t paper = Layers->PaperColor() | 0xFF000000u;
-    // Each pixel is refreshed and composited once, as the last of its points left it. Rows
-    // with the same runs as the row above extend that row's rectangles.
-    auto flush = [&](int32_t x, int32_t y, int32_t w, int32_t h) {
-      TBlockImage* work = flowLayer >= 0 ? Layers->FlowImageIn(L, x, y, w, h) : nullptr;
-      TBlockChannel* mask = flowLayer >= 0 ? Layers->FlowMaskIn(L, x, y, w, h) : nullptr;
-      if (work && mask) RefreshWorkingCopy(owed_kind_, owed_colour_, *layer, *work, *mask, x, y, w, h);
-      CompositeImage.FillRect(x, y, w, h, paper);
-      BlendLayers(x, y, w, h, -1, 0, 0, flowLayer);
-    };
-    std::vector<std::pair<int32_t, int32_t>> runs, above;
-    int32_t aboveTop = box.Top;
-    const int32_t W = Width();
-    for (int32_t y = box.Top; y <= box.Bottom; ++y) {
-      runs.clear();
-      if (y < box.Bottom) {
-        const uint8_t* row = owed_.data() + ptrdiff_t(y) * W;
-        for (int32_t x = box.Left; x < box.Right;) {
-          if (!row[x]) {
-            ++x;
-            continue;
-          }
-          const int32_t start = x;
-          while (x < box.Right && row[x]) ++x;
-          runs.emplace_back(start, x);
-        }
-      }
-      if (runs == above) continue;
-      for (const auto& [l, r] : above) flush(l, aboveTop, r - l, y - aboveTop);
-      above.swap(runs);
-      aboveTop = y;
-    }
+  if (OwedValid()) {
+    // Each pixel is refreshed and composited once, as the last of its points left it. The
+    // pixels of finished strokes read their layers, which hold what their working copies did
+    // there; the stroke in progress is seen through its working copy.
+    RefreshOwed();
+    CompositeOwed(owed_box_, kOwedComposite, -1);
+    if (owed_stroke_) CompositeOwed(stroke_box_, kOwedStroke, ValidLayer(owed_layer_) ? owed_layer_ : -1);
   }
   ForgetOwed();
 }
 
+void TPaper::SettleStroke(const TStroke& stroke, const TRect& commit) {
+  if (!owed_stroke_) return;
+  if (owed_stroke_ != &stroke || owed_layer_ != stroke.LayerIndex || !OwedValid() || !ValidLayer(owed_layer_)) {
+    CatchUp();
+    return;
+  }
+  RefreshOwed();
+  const TRect box = stroke_box_;
+  auto remark = [&](auto change) {
+    for (int32_t y = box.Top; y < box.Bottom; ++y) {
+      uint8_t* row = owed_.data() + ptrdiff_t(y) * owed_stride_;
+      for (int32_t x = box.Left; x < box.Right; ++x) row[x] = change(row[x], x, y);
+    }
+  };
+  // What the commit does not copy into the layer is seen from the working copy alone, so it
+  // is composited now.
+  if (box.Left < commit.Left || box.Top < commit.Top || box.Right > commit.Right || box.Bottom > commit.Bottom) {
+    remark([&](uint8_t m, int32_t x, int32_t y) {
+      const bool in = x >= commit.Left && x < commit.Right && y >= commit.Top && y < commit.Bottom;
+      return m == kOwedStroke && !in ? kOwedOutside : m;
+    });
+    CompositeOwed(box, kOwedOutside, owed_layer_);
+    remark([](uint8_t m, int32_t, int32_t) { return m == kOwedOutside ? uint8_t{0} : m; });
+  }
+  remark([](uint8_t m, int32_t, int32_t) { return m == kOwedStroke ? kOwedComposite : m; });
+  owed_stroke_ = nullptr;
+  owed_layer_ = -1;
+}
+
 void TPaper::Composite() {
-  CatchUp();
+  // Every pixel is composited anew: only the working copy's refresh is still to do.
+  if (OwedValid()) RefreshOwed();
+  ForgetOwed();
   if (!Layers) return;
   CompositeImage.Fill(Layers->PaperColor() | 0xFF000000u);
   BlendLayers(0, 0, Width(), Height(), -1, 0, 0, -1);
@@ -249,6 +315,18 @@ void TPaper::Composite() {
 void TPaper::CompositeRect(int32_t x, int32_t y, int32_t w, int32_t h) {
   CatchUp();
   if (!Layers) return;
+  CompositeImage.FillRect(x, y, w, h, Layers->PaperColor() | 0xFF000000u);
+  BlendLayers(x, y, w, h, -1, 0, 0, -1);
+}
+
+void TPaper::CompositeEditedRect(int32_t x, int32_t y, int32_t w, int32_t h) {
+  if (!owed_any_ || owed_stroke_ || !OwedValid()) return CompositeRect(x, y, w, h);
+  // The rectangle is composited anew whole; what strokes owe outside it still waits.
+  const int32_t l = std::max(x, owed_box_.Left), t = std::max(y, owed_box_.Top);
+  const int32_t r = int32_t(std::min<int64_t>(int64_t(x) + w, owed_box_.Right));
+  const int32_t b = int32_t(std::min<int64_t>(int64_t(y) + h, owed_box_.Bottom));
+  for (int32_t row = t; row < b && l < r; ++row)
+    std::fill_n(owed_.begin() + (ptrdiff_t(row) * owed_stride_ + l), r - l, uint8_t{0});
   CompositeImage.FillRect(x, y, w, h, Layers->PaperColor() | 0xFF000000u);
   BlendLayers(x, y, w, h, -1, 0, 0, -1);
 }
@@ -383,7 +461,8 @@ void TPaper::UpdatePreviewRect(int32_t x, int32_t y, int32_t w, int32_t h) {
 // ---- Editing -------------------------------------------------------------------------------
 
 void TPaper::StrokeBegin(TStroke& stroke, float x, float y, float pressure) {
-  CatchUp();
+  // What finished strokes left waits on; a stroke left unfinished does not.
+  if (owed_stroke_) CatchUp();
   const int32_t L = stroke.LayerIndex;
   if (!ValidLayer(L)) return;
   TFlowImage& flow = Layers->Flow();
@@ -407,17 +486,21 @@ void TPaper::StrokeMove(TStroke& stroke, TPaintTarget* window, float x, float y,
 }
 
 TRect TPaper::StrokeEnd(TStroke& stroke, TPaintTarget* window) {
-  CatchUp();
   const int32_t L = stroke.LayerIndex;
-  if (!ValidLayer(L)) return TRect{};
+  if (!ValidLayer(L)) {
+    CatchUp();
+    return TRect{};
+  }
   TFlowImage& flow = Layers->Flow();
   // A stroke that rendered no segment (a recorded stroke without points) commits nothing.
   if (flow.SlotOf(L) < 0 || stroke.StrokeRect.Empty) {
+    CatchUp();
     flow.SetLocked(L, 0);
     return TRect{};
   }
   int32_t l = 0, t = 0, r = 0, b = 0;
   stroke.GetStrokeRect(l, t, r, b);
+  SettleStroke(stroke, TRect{l, t, r, b});
   TBlockImage* work = Layers->FlowImageIn(L, l, t, r - l, b - t);
   TBlockChannel* mask = Layers->FlowMaskIn(L, l, t, r - l, b - t);
   Layers->PushUndoRect(L, l, t, r - l, b - t);
@@ -511,6 +594,26 @@ namespace {
 
 uint32_t TripleColour(uint8_t r, uint8_t g, uint8_t b) { return (uint32_t{r} << 16) | (uint32_t{g} << 8) | b; }
 
+// The packet's next event, whole or not yet, leaves every pixel outside its own rectangle as
+// it was: a stroke or line (whose pixels are owed in turn), a change of the active layer, and
+// the rectangle edits and undo, which composite their whole rectangle.
+bool NextKeepsOwed(TEventPacket& packet) {
+  const TMyMemory& data = packet.Data();
+  if (data.Remaining() < 2) return false;
+  const uint8_t* p = data.ReadPointer();
+  const uint16_t code = static_cast<uint16_t>(p[0] | (p[1] << 8));
+  switch (code) {
+    case ecSelectLayer:
+    case ecFillRect:
+    case ecClearRect:
+    case ecFillPolygon:
+    case ecClearPolygon:
+    case ecUndo:
+    case ecLine: return true;
+    default: return code <= ecStrokeLast;
+  }
+}
+
 }  // namespace
 
 bool TPaper::PlayEvent(TEventPacket& packet, TStroke& brush, TPaintTarget* window) {
@@ -521,8 +624,9 @@ bool TPaper::PlayEvent(TEventPacket& packet, TStroke& brush, TPaintTarget* windo
 
 bool TPaper::PlayEvent(TEventPacket& packet, TStroke& brush, uint16_t& code, uint8_t& refit, TPaintTarget* window) {
   refit = 0;
-  // Only the next point of the stroke that left work for later may leave it there longer.
-  if (!(packet.InStroke() && owed_stroke_ == &brush)) CatchUp();
+  // Only the next point of the stroke that left work for later, or the next stroke after
+  // finished ones, may leave it there longer.
+  if (packet.InStroke() ? owed_stroke_ && owed_stroke_ != &brush : owed_stroke_ || !NextKeepsOwed(packet)) CatchUp();
   if (packet.InStroke()) {
     float x = 0, y = 0, p = 0;
     const bool last = packet.ReadStrokePoint(x, y, p);
@@ -581,7 +685,7 @@ bool TPaper::PlayEvent(TEventPacket& packet, TStroke& brush, uint16_t& code, uin
       packet.ReadUndo(layer);
       const TRect u = Layers->Undo(layer);
       if (!u.IsEmpty()) {
-        CompositeRect(u.Left, u.Top, u.Width(), u.Height());
+        CompositeEditedRect(u.Left, u.Top, u.Width(), u.Height());
         PaintRect(window, u.Left, u.Top, u.Width(), u.Height());
       }
       refit = 0;
@@ -650,7 +754,7 @@ bool TPaper::PlayEvent(TEventPacket& packet, TStroke& brush, uint16_t& code, uin
       packet.ReadClearRect(layer, x, y, w, h);
       Layers->PushUndoRect(layer, x, y, w, h);
       Layers->ClearRect(layer, x, y, w, h);
-      CompositeRect(x, y, w, h);
+      CompositeEditedRect(x, y, w, h);
       PaintRect(window, x, y, w, h);
       refit = 0;
       break;
@@ -658,7 +762,7 @@ bool TPaper::PlayEvent(TEventPacket& packet, TStroke& brush, uint16_t& code, uin
       packet.ReadFillRect(layer, x, y, w, h, cr, cg, cb);
       Layers->PushUndoRect(layer, x, y, w, h);
       Layers->FillRect(layer, x, y, w, h, TripleColour(cr, cg, cb));
-      CompositeRect(x, y, w, h);
+      CompositeEditedRect(x, y, w, h);
       PaintRect(window, x, y, w, h);
       refit = 0;
       break;
@@ -672,7 +776,7 @@ bool TPaper::PlayEvent(TEventPacket& packet, TStroke& brush, uint16_t& code, uin
       Layers->PushUndoRect(layer, x, y, w, h);
       if (code == ecClearPolygon) Layers->ClearPolygon(layer, *Selection, points.data(), count);
       else Layers->FillPolygon(layer, *Selection, TripleColour(cr, cg, cb), points.data(), count);
-      CompositeRect(x, y, w, h);
+      CompositeEditedRect(x, y, w, h);
       PaintRect(window, x, y, w, h);
       refit = 0;
       break;

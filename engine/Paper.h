@@ -89,8 +89,8 @@ class TPaper {
   // of the stroke and does each pixel once; the two give the same bytes, which the tests check.
   void SetPlainPath(bool on);
   bool PlainPath() const { return plain_path_; }
-  // Does what a stroke left for later. Whoever reads the composite outside the paper while a
-  // stroke is in progress calls it first; the paper's own readers do.
+  // Does what strokes left for later. Whoever reads the composite outside the paper after
+  // strokes played headless calls it first; the paper's own readers do.
   void CatchUp();
 
   // Painting into a window's surface (nothing for a null window).
@@ -157,16 +157,31 @@ class TPaper {
   // Marks a stroke's dirty rectangle (clipped to the paper) as owed instead of refreshing and
   // compositing it now.
   void Owe(const TStroke& stroke, int32_t x, int32_t y, int32_t w, int32_t h);
+  // At a stroke's end, before its working copy is committed within `commit`: refreshes the
+  // working copy where the stroke owes it, composites what lies outside the commit, and leaves
+  // the rest to be composited with the following strokes' pixels.
+  void SettleStroke(const TStroke& stroke, const TRect& commit);
+  // Composites a rectangle after a played edit changed layer pixels within it only.
+  void CompositeEditedRect(int32_t x, int32_t y, int32_t w, int32_t h);
+  bool OwedValid() const;
+  void RefreshOwed();
+  // Composites the pixels of box marked `mark` or above.
+  void CompositeOwed(const TRect& box, uint8_t mark, int32_t flowLayer);
+  template <class Keep, class F>
+  void WalkOwed(const TRect& box, Keep keep, F f) const;
   // True when a stroke rectangle is left for later: nothing shows the paper.
   bool Defers(const TPaintTarget* window) const { return !window && ViewerMode && !plain_path_; }
   void ForgetOwed();
 
   bool plain_path_ = false;
-  // The pixels whose working-copy refresh and composite a stroke owes (1), paper-sized, and
-  // their bounds; what the stroke was when it left them.
+  // Per pixel, paper-sized: owed nothing (0), a composite only (the pixels of finished
+  // strokes), or the working copy's refresh and a composite (the stroke in progress); the
+  // bounds of all and of the stroke's, and what the stroke was when it left them.
+  static constexpr uint8_t kOwedComposite = 1, kOwedStroke = 2, kOwedOutside = 3;
   std::vector<uint8_t> owed_;
   int32_t owed_stride_ = 0;
   TRect owed_box_{};
+  TRect stroke_box_{};
   bool owed_any_ = false;
   const TStroke* owed_stroke_ = nullptr;
   const TLayerMng* owed_stack_ = nullptr;
