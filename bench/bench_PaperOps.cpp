@@ -2,6 +2,8 @@
 // - Canvas size, quarter turn and resolution of a 5000 x 5000 paper of 8 drawn layers, each
 //   beside its anchor: the same change done the plain way (every layer drawn onto a canvas,
 //   the canvas transformed pixel by pixel and loaded back), in the same run.
+// - The same changes as the painter shows them: followed by the composite of the changed paper
+//   (the plain way: the paper colour, then each layer over the whole paper in turn).
 // - A fill polygon event of 65535 zig-zag corners played on 1000 x 1000 and 5000 x 5000, beside
 //   its anchor: the event of an ordinary 20-corner outline on the same paper.
 // The report ends with each case's time as a ratio of its anchor's.
@@ -73,7 +75,24 @@ void PlainChange(TPaper& p, TChange change, int32_t w, int32_t h, int32_t dx, in
   p.Layers->RefreshFlow(p.Layers->ActiveIndex());
 }
 
-void BM_WholePaper(benchmark::State& state, TChange change, bool plain) {
+// The composite the plain way: the whole paper for each layer in turn.
+void PlainComposite(TPaper& p) {
+  const int32_t W = p.Width(), H = p.Height();
+  p.CompositeImage.Fill(p.Layers->PaperColor() | 0xFF000000u);
+  for (int32_t i = 0; i <= p.Layers->LastIndex(); ++i) {
+    if (!p.Layers->LayerVisible(i)) continue;
+    const TBlockImage& img = *p.Layers->LayerImage(i);
+    const uint8_t o = p.Layers->LayerOpacity(i);
+    switch (p.Layers->LayerKind(i)) {
+      case lkMultiply: img.MultiplyRectTo(p.CompositeImage, 0, 0, W, H, 0, 0, o); break;
+      case lkAdd: img.AddRectTo(p.CompositeImage, 0, 0, W, H, 0, 0, o); break;
+      case lkSubtract: img.SubtractRectTo(p.CompositeImage, 0, 0, W, H, 0, 0, o); break;
+      default: break;
+    }
+  }
+}
+
+void BM_WholePaper(benchmark::State& state, TChange change, bool plain, bool shown) {
   for (auto _ : state) {
     state.PauseTiming();
     auto p = DrawnPaper();
@@ -97,6 +116,13 @@ void BM_WholePaper(benchmark::State& state, TChange change, bool plain) {
         else
           p->ChangeResolution(2500, 2500);
         break;
+    }
+    if (shown) {
+      if (plain)
+        PlainComposite(*p);
+      else
+        p->Composite();
+      benchmark::DoNotOptimize(p->CompositeImage.GetPixel(10, 10));
     }
     benchmark::DoNotOptimize(p->Layers->LayerImage(0)->GetPixel(10, 10));
     state.PauseTiming();
@@ -140,16 +166,17 @@ void BM_PolygonEvent(benchmark::State& state, bool zigzag) {
 }
 
 void Register() {
-  for (TChange c : {chCanvasSize, chRotate, chResolution}) {
-    const std::string name = kChangeNames[c];
-    benchmark::RegisterBenchmark(("WholePaper/" + name).c_str(), [c](benchmark::State& s) { BM_WholePaper(s, c, false); })
-        ->Unit(benchmark::kMillisecond)
-        ->Iterations(2);
-    benchmark::RegisterBenchmark(("PlainWholePaper/" + name).c_str(),
-                                 [c](benchmark::State& s) { BM_WholePaper(s, c, true); })
-        ->Unit(benchmark::kMillisecond)
-        ->Iterations(2);
-  }
+  for (bool shown : {false, true})
+    for (TChange c : {chCanvasSize, chRotate, chResolution}) {
+      const std::string name = std::string(shown ? "WholePaperShown/" : "WholePaper/") + kChangeNames[c];
+      benchmark::RegisterBenchmark(name.c_str(), [c, shown](benchmark::State& s) { BM_WholePaper(s, c, false, shown); })
+          ->Unit(benchmark::kMillisecond)
+          ->Iterations(2);
+      benchmark::RegisterBenchmark(("Plain" + name).c_str(),
+                                   [c, shown](benchmark::State& s) { BM_WholePaper(s, c, true, shown); })
+          ->Unit(benchmark::kMillisecond)
+          ->Iterations(2);
+    }
   for (bool z : {true, false})
     benchmark::RegisterBenchmark(z ? "PolygonEvent/zigzag" : "PolygonEvent/star",
                                  [z](benchmark::State& s) { BM_PolygonEvent(s, z); })
@@ -171,7 +198,8 @@ class TRatioReporter : public benchmark::ConsoleReporter {
   }
   void Finalize() override {
     ConsoleReporter::Finalize();
-    for (const char* c : kChangeNames) Ratio(std::string("WholePaper/") + c, std::string("PlainWholePaper/") + c);
+    for (const char* kind : {"WholePaper/", "WholePaperShown/"})
+      for (const char* c : kChangeNames) Ratio(std::string(kind) + c, std::string("Plain") + kind + c);
     for (const char* side : {"/1000", "/5000"})
       Ratio(std::string("PolygonEvent/zigzag") + side, std::string("PolygonEvent/star") + side);
   }

@@ -36,22 +36,45 @@ constexpr TBlendTable MakeFadeWhite() {
   return t;
 }
 
-// Bitmaps of this size and more (a paper's composite, its view) are placed on whole huge pages
+// Bitmaps of this size and more (a paper's composite, its view) are mapped on whole huge pages
 // where the system offers them: their first touch then costs one page fault per 2 MB instead
-// of one per 4 KB, which is most of the time a fresh large canvas takes.
+// of one per 4 KB, which is most of the time a fresh large canvas takes. A fresh mapping reads
+// as zeros.
 constexpr int64_t kLargeBitmap = int64_t(4) << 20;
 constexpr size_t kHugePage = size_t(2) << 20;
 
-uint8_t* AllocateLarge(size_t bytes) {
-  const size_t rounded = (bytes + kHugePage - 1) / kHugePage * kHugePage;
-  void* p = std::aligned_alloc(kHugePage, rounded);
+size_t MappedSize(int64_t bytes) { return (size_t(bytes) + kHugePage - 1) / kHugePage * kHugePage; }
+
+// A mapping of `mapped` bytes (a whole number of huge pages) that starts on a huge page.
+uint8_t* MapLarge(size_t mapped) {
+  void* p = ::mmap(nullptr, mapped + kHugePage, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (p == MAP_FAILED) return nullptr;
+  uint8_t* base = static_cast<uint8_t*>(p);
+  const size_t head = (kHugePage - reinterpret_cast<uintptr_t>(base) % kHugePage) % kHugePage;
+  if (head) ::munmap(base, head);
+  if (kHugePage - head) ::munmap(base + head + mapped, kHugePage - head);
 #ifdef MADV_HUGEPAGE
-  if (p) ::madvise(p, rounded, MADV_HUGEPAGE);  // advice only: without it the pages are small
+  ::madvise(base + head, mapped, MADV_HUGEPAGE);  // advice only: without it the pages are small
 #endif
-  return static_cast<uint8_t*>(p);
+  return base + head;
 }
 
-void FreeLarge(uint8_t* p) { std::free(p); }
+// The mapping p of `had` bytes resized to `want`, its pages kept (moved, not copied, when it
+// cannot grow where it lies); null, with p untouched, when the memory cannot be had.
+uint8_t* RemapLarge(uint8_t* p, size_t had, size_t want) {
+  if (want <= had) {
+    if (want < had) ::munmap(p + want, had - want);
+    return p;
+  }
+  if (::mremap(p, had, want, 0) != MAP_FAILED) return p;
+  uint8_t* q = MapLarge(want);
+  if (!q) return nullptr;
+  if (::mremap(p, had, had, MREMAP_MAYMOVE | MREMAP_FIXED, q) == MAP_FAILED) {
+    ::munmap(q, want);
+    return nullptr;
+  }
+  return q;
+}
 
 }  // namespace
 
@@ -87,9 +110,12 @@ bool TChannel::Allocate(int32_t W, int32_t H, bool clear) {
   if (budget < 0 || pixels > budget / bpp_) return false;
   const int64_t bytes = pixels * bpp_;
   std::unique_ptr<uint8_t[], TBitsRelease> bits;
-  if (bytes >= kLargeBitmap) bits = std::unique_ptr<uint8_t[], TBitsRelease>(AllocateLarge(size_t(bytes)), TBitsRelease{FreeLarge});
-  else if (bytes > 0) bits.reset(new (std::nothrow) uint8_t[static_cast<size_t>(bytes)]);
-  if (bytes > 0) {
+  if (bytes >= kLargeBitmap) {
+    const size_t mapped = MappedSize(bytes);
+    bits = std::unique_ptr<uint8_t[], TBitsRelease>(MapLarge(mapped), TBitsRelease{nullptr, mapped});
+    if (!bits) return false;  // a fresh mapping is already clear
+  } else if (bytes > 0) {
+    bits.reset(new (std::nothrow) uint8_t[static_cast<size_t>(bytes)]);
     if (!bits) return false;
     if (clear) std::memset(bits.get(), 0, static_cast<size_t>(bytes));
   }
@@ -107,7 +133,31 @@ bool TChannel::Allocate(int32_t W, int32_t H, bool clear) {
   return true;
 }
 
+bool TChannel::Reshape(int32_t W, int32_t H) {
+  if (W < 0) W = 0;
+  if (H < 0) H = 0;
+  const size_t had = bits_.get_deleter().Mapped;
+  const int64_t pixels = int64_t(W) * H;
+  const int64_t budget = kMaxBitmapBytes - int64_t(H) * int64_t(sizeof(int64_t));
+  if (had == 0 || budget < 0 || pixels > budget / bpp_ || pixels * bpp_ < kLargeBitmap) return Allocate(W, H, false);
+  std::unique_ptr<int64_t[], TRowsRelease> rows(new (std::nothrow) int64_t[static_cast<size_t>(H)]);
+  if (!rows) return false;
+  const size_t want = MappedSize(pixels * bpp_);
+  uint8_t* p = RemapLarge(bits_.get(), had, want);
+  if (!p) return false;
+  (void)bits_.release();
+  bits_ = std::unique_ptr<uint8_t[], TBitsRelease>(p, TBitsRelease{nullptr, want});
+  const int64_t stride = int64_t(W) * bpp_;
+  for (int32_t y = 0; y < H; ++y) rows[y] = y * stride;
+  rows_ = std::move(rows);
+  width_ = W;
+  height_ = H;
+  return true;
+}
+
 bool TChannel::SetSize(int32_t W, int32_t H) { return Allocate(W, H); }
+
+void UnmapBits(uint8_t* p, size_t mapped) { ::munmap(p, mapped); }
 
 void TChannel::BlendPixel(int32_t x, int32_t y, uint8_t value, uint8_t alpha) {
   if (x < 0 || y < 0 || x >= width_ || y >= height_) return;

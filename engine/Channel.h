@@ -2,6 +2,7 @@
 // Eight-bit single-channel bitmaps (masks, coverage) and the blend tables that every alpha,
 // add, subtract and multiply operation of channels, canvases and tiles reads.
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 
@@ -26,12 +27,16 @@ inline uint8_t BlendByte(uint8_t p, uint8_t value, uint8_t alpha) {
 // The largest storage a channel or canvas may own; a larger size fails cleanly.
 constexpr int64_t kMaxBitmapBytes = int64_t(1) << 30;
 
-// How a bitmap lets its storage go: pixels of new[], or of another allocator whose Fn takes
-// them back; a row table of its own, or one shared and never freed.
+// How a bitmap lets its storage go: pixels of new[], of a mapping of Mapped bytes of its own,
+// or of another allocator whose Fn takes them back; a row table of its own, or one shared and
+// never freed.
+void UnmapBits(uint8_t* p, size_t mapped);
 struct TBitsRelease {
   void (*Fn)(uint8_t*) = nullptr;
+  size_t Mapped = 0;
   void operator()(uint8_t* p) const {
-    if (Fn) Fn(p);
+    if (Mapped) UnmapBits(p, Mapped);
+    else if (Fn) Fn(p);
     else delete[] p;
   }
 };
@@ -103,6 +108,10 @@ class TChannel {
   TChannel(int32_t bytesPerPixel, int32_t W, int32_t H, const TLentStorage& lent);
   // The storage step shared by every SetSize; no clamping beyond "negative is 0".
   bool Allocate(int32_t W, int32_t H, bool clear = true);
+  // The same for an owner that writes every byte next: large storage is resized where it lies,
+  // keeping the pages it has (a fresh large bitmap's first touch is most of its cost), and
+  // nothing is cleared. On failure the bitmap keeps its size and bytes.
+  bool Reshape(int32_t W, int32_t H);
 
  private:
   int32_t width_ = 0, height_ = 0;

@@ -9,6 +9,7 @@
 #include "engine/Flow.h"
 #include "engine/Layer.h"
 #include "engine/LayerMng.h"
+#include "engine/Parallel.h"
 #include "engine/SelectMng.h"
 #include "engine/Stroke.h"
 
@@ -37,6 +38,9 @@ int32_t StepScale(int32_t zoomIndex, int32_t v) {
   }
 }
 
+// Helper threads pay off only on papers of a million pixels and more.
+int32_t PieceThreads(int64_t pixels) { return pixels >= (int64_t(1) << 20) ? 0 : 1; }
+
 }  // namespace
 
 TPaper::TPaper() = default;
@@ -51,10 +55,9 @@ bool TPaper::Init(const std::string& name, int32_t width, int32_t height) {
 bool TPaper::Adopt(const std::string& name, int32_t width, int32_t height, std::unique_ptr<TLayerMng> layers,
                    std::unique_ptr<TSelectMng> selection) {
   // Without memory for the stack or the composite the paper stays as it was.
-  if (!layers || !selection || !CompositeImage.SetSize(width, height)) return false;
+  if (!layers || !selection || !CompositeImage.SetSizeFilled(width, height, 0xFFFFFFFFu)) return false;
   ForgetOwed();
   Name = name;
-  CompositeImage.Fill(0xFFFFFFFFu);
   layers->SetPlainPath(plain_path_);
   Layers = std::move(layers);
   Selection = std::move(selection);
@@ -64,8 +67,8 @@ bool TPaper::Adopt(const std::string& name, int32_t width, int32_t height, std::
 
 void TPaper::ResizeComposite(int32_t width, int32_t height) {
   CatchUp();
-  CompositeImage.SetSize(width, height);
-  CompositeImage.Fill(0xFFFFFFu);
+  // Without memory for the new size the old one is filled.
+  if (!CompositeImage.SetSizeFilled(width, height, 0xFFFFFFu)) CompositeImage.Fill(0xFFFFFFu);
   if (Selection) Selection->Resize(width, height);
 }
 
@@ -308,8 +311,23 @@ void TPaper::Composite() {
   if (OwedValid()) RefreshOwed();
   ForgetOwed();
   if (!Layers) return;
-  CompositeImage.Fill(Layers->PaperColor() | 0xFF000000u);
-  BlendLayers(0, 0, Width(), Height(), -1, 0, 0, -1);
+  CompositeBands();
+}
+
+void TPaper::CompositeBands() {
+  // Every pixel is its own sum, so a band of tile rows at a time gives the same bytes as the
+  // whole paper layer after layer, with the band still in the cache for the next layer; bands
+  // share nothing but the layers they read.
+  const uint32_t paper = Layers->PaperColor() | 0xFF000000u;
+  const int32_t W = Width(), H = Height();
+  ForEachPiece(
+      (H + kCompositeBand - 1) / kCompositeBand,
+      [&](int32_t band) {
+        const int32_t y = band * kCompositeBand, h = std::min(kCompositeBand, H - y);
+        CompositeImage.FillRect(0, y, W, h, paper);
+        BlendLayers(0, y, W, h, -1, 0, 0, -1);
+      },
+      PieceThreads(int64_t(W) * H));
 }
 
 void TPaper::CompositeRect(int32_t x, int32_t y, int32_t w, int32_t h) {
@@ -538,26 +556,31 @@ bool TPaper::ChangeWholePaper(int32_t newWidth, int32_t newHeight, int rule, int
   // Each layer moves tile by tile into an image of the new size, handing on its tiles as they
   // are read, so the change needs no paper-size canvas; the result is what drawing the layer
   // onto a canvas, transforming that and loading it back gives.
-  auto moved = std::make_unique<TBlockImage>();
+  // Layers share nothing on the way (the tile pool locks), so they move on several cores.
+  const int64_t area = int64_t(Width()) * Height();
   ResizeComposite(newWidth, newHeight);
   Layers->SetSize(newWidth, newHeight);
-  for (int32_t i = 0; i <= Layers->LastIndex(); ++i) {
-    TLayer& layer = *Layers->Layers(i);
-    TBlockImage& image = layer.Image();
-    moved->SetSize(newWidth, newHeight);
-    moved->SetBackColour(image.BackColour());
-    switch (rule) {
-      case 0: image.ShiftTo(*moved, dx, dy); break;
-      case 1: image.ShrinkTo4x4(*moved); break;
-      case 2: image.RotateRightTo(*moved); break;
-      default: image.RotateLeftTo(*moved); break;
-    }
-    image.Swap(*moved);
-    moved->FreeAll();
-    layer.Compact();
-    layer.ResizeThumbnail();
-    if (!ViewerMode) image.StretchTo(layer.Thumbnail());
-  }
+  ForEachPiece(
+      Layers->LastIndex() + 1,
+      [&](int32_t i) {
+        TLayer& layer = *Layers->Layers(i);
+        TBlockImage& image = layer.Image();
+        TBlockImage moved;
+        moved.SetSize(newWidth, newHeight);
+        moved.SetBackColour(image.BackColour());
+        switch (rule) {
+          case 0: image.ShiftTo(moved, dx, dy); break;
+          case 1: image.ShrinkTo4x4(moved); break;
+          case 2: image.RotateRightTo(moved); break;
+          default: image.RotateLeftTo(moved); break;
+        }
+        image.Swap(moved);
+        moved.FreeAll();
+        layer.Compact();
+        layer.ResizeThumbnail();
+        if (!ViewerMode) image.StretchTo(layer.Thumbnail());
+      },
+      PieceThreads(std::max(area, int64_t(newWidth) * newHeight)));
   Layers->RefreshFlow(Layers->ActiveIndex());
   return true;
 }

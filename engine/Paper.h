@@ -150,6 +150,9 @@ class TPaper {
   // offset, layer `flowLayer` from its working copy (-1: none).
   void BlendLayers(int32_t x, int32_t y, int32_t w, int32_t h, int32_t moving, int32_t dx, int32_t dy,
                    int32_t flowLayer);
+  // The whole composite from the paper colour up, one band of rows at a time.
+  static constexpr int32_t kCompositeBand = 64;
+  void CompositeBands();
   // The shared frame of the whole-paper changes; rule 0 canvas size, 1 resolution, 2 quarter
   // turn right, 3 quarter turn left.
   bool ChangeWholePaper(int32_t newWidth, int32_t newHeight, int rule, int32_t dx, int32_t dy);

@@ -111,6 +111,12 @@ bool TTC::SetSize(int32_t W, int32_t H) {
   return true;
 }
 
+bool TTC::SetSizeFilled(int32_t W, int32_t H, uint32_t colour) {
+  if ((W != Width() || H != Height()) && !Reshape(SideOrTwo(W), SideOrTwo(H))) return false;
+  Fill(colour);
+  return true;
+}
+
 TPixelView TTC::View() const {
   if (!Bits()) return {};
   return TPixelView{const_cast<uint8_t*>(Bits()), int64_t(Width()) * 4, Width(), Height()};

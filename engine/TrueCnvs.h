@@ -70,6 +70,9 @@ class TTC : public TChannel {
   // storage is replaced and made opaque (colour bytes 0). False, with the canvas unchanged,
   // when the storage cannot be had.
   bool SetSize(int32_t W, int32_t H) override;
+  // SetSize and then Fill(colour), without clearing storage that the fill overwrites; a large
+  // canvas keeps its pages where it can. False, with the canvas unchanged, as SetSize.
+  bool SetSizeFilled(int32_t W, int32_t H, uint32_t colour);
 
   uint32_t* Row32(int32_t y) { return reinterpret_cast<uint32_t*>(Row(y)); }
   const uint32_t* Row32(int32_t y) const { return reinterpret_cast<const uint32_t*>(Row(y)); }

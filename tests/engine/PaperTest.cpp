@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <random>
 #include <string>
 
 #include "PaperTestUtil.h"
@@ -141,6 +142,52 @@ TEST(PaperComposite, MovingLayerIsBlendedAtItsOffset) {
   p.CompositeMoving(0, 2, 3);
   EXPECT_EQ(p.CompositeImage.GetPixel(3, 4), 0xFF000000u);
   EXPECT_EQ(p.CompositeImage.GetPixel(1, 1), 0xFFFFFFFFu);
+}
+
+// The plain composite: the paper colour, then each visible layer over the whole paper in turn.
+void PlainComposite(const TPaper& p, TTC& out) {
+  const int32_t W = p.Width(), H = p.Height();
+  out.SetSize(W, H);
+  out.Fill(p.Layers->PaperColor() | 0xFF000000u);
+  for (int32_t i = 0; i <= p.Layers->LastIndex(); ++i) {
+    if (!p.Layers->LayerVisible(i)) continue;
+    const TBlockImage& img = *p.Layers->LayerImage(i);
+    const uint8_t o = p.Layers->LayerOpacity(i);
+    switch (p.Layers->LayerKind(i)) {
+      case lkMultiply: img.MultiplyRectTo(out, 0, 0, W, H, 0, 0, o); break;
+      case lkAdd: img.AddRectTo(out, 0, 0, W, H, 0, 0, o); break;
+      case lkSubtract: img.SubtractRectTo(out, 0, 0, W, H, 0, 0, o); break;
+      default: break;
+    }
+  }
+}
+
+TEST(PaperComposite, WholePaperEqualsThePlainLayerAfterLayerComposite) {
+  std::mt19937 rng(1211);
+  auto in = [&](int32_t lo, int32_t hi) { return std::uniform_int_distribution<int32_t>(lo, hi)(rng); };
+  // Sides below, on and beyond band and tile edges.
+  const int32_t sides[] = {1, 63, 64, 65, 128, 193, 300};
+  for (int round = 0; round < 24; ++round) {
+    const int32_t W = sides[in(0, 6)], H = sides[in(0, 6)];
+    TPaper p;
+    ASSERT_TRUE(p.Init("x", W, H));
+    p.Layers->SetPaperColor(static_cast<uint32_t>(in(0, 0xFFFFFF)));
+    const int32_t layers = in(1, 5);
+    for (int32_t i = 0; i < layers; ++i) {
+      if (i > 0) p.Layers->AddLayer(static_cast<TLayerKind>(in(0, 3)));
+      p.Layers->SetOpacity(i, static_cast<uint8_t>(in(0, 4) == 0 ? 255 : in(0, 255)));
+      p.Layers->SetVisible(i, in(0, 5) != 0);
+      for (int k = in(0, 4); k > 0; --k)
+        p.Layers->FillRect(i, in(-20, W), in(-20, H), in(1, W), in(1, H), static_cast<uint32_t>(in(0, 0xFFFFFF)));
+      TBlockImage& img = *p.Layers->LayerImage(i);
+      for (int k = in(0, 400); k > 0; --k)
+        img.SetPixel(in(0, W - 1), in(0, H - 1), static_cast<uint32_t>(in(0, 0x7FFFFFFF)) * 2u + static_cast<uint32_t>(in(0, 1)));
+    }
+    p.Composite();
+    TTC plain;
+    PlainComposite(p, plain);
+    ASSERT_EQ(CanvasPixels(p.CompositeImage), CanvasPixels(plain)) << "round " << round << ": " << W << " x " << H;
+  }
 }
 
 // ---- Painting ------------------------------------------------------------------------------

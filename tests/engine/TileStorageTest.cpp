@@ -127,4 +127,41 @@ TEST(TileStorage, LargeCanvasesAreOpaqueBlackAndResizeBothWays) {
   }
 }
 
+// A canvas resized for a fill keeps its pages where it can: growing, shrinking and moving past
+// the large size in either direction must give what SetSize and Fill give, with every row at
+// its own offset, and the marks of one size never showing through at the next.
+TEST(TileStorage, ResizingForAFillEqualsSetSizeAndFill) {
+  const std::vector<std::pair<int32_t, int32_t>> sizes = {
+      {1200, 1000}, {1200, 1000}, {1300, 1100}, {2100, 1900}, {1100, 1000}, {100, 100}, {1250, 900}, {0, 5},
+      {1201, 999},  {3, 1}};
+  TTC fast(1200, 1000), plain(1200, 1000);
+  uint32_t round = 0;
+  for (const auto& [w, h] : sizes) {
+    ++round;
+    const uint32_t colour = 0x00FFFFFFu & (round * 0x1F3D5Bu);
+    ASSERT_TRUE(fast.SetSizeFilled(w, h, colour));
+    ASSERT_TRUE(plain.SetSize(w, h));
+    plain.Fill(colour);
+    ASSERT_EQ(fast.Width(), plain.Width());
+    ASSERT_EQ(fast.Height(), plain.Height());
+    for (int32_t y = 0; y < fast.Height(); ++y) {
+      ASSERT_EQ(fast.Row(y), fast.Bits() + int64_t(y) * fast.Width() * 4);
+      for (int32_t x = 0; x < fast.Width(); ++x) ASSERT_EQ(fast.Row32(y)[x], colour) << w << "x" << h << " " << x << "," << y;
+    }
+    // Marks that the next size must not keep.
+    for (int32_t y = 0; y < fast.Height(); y += 7)
+      for (int32_t x = 0; x < fast.Width(); ++x) fast.SetPixel(x, y, Mark(x, y, round));
+  }
+  // Beyond what a canvas may own: refused, with the canvas as it was, small or large.
+  for (const int32_t side : {3, 1200}) {
+    ASSERT_TRUE(fast.SetSizeFilled(side, 1000, 0xFF445566u));
+    fast.SetPixel(2, 999, 0xFF010203u);
+    EXPECT_FALSE(fast.SetSizeFilled(kMaxPaperSide * 4, kMaxPaperSide * 4, 0));
+    EXPECT_EQ(fast.Width(), side);
+    EXPECT_EQ(fast.Height(), 1000);
+    EXPECT_EQ(fast.GetPixel(2, 999), 0xFF010203u);
+    EXPECT_EQ(fast.GetPixel(side - 1, 0), 0xFF445566u);
+  }
+}
+
 }  // namespace

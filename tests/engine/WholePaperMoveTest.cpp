@@ -8,16 +8,21 @@
 #include <algorithm>
 #include <cstring>
 #include <random>
+#include <string>
 #include <vector>
 
 #include "engine/Block.h"
+#include "engine/Layer.h"
+#include "engine/LayerMng.h"
+#include "engine/Paper.h"
 #include "engine/TrueCnvs.h"
 
 namespace {
 
 enum TMove { mvShift, mvShrink, mvRight, mvLeft };
 
-void PlainMove(const TBlockImage& src, TBlockImage& dst, TMove move, int32_t w, int32_t h, int32_t dx, int32_t dy) {
+void PlainMove(const TBlockImage& src, TBlockImage& dst, TMove move, int32_t w, int32_t h, int32_t dx, int32_t dy,
+               bool compact = true) {
   const int32_t W = src.Width(), H = src.Height();
   TTC T(W, H);
   T.Fill(src.BackColour());
@@ -36,7 +41,7 @@ void PlainMove(const TBlockImage& src, TBlockImage& dst, TMove move, int32_t w, 
     case mvRight: T.RotateRightTo(T2), dst.LoadFromTTC(T2); break;
     case mvLeft: T.RotateLeftTo(T2), dst.LoadFromTTC(T2); break;
   }
-  dst.Compact();
+  if (compact) dst.Compact();
 }
 
 void FastMove(TBlockImage& src, TBlockImage& dst, TMove move, int32_t w, int32_t h, int32_t dx, int32_t dy) {
@@ -173,6 +178,79 @@ TEST(WholePaperMove, ThumbnailBoxMeansMatchThePlainOnes) {
       for (int32_t x = 0; x < s.cw; ++x)
         ASSERT_EQ(fast.GetPixel(x, y), plain.GetPixel(x, y))
             << "(" << x << ", " << y << ") of " << s.w << " x " << s.h << " into " << s.cw << " x " << s.ch;
+  }
+}
+
+// A whole paper of several layers, large enough that its layers move on several cores and its
+// composite is made in bands on several cores: every layer, thumbnail and composite byte must
+// be what moving one layer after another the plain way and compositing layer after layer gives.
+TEST(WholePaperMove, LargePapersOfSeveralLayersMatchThePlainWay) {
+  struct TCase {
+    TMove move;
+    int32_t w, h, anchor, dx, dy;  // the offset the anchor gives
+  };
+  const int32_t W = 1030, H = 1020;  // just over a million pixels
+  const TCase cases[] = {{mvShift, 1100, 1000, 8, 70, -20}, {mvShift, 900, 1200, 4, -65, 90},
+                         {mvShrink, 515, 510, 0, 0, 0},      {mvRight, H, W, 0, 0, 0},
+                         {mvLeft, H, W, 0, 0, 0}};
+  std::mt19937 rng(5000);
+  for (const TCase& c : cases) {
+    TPaper fast, plain;
+    ASSERT_TRUE(fast.Init("x", W, H));
+    ASSERT_TRUE(plain.Init("x", W, H));
+    const TLayerKind kinds[] = {lkMultiply, lkAdd, lkSubtract, lkArgb};
+    for (int32_t i = 0; i < 4; ++i) {
+      if (i > 0) fast.Layers->AddLayer(kinds[i]), plain.Layers->AddLayer(kinds[i]);
+      TBlockImage& a = *fast.Layers->LayerImage(i);
+      RandomImage(a, rng, W, H, a.BackColour());
+      a.CloneTo(*plain.Layers->LayerImage(i));
+      fast.Layers->SetOpacity(i, static_cast<uint8_t>(100 + 30 * i));
+      plain.Layers->SetOpacity(i, static_cast<uint8_t>(100 + 30 * i));
+    }
+    switch (c.move) {
+      case mvShift: ASSERT_TRUE(fast.ChangeCanvasSize(c.w, c.h, c.anchor)); break;
+      case mvShrink: ASSERT_TRUE(fast.ChangeResolution(c.w, c.h)); break;
+      case mvRight: ASSERT_TRUE(fast.Rotate90(1)); break;
+      case mvLeft: ASSERT_TRUE(fast.Rotate90(0)); break;
+    }
+    plain.ResizeComposite(c.w, c.h);
+    plain.Layers->SetSize(c.w, c.h);
+    for (int32_t i = 0; i <= plain.Layers->LastIndex(); ++i) {
+      TLayer& layer = *plain.Layers->Layers(i);
+      TBlockImage moved;
+      PlainMove(layer.Image(), moved, c.move, c.w, c.h, c.dx, c.dy, false);
+      layer.Image().Swap(moved);
+      layer.Compact();
+      layer.ResizeThumbnail();
+      layer.Image().StretchTo(layer.Thumbnail());
+    }
+    const std::string what = "move " + std::to_string(c.move) + " to " + std::to_string(c.w) + " x " + std::to_string(c.h);
+    ASSERT_EQ(fast.Width(), c.w) << what;
+    ASSERT_EQ(fast.Height(), c.h) << what;
+    for (int32_t i = 0; i <= plain.Layers->LastIndex(); ++i) {
+      ASSERT_TRUE(SameImages(*fast.Layers->LayerImage(i), *plain.Layers->LayerImage(i))) << what << ", layer " << i;
+      const TTC& ft = *fast.Layers->LayerThumbnail(i);
+      const TTC& pt = *plain.Layers->LayerThumbnail(i);
+      ASSERT_EQ(ft.Width(), pt.Width());
+      ASSERT_EQ(ft.Height(), pt.Height());
+      ASSERT_EQ(0, std::memcmp(ft.Bits(), pt.Bits(), size_t(ft.ByteSize()))) << what << ", thumbnail " << i;
+    }
+    // The white the change leaves, then the composite of the changed paper.
+    ASSERT_EQ(0, std::memcmp(fast.CompositeImage.Bits(), plain.CompositeImage.Bits(), size_t(plain.CompositeImage.ByteSize())));
+    fast.Composite();
+    TTC& out = plain.CompositeImage;
+    out.Fill(plain.Layers->PaperColor() | 0xFF000000u);
+    for (int32_t i = 0; i <= plain.Layers->LastIndex(); ++i) {
+      const TBlockImage& img = *plain.Layers->LayerImage(i);
+      const uint8_t o = plain.Layers->LayerOpacity(i);
+      switch (plain.Layers->LayerKind(i)) {
+        case lkMultiply: img.MultiplyRectTo(out, 0, 0, c.w, c.h, 0, 0, o); break;
+        case lkAdd: img.AddRectTo(out, 0, 0, c.w, c.h, 0, 0, o); break;
+        case lkSubtract: img.SubtractRectTo(out, 0, 0, c.w, c.h, 0, 0, o); break;
+        default: break;
+      }
+    }
+    ASSERT_EQ(0, std::memcmp(fast.CompositeImage.Bits(), out.Bits(), size_t(out.ByteSize()))) << what << ", composite";
   }
 }
 
