@@ -916,6 +916,14 @@ void TBlockImage::ShrinkTo4x4(TBlockImage& Dst) {
     int32_t rows[4];
     for (int j = 0; j < 4; ++j) rows[j] = sourceRow(y, j);
     const int32_t ty0 = TileIndex(rows[0]), ty1 = TileIndex(rows[3]);
+    // A row sampled more than once (every row when enlarging or shrinking by less than 4) is
+    // read once and added at its weight, as shifted copies for the weight's bits: the same
+    // integer sums.
+    int32_t distinct[4], weight[4], nd = 0;
+    for (int j = 0; j < 4; ++j) {
+      if (nd > 0 && distinct[nd - 1] == rows[j]) ++weight[nd - 1];
+      else distinct[nd] = rows[j], weight[nd++] = 1;
+    }
     ForTileSegments(0, dw - 1, [&](int32_t tx, int32_t a, int32_t b) {
       const int32_t c0 = cols[size_t(a) * 4], c1 = cols[size_t(b) * 4 + 3];
       // Samples from absent tiles only: the background, which stays absent.
@@ -928,11 +936,14 @@ void TBlockImage::ShrinkTo4x4(TBlockImage& Dst) {
         uint32_t* br = sumBR.data() + (p - c0);
         uint32_t* ga = sumGA.data() + (p - c0);
         const int32_t n = q - p + 1, off = TileOffset(p);
-        for (int j = 0; j < 4; ++j) {
-          const uint32_t* row = src.Row(stx, rows[j]) + off;
-          for (int32_t k = 0; k < n; ++k) {
-            br[k] += row[k] & 0x00FF00FFu;
-            ga[k] += (row[k] >> 8) & 0x00FF00FFu;
+        for (int d = 0; d < nd; ++d) {
+          const uint32_t* row = src.Row(stx, distinct[d]) + off;
+          for (int b = 0; b < 3; ++b) {
+            if (!(weight[d] >> b & 1)) continue;
+            for (int32_t k = 0; k < n; ++k) {
+              br[k] += (row[k] & 0x00FF00FFu) << b;
+              ga[k] += ((row[k] >> 8) & 0x00FF00FFu) << b;
+            }
           }
         }
       });
