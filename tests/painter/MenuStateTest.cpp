@@ -159,7 +159,7 @@ TEST_F(MenuState, HintsOfControlsAndMenuItemsReachTheStatusBar) {
   EXPECT_TRUE(QTest::qWaitFor([&] { return status().empty(); }, 3000)) << status();
 
   OpenByClick(VLMain->File1);
-  QTest::mouseMove(VLMain->File1, VLMain->File1->actionGeometry(VLMain->FileExitItem).center());
+  moveTo(VLMain->File1, VLMain->File1->actionGeometry(VLMain->FileExitItem).center());
   EXPECT_TRUE(QTest::qWaitFor([&] { return status() == "ｱﾌﾟﾘｹｰｼｮﾝの終了"; }, 3000)) << status();
 }
 

@@ -41,6 +41,14 @@ class TabletFixture : public StrokeFixture {
   }
 
   void TearDown() override {
+#ifdef VELL_HAVE_PEN_INPUT
+    // The toolkit keeps a pen that stays down pressed, aimed at this test's window, for the
+    // next test of the process: its press would go nowhere. Both ends are lifted.
+    if (registered_ && VLMain && VLMain->windowHandle())
+      for (QPointingDevice* dev : {Stylus(), Eraser()})
+        QWindowSystemInterface::handleTabletEvent(VLMain->windowHandle(), dev, QPointF(), QPointF(), Qt::NoButton,
+                                                  0.0, 0, 0, 0.0, 0.0, 0, Qt::NoModifier);
+#endif
     StrokeFixture::TearDown();
 #ifdef VELL_HAVE_PEN_INPUT
     // Later tests of the same process get the platform's own delivery back (the devices stay
