@@ -1087,6 +1087,14 @@ void TBlockImage::DrawDisc(uint32_t Colour, bool Soft, float cx, float cy, float
   if (!PixelRange(static_cast<ext_t>(cx) - r, static_cast<ext_t>(cx) + r, GridRight(), x0, x1)) return;
   if (!PixelRange(static_cast<ext_t>(cy) - r, static_cast<ext_t>(cy) + r, GridBottom(), y0, y1)) return;
   const uint32_t c = Colour | 0xFF000000u;
+  // A hard dab blends every fully covered pixel at one alpha: each byte's result is a function
+  // of the byte alone, looked up (big dabs only, where the table pays).
+  const uint8_t fullAlpha = static_cast<uint8_t>(A);
+  const bool table = !Soft && fullAlpha != 255 && r >= 6;
+  std::array<std::array<uint8_t, 256>, 3> blend;
+  if (table)
+    for (int k = 0; k < 3; ++k)
+      for (int v = 0; v < 256; ++v) blend[size_t(k)][size_t(v)] = BlendByte(uint8_t(v), uint8_t(c >> (8 * k)), fullAlpha);
   for (int32_t y = y0; y <= y1; ++y) {
     const int64_t dy = 4 * int64_t(y) - g.CY;
     const TDiscGrid::TRowCover cover = g.Row(dy);
@@ -1097,7 +1105,7 @@ void TBlockImage::DrawDisc(uint32_t Colour, bool Soft, float cx, float cy, float
       TTC* t = MakeTile(tx, TileIndex(y), true);
       if (!t) return;
       uint32_t* row = TileRow(*t, TileOffset(y));
-      for (int32_t x = first; x <= last; ++x) {
+      auto partial = [&](int32_t x) {
         const int64_t dx = 4 * int64_t(x) - g.CX;
         int64_t alpha;
         if (x >= cover.FullLo && x <= cover.FullHi) {
@@ -1108,7 +1116,21 @@ void TBlockImage::DrawDisc(uint32_t Colour, bool Soft, float cx, float cy, float
         }
         uint32_t& p = row[TileOffset(x)];
         p = BlendPx(p, c, static_cast<uint8_t>(alpha));
+      };
+      const int32_t fullFirst = int32_t(std::max<int64_t>(first, cover.FullLo));
+      const int32_t fullLast = int32_t(std::min<int64_t>(last, cover.FullHi));
+      if (!table || fullFirst > fullLast) {
+        for (int32_t x = first; x <= last; ++x) partial(x);
+        return;
       }
+      for (int32_t x = first; x < fullFirst; ++x) partial(x);
+      uint32_t* __restrict p = row + TileOffset(fullFirst);
+      for (int32_t i = 0, n = fullLast - fullFirst + 1; i < n; ++i) {
+        const uint32_t v = p[i];
+        p[i] = (v & 0xFF000000u) | uint32_t(blend[0][v & 0xFF]) | uint32_t(blend[1][(v >> 8) & 0xFF]) << 8 |
+               uint32_t(blend[2][(v >> 16) & 0xFF]) << 16;
+      }
+      for (int32_t x = fullLast + 1; x <= last; ++x) partial(x);
     });
   }
 }

@@ -1,7 +1,9 @@
 #include "engine/Paper.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
+#include <cstring>
 #include <vector>
 
 #include "engine/Block.h"
@@ -217,24 +219,40 @@ bool TPaper::OwedValid() const {
   return owed_any_ && Layers && Layers.get() == owed_stack_ && owed_stride_ == Width() && owed_box_.Bottom <= Height();
 }
 
-// Calls f(x, y, w, h) for rectangles that cover the pixels of the box whose mark passes keep,
-// each once. Rows with the same runs as the row above extend that row's rectangles.
-template <class Keep, class F>
-void TPaper::WalkOwed(const TRect& box, Keep keep, F f) const {
+namespace {
+constexpr uint64_t kBytesOf1 = 0x0101010101010101ull;
+
+// The first x in [x, end) whose byte is (or, with `equal` false, is not) v; end when none.
+// Eight bytes at a time: a whole paper's row is mostly of one mark.
+int32_t FindMark(const uint8_t* row, int32_t x, int32_t end, uint8_t v, bool equal) {
+  const uint64_t pattern = kBytesOf1 * v;
+  for (; x + 8 <= end; x += 8) {
+    uint64_t w;
+    std::memcpy(&w, row + x, 8);
+    w ^= pattern;  // zero bytes where the byte is v
+    // The lowest zero byte of w is found exactly: borrows only run above it.
+    const uint64_t hit = equal ? (w - kBytesOf1) & ~w & (kBytesOf1 << 7) : w;
+    if (hit) return x + std::countr_zero(hit) / 8;
+  }
+  while (x < end && (row[x] == v) != equal) ++x;
+  return x;
+}
+}  // namespace
+
+// Calls f(x, y, w, h) for rectangles that cover the pixels of the box marked `mark`, each
+// once. Rows with the same runs as the row above extend that row's rectangles.
+template <class F>
+void TPaper::WalkOwed(const TRect& box, uint8_t mark, F f) const {
   std::vector<std::pair<int32_t, int32_t>> runs, above;
   int32_t aboveTop = box.Top;
   for (int32_t y = box.Top; y <= box.Bottom; ++y) {
     runs.clear();
     if (y < box.Bottom) {
       const uint8_t* row = owed_.data() + ptrdiff_t(y) * owed_stride_;
-      for (int32_t x = box.Left; x < box.Right;) {
-        if (!keep(row[x])) {
-          ++x;
-          continue;
-        }
-        const int32_t start = x;
-        while (x < box.Right && keep(row[x])) ++x;
-        runs.emplace_back(start, x);
+      for (int32_t x = FindMark(row, box.Left, box.Right, mark, true); x < box.Right;) {
+        const int32_t stop = FindMark(row, x, box.Right, mark, false);
+        runs.emplace_back(x, stop);
+        x = FindMark(row, stop, box.Right, mark, true);
       }
     }
     if (runs == above) continue;
@@ -248,7 +266,7 @@ void TPaper::RefreshOwed() {
   if (!owed_stroke_ || !ValidLayer(owed_layer_)) return;
   const int32_t L = owed_layer_;
   const TBlockImage* layer = Layers->LayerImage(L);
-  WalkOwed(stroke_box_, [](uint8_t m) { return m == kOwedStroke; }, [&](int32_t x, int32_t y, int32_t w, int32_t h) {
+  WalkOwed(stroke_box_, kOwedStroke, [&](int32_t x, int32_t y, int32_t w, int32_t h) {
     TBlockImage* work = Layers->FlowImageIn(L, x, y, w, h);
     TBlockChannel* mask = Layers->FlowMaskIn(L, x, y, w, h);
     if (work && mask) RefreshWorkingCopy(owed_kind_, owed_colour_, *layer, *work, *mask, x, y, w, h);
@@ -257,7 +275,7 @@ void TPaper::RefreshOwed() {
 
 void TPaper::CompositeOwed(const TRect& box, uint8_t mark, int32_t flowLayer) {
   const uint32_t paper = Layers->PaperColor() | 0xFF000000u;
-  WalkOwed(box, [mark](uint8_t m) { return m == mark; }, [&](int32_t x, int32_t y, int32_t w, int32_t h) {
+  WalkOwed(box, mark, [&](int32_t x, int32_t y, int32_t w, int32_t h) {
     CompositeImage.FillRect(x, y, w, h, paper);
     BlendLayers(x, y, w, h, -1, 0, 0, flowLayer);
   });

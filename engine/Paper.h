@@ -170,8 +170,8 @@ class TPaper {
   void RefreshOwed();
   // Composites the pixels of box marked `mark` or above.
   void CompositeOwed(const TRect& box, uint8_t mark, int32_t flowLayer);
-  template <class Keep, class F>
-  void WalkOwed(const TRect& box, Keep keep, F f) const;
+  template <class F>
+  void WalkOwed(const TRect& box, uint8_t mark, F f) const;
   // True when a stroke rectangle is left for later: nothing shows the paper.
   bool Defers(const TPaintTarget* window) const { return !window && ViewerMode && !plain_path_; }
   void ForgetOwed();
