@@ -148,7 +148,7 @@ TEST_F(UpdateSession, AHandOverAfterABacklogKeepsTheEventLoopTurningAndTheNewcom
   ASSERT_EQ(Join(a, "A"), 1);
 
   // Far more than the paced replay plays before A goes: the rest waits in its slot.
-  const Octets backlog = Strokes(1, 10, 500);
+  const Octets backlog = Strokes(1, 10, 250);
   SendData(a, 1, backlog);
   TMySocket* s = NetState.Socket;
   ASSERT_TRUE(RunUntil([&] {
