@@ -1,4 +1,5 @@
 #include "engine/Block.h"
+#include "engine/BlockBlend.h"
 
 #include <algorithm>
 #include <atomic>
@@ -12,6 +13,7 @@
 #include <malloc.h>
 #endif
 #include <sys/mman.h>
+#include <emmintrin.h>
 #if defined(__SANITIZE_ADDRESS__)
 #include <sanitizer/asan_interface.h>
 #define VELL_POISON(p, n) ASAN_POISON_MEMORY_REGION(p, n)
@@ -46,19 +48,64 @@ bool SaneDab(float cx, float cy, float r) {
   return std::fabs(cx) <= kMaxDabCoord && std::fabs(cy) <= kMaxDabCoord && std::fabs(r) <= kMaxDabCoord;
 }
 
+// Half-widths of the sub-pixel disc of one R^2: Half(d) is the largest h with h^2 + d^2 < R^2,
+// -1 when there is none. A disc's rows ask for every sub-row of its radius, and a stroke asks
+// for the same few radii again and again, so the values are kept per R^2 (found by stepping
+// down from the centre row, without a square root) for the dabs that follow.
+class THalfWidths {
+ public:
+  // Tables for grid radii up to this; larger discs take their square roots one by one.
+  static constexpr int64_t kMaxRadius = 4096;
+
+  // The table of r2, or null when it is not kept (r2 <= 0 or beyond kMaxRadius^2). Valid until
+  // the next call with another r2 on this thread.
+  static const THalfWidths* For(int64_t r2) {
+    if (r2 <= 0 || r2 > kMaxRadius * kMaxRadius) return nullptr;
+    thread_local std::array<THalfWidths, 16> kept;
+    THalfWidths& t = kept[size_t((uint64_t(r2) * 0x9E3779B97F4A7C15ull) >> 60)];
+    if (t.R2 != r2) t.Build(r2);
+    return &t;
+  }
+  int64_t Half(int64_t d) const {
+    d = d < 0 ? -d : d;
+    return d < int64_t(H.size()) ? H[size_t(d)] : -1;
+  }
+
+ private:
+  void Build(int64_t r2) {
+    R2 = r2;
+    H.clear();
+    // Half is nonincreasing in |d|; rows from d = 0 until d^2 reaches R^2.
+    int64_t h = int64_t(std::sqrt(double(r2))) + 1;
+    for (int64_t d = 0; d * d < r2; ++d) {
+      while (h >= 0 && h * h + d * d >= r2) --h;
+      H.push_back(int32_t(h));
+    }
+  }
+  int64_t R2 = -1;
+  std::vector<int32_t> H;
+};
+
 // The sub-pixel disc of the dabs: a point is inside when its squared distance from the
 // centre is below R^2.
 struct TDiscGrid {
   int64_t K, R2, CX, CY;
-  TDiscGrid(int64_t k, int64_t r2, int64_t CXk, int64_t CYk) : K(k), R2(r2), CX(CXk), CY(CYk) {}
+  const THalfWidths* Widths;
+  double InvR2;
+  TDiscGrid(int64_t k, int64_t r2, int64_t CXk, int64_t CYk)
+      : K(k), R2(r2), CX(CXk), CY(CYk), Widths(THalfWidths::For(r2)), InvR2(r2 > 0 ? 1.0 / double(r2) : 0.0) {}
   TDiscGrid(int64_t k, float cx, float cy, float r)
-      : K(k),
-        R2(int64_t(TruncInt(static_cast<ext_t>(r) * k)) * TruncInt(static_cast<ext_t>(r) * k)),
-        CX(TruncInt(static_cast<ext_t>(cx) * k)),
-        CY(TruncInt(static_cast<ext_t>(cy) * k)) {}
+      : TDiscGrid(k, int64_t(TruncInt(static_cast<ext_t>(r) * k)) * TruncInt(static_cast<ext_t>(r) * k),
+                  TruncInt(static_cast<ext_t>(cx) * k), TruncInt(static_cast<ext_t>(cy) * k)) {}
   bool Inside(int64_t dx, int64_t dy) const { return dx * dx + dy * dy < R2; }
   int Corners(int64_t dx, int64_t dy) const {
     return int(Inside(dx, dy)) + int(Inside(dx + K, dy)) + int(Inside(dx, dy + K)) + int(Inside(dx + K, dy + K));
+  }
+  // The largest h with h^2 + d^2 < R^2; -1 when there is none.
+  int64_t Half(int64_t d) const {
+    if (Widths) return Widths->Half(d);
+    const int64_t m = R2 - d * d;
+    return m > 0 ? ISqrt(m - 1) : -1;
   }
   // The inside samples of one pixel row (sub-rows dy + j), as sub-column half-widths: sample
   // (d, dy + j) is inside exactly when |d| <= Half[j] (-1: no sample of the sub-row is).
@@ -67,10 +114,7 @@ struct TDiscGrid {
   };
   TSubRows SubRows(int64_t dy) const {
     TSubRows s;
-    for (int64_t j = 0; j < K; ++j) {
-      const int64_t m = R2 - (dy + j) * (dy + j);
-      s.Half[j] = m > 0 ? ISqrt(m - 1) : -1;
-    }
+    for (int64_t j = 0; j < K; ++j) s.Half[j] = Half(dy + j);
     return s;
   }
   // The samples (dx + i, dy + j), i and j in 0..K-1, that are inside, from the sub-rows of dy:
@@ -90,14 +134,25 @@ struct TDiscGrid {
     int64_t h = -1;
     for (int64_t j = 0; j < K; ++j) h = std::max(h, s.Half[j]);
     if (h < 0) return false;
-    lo = -FloorDiv(h + K - 1 - CX, K);  // ceil((CX - h - K + 1) / K)
-    hi = FloorDiv(CX + h, K);
+    lo = -FloorDiv(h + K - 1 - CX);  // ceil((CX - h - K + 1) / K)
+    hi = FloorDiv(CX + h);
     return lo <= hi;
   }
-  // The soft factor from the pixel's top-left corner.
+  // The soft factor from the pixel's top-left corner. The quotient is taken from the
+  // reciprocal and corrected by one step, which makes it exact: the estimate is within one of
+  // it for every numerator below 2^52.
   int64_t Soft(int64_t dx, int64_t dy) const {
     if (R2 <= 0) return 0;
-    int64_t s = 255 - (dx * dx + dy * dy) * 255 / R2;
+    const int64_t n = (dx * dx + dy * dy) * 255;
+    int64_t q;
+    if (n < (int64_t(1) << 52)) {
+      q = int64_t(double(n) * InvR2);
+      if (q * R2 > n) --q;
+      else if ((q + 1) * R2 <= n) ++q;
+    } else {
+      q = n / R2;
+    }
+    const int64_t s = 255 - q;
     return s < 0 ? 0 : s;
   }
 
@@ -109,28 +164,32 @@ struct TDiscGrid {
     int64_t Lo = 1, Hi = 0, FullLo = 1, FullHi = 0;
   };
   TRowCover Row(int64_t dy) const {
-    const int64_t d0 = dy * dy, d1 = (dy + K) * (dy + K);
+    const int64_t a = dy < 0 ? -dy : dy, b = dy + K < 0 ? -(dy + K) : dy + K;
     TRowCover c;
     int64_t lo, hi;
-    if (Columns(R2 - std::min(d0, d1), lo, hi)) c.Lo = lo - 1, c.Hi = hi;       // dx or dx + K near enough
-    if (Columns(R2 - std::max(d0, d1), lo, hi)) c.FullLo = lo, c.FullHi = hi - 1;  // dx and dx + K
+    if (Columns(Half(std::min(a, b)), lo, hi)) c.Lo = lo - 1, c.Hi = hi;       // dx or dx + K near enough
+    if (Columns(Half(std::max(a, b)), lo, hi)) c.FullLo = lo, c.FullHi = hi - 1;  // dx and dx + K
     return c;
   }
 
  private:
-  static int64_t FloorDiv(int64_t a, int64_t k) { return a >= 0 ? a / k : -((-a + k - 1) / k); }
+  // Floor division by K (4 or 5 for the dabs).
+  int64_t FloorDiv(int64_t a) const {
+    if (K == 4) return a >> 2;  // an arithmetic shift floors
+    if (K == 5) return a >= 0 ? a / 5 : -((-a + 4) / 5);
+    return a >= 0 ? a / K : -((-a + K - 1) / K);
+  }
   static int64_t ISqrt(int64_t m) {
     int64_t q = int64_t(std::sqrt(double(m)));
     while (q > 0 && q * q > m) --q;
     while ((q + 1) * (q + 1) <= m) ++q;
     return q;
   }
-  // The pixels x with (K x - CX)^2 < M; false when there are none.
-  bool Columns(int64_t M, int64_t& lo, int64_t& hi) const {
-    if (M <= 0) return false;
-    const int64_t q = ISqrt(M - 1);
-    lo = -FloorDiv(q - CX, K);  // ceil((CX - q) / K)
-    hi = FloorDiv(CX + q, K);
+  // The pixels x with |K x - CX| <= q; false when there are none (q < 0).
+  bool Columns(int64_t q, int64_t& lo, int64_t& hi) const {
+    if (q < 0) return false;
+    lo = -FloorDiv(q - CX);  // ceil((CX - q) / K)
+    hi = FloorDiv(CX + q);
     return lo <= hi;
   }
 };
@@ -143,6 +202,61 @@ inline uint32_t BlendPx(uint32_t p, uint32_t c, uint8_t a) {
   for (int k = 0; k < 24; k += 8) r |= uint32_t(BlendByte(uint8_t(p >> k), uint8_t(c >> k), a)) << k;
   return r;
 }
+
+}  // namespace
+
+// BlendPx of every pixel, four pixels at a time in 16-bit lanes: the table's trunc(2 a d / 255)
+// of the half-difference d is |2 a d| div 255, taken as (y * 32897) >> 23 (exact for every
+// 16-bit y; |2 a d| stays below 64771), with the sign put back. The alpha byte's lanes move by
+// 0, and alpha 255 takes the colour whole.
+
+void BlendPixelRun(uint32_t* __restrict p, const uint8_t* __restrict alpha, int32_t n, uint32_t c, uint8_t one) {
+  if (!alpha && one == 255) {
+    std::fill(p, p + n, c);
+    return;
+  }
+  int32_t i = 0;
+  const __m128i zero = _mm_setzero_si128();
+  const __m128i half = _mm_unpacklo_epi8(_mm_set1_epi32(int32_t((c >> 1) & 0x007F7F7Fu)), zero);
+  const __m128i colourLanes = _mm_set1_epi32(int32_t(c));
+  const __m128i noAlphaByte = _mm_set_epi16(0, -1, -1, -1, 0, -1, -1, -1);
+  const __m128i magic = _mm_set1_epi16(int16_t(32897)), low = _mm_set1_epi16(0xFF), all = _mm_set1_epi32(255);
+  auto blend2 = [&](__m128i px, __m128i a) {  // two pixels as 16-bit lanes, their alphas likewise
+    const __m128i d = _mm_sub_epi16(half, _mm_srli_epi16(px, 1));
+    const __m128i x = _mm_mullo_epi16(d, _mm_and_si128(a, noAlphaByte));
+    const __m128i sign = _mm_srai_epi16(x, 15);
+    const __m128i y = _mm_slli_epi16(_mm_sub_epi16(_mm_xor_si128(x, sign), sign), 1);
+    const __m128i q = _mm_srli_epi16(_mm_mulhi_epu16(y, magic), 7);
+    return _mm_and_si128(_mm_add_epi16(px, _mm_sub_epi16(_mm_xor_si128(q, sign), sign)), low);
+  };
+  if (!alpha) {
+    const __m128i a = _mm_set1_epi16(int16_t(one));
+    for (; i + 4 <= n; i += 4) {
+      const __m128i px = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
+      const __m128i lo = blend2(_mm_unpacklo_epi8(px, zero), a), hi = blend2(_mm_unpackhi_epi8(px, zero), a);
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(p + i), _mm_packus_epi16(lo, hi));
+    }
+    for (; i < n; ++i) p[i] = BlendPx(p[i], c, one);
+    return;
+  }
+  for (; i + 4 <= n; i += 4) {
+    uint32_t a4;
+    std::memcpy(&a4, alpha + i, 4);
+    const __m128i av = _mm_cvtsi32_si128(int32_t(a4));
+    const __m128i a8 = _mm_unpacklo_epi8(av, av);           // a0 a0 a1 a1 a2 a2 a3 a3
+    const __m128i a16 = _mm_unpacklo_epi16(a8, a8);         // each alpha four times
+    const __m128i px = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
+    const __m128i lo = blend2(_mm_unpacklo_epi8(px, zero), _mm_unpacklo_epi8(a16, zero));
+    const __m128i hi = blend2(_mm_unpackhi_epi8(px, zero), _mm_unpackhi_epi8(a16, zero));
+    const __m128i blended = _mm_packus_epi16(lo, hi);
+    const __m128i whole = _mm_cmpeq_epi32(_mm_unpacklo_epi16(_mm_unpacklo_epi8(av, zero), zero), all);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(p + i),
+                     _mm_or_si128(_mm_and_si128(whole, colourLanes), _mm_andnot_si128(whole, blended)));
+  }
+  for (; i < n; ++i) p[i] = BlendPx(p[i], c, alpha[i]);
+}
+
+namespace {
 
 // Calls f(tx, first, last) for each tile column met by pixels first..last of a row.
 template <class F>
@@ -1087,14 +1201,9 @@ void TBlockImage::DrawDisc(uint32_t Colour, bool Soft, float cx, float cy, float
   if (!PixelRange(static_cast<ext_t>(cx) - r, static_cast<ext_t>(cx) + r, GridRight(), x0, x1)) return;
   if (!PixelRange(static_cast<ext_t>(cy) - r, static_cast<ext_t>(cy) + r, GridBottom(), y0, y1)) return;
   const uint32_t c = Colour | 0xFF000000u;
-  // A hard dab blends every fully covered pixel at one alpha: each byte's result is a function
-  // of the byte alone, looked up (big dabs only, where the table pays).
+  // A hard dab blends every fully covered pixel at one alpha.
   const uint8_t fullAlpha = static_cast<uint8_t>(A);
-  const bool table = !Soft && fullAlpha != 255 && r >= 6;
-  std::array<std::array<uint8_t, 256>, 3> blend;
-  if (table)
-    for (int k = 0; k < 3; ++k)
-      for (int v = 0; v < 256; ++v) blend[size_t(k)][size_t(v)] = BlendByte(uint8_t(v), uint8_t(c >> (8 * k)), fullAlpha);
+  const bool oneAlpha = !Soft;
   for (int32_t y = y0; y <= y1; ++y) {
     const int64_t dy = 4 * int64_t(y) - g.CY;
     const TDiscGrid::TRowCover cover = g.Row(dy);
@@ -1105,32 +1214,32 @@ void TBlockImage::DrawDisc(uint32_t Colour, bool Soft, float cx, float cy, float
       TTC* t = MakeTile(tx, TileIndex(y), true);
       if (!t) return;
       uint32_t* row = TileRow(*t, TileOffset(y));
-      auto partial = [&](int32_t x) {
-        const int64_t dx = 4 * int64_t(x) - g.CX;
-        int64_t alpha;
-        if (x >= cover.FullLo && x <= cover.FullHi) {
-          alpha = Soft ? (A * g.Soft(dx, dy)) >> 8 : A;
-        } else {
-          const int64_t P = g.Samples<4>(dx, sub);
-          alpha = Soft ? (((A * P) * g.Soft(dx, dy)) >> 8) / 16 : (A * P) / 16;
+      // The alphas of pixels a..b, then one blend over them.
+      uint8_t alphas[kSide];
+      auto blendSpan = [&](int32_t a, int32_t b) {
+        if (a > b) return;
+        for (int32_t x = a; x <= b; ++x) {
+          const int64_t dx = 4 * int64_t(x) - g.CX;
+          int64_t alpha;
+          if (x >= cover.FullLo && x <= cover.FullHi) {
+            alpha = Soft ? (A * g.Soft(dx, dy)) >> 8 : A;
+          } else {
+            const int64_t P = g.Samples<4>(dx, sub);
+            alpha = Soft ? (((A * P) * g.Soft(dx, dy)) >> 8) / 16 : (A * P) / 16;
+          }
+          alphas[x - a] = static_cast<uint8_t>(alpha);
         }
-        uint32_t& p = row[TileOffset(x)];
-        p = BlendPx(p, c, static_cast<uint8_t>(alpha));
+        BlendPixelRun(row + TileOffset(a), alphas, b - a + 1, c);
       };
       const int32_t fullFirst = int32_t(std::max<int64_t>(first, cover.FullLo));
       const int32_t fullLast = int32_t(std::min<int64_t>(last, cover.FullHi));
-      if (!table || fullFirst > fullLast) {
-        for (int32_t x = first; x <= last; ++x) partial(x);
+      if (!oneAlpha || fullFirst > fullLast) {
+        blendSpan(first, last);
         return;
       }
-      for (int32_t x = first; x < fullFirst; ++x) partial(x);
-      uint32_t* __restrict p = row + TileOffset(fullFirst);
-      for (int32_t i = 0, n = fullLast - fullFirst + 1; i < n; ++i) {
-        const uint32_t v = p[i];
-        p[i] = (v & 0xFF000000u) | uint32_t(blend[0][v & 0xFF]) | uint32_t(blend[1][(v >> 8) & 0xFF]) << 8 |
-               uint32_t(blend[2][(v >> 16) & 0xFF]) << 16;
-      }
-      for (int32_t x = fullLast + 1; x <= last; ++x) partial(x);
+      blendSpan(first, fullFirst - 1);
+      BlendPixelRun(row + TileOffset(fullFirst), nullptr, fullLast - fullFirst + 1, c, fullAlpha);
+      blendSpan(fullLast + 1, last);
     });
   }
 }
@@ -1358,37 +1467,52 @@ void BuildStamp(TDabStamp& st, const TDiscGrid& g, bool Soft, bool small) {
   st.Factor.assign(Soft ? side * side : 0, 0);
   st.RowLo.assign(side, 1);
   st.RowHi.assign(side, 0);
-  for (int32_t t = 0; t < st.Side; ++t) {
-    const int64_t dy = 5 * int64_t(st.T0 + t) - g.CY;
-    const TDiscGrid::TSubRows sub = g.SubRows(dy);
+  // Locals, not the stamp's fields: the byte stores below may alias anything.
+  const TDiscGrid grid = g;
+  const int32_t U0 = st.U0, T0 = st.T0, n = st.Side;
+  for (int32_t t = 0; t < n; ++t) {
+    const int64_t dy = 5 * int64_t(T0 + t) - grid.CY;
+    const TDiscGrid::TSubRows sub = grid.SubRows(dy);
     // Pixel columns u with some corner inside (lo..hi) and with all four (fullLo..fullHi).
-    int64_t lo = 0, hi = st.Side - 1, fullLo = 1, fullHi = 0;
+    int64_t lo = 0, hi = n - 1, fullLo = 1, fullHi = 0;
     if (!small) {
-      const TDiscGrid::TRowCover cover = g.Row(dy);
-      lo = std::max<int64_t>(cover.Lo - st.U0, 0), hi = std::min<int64_t>(cover.Hi - st.U0, st.Side - 1);
-      fullLo = cover.FullLo - st.U0, fullHi = cover.FullHi - st.U0;
+      const TDiscGrid::TRowCover cover = grid.Row(dy);
+      lo = std::max<int64_t>(cover.Lo - U0, 0), hi = std::min<int64_t>(cover.Hi - U0, n - 1);
+      fullLo = std::max(cover.FullLo - U0, lo), fullHi = std::min(cover.FullHi - U0, hi);
     }
+    if (fullLo > fullHi) fullLo = hi + 1, fullHi = hi;  // no full run: all of lo..hi is edge
     uint8_t* count = st.Count.data() + size_t(t) * side;
     uint8_t* factor = Soft ? st.Factor.data() + size_t(t) * side : nullptr;
-    for (int64_t u = lo; u <= hi; ++u) {
-      const int64_t dx = 5 * int64_t(st.U0 + u) - g.CX;
-      const int64_t P = u >= fullLo && u <= fullHi ? 25 : g.Samples<5>(dx, sub);
-      const int64_t S = Soft ? g.Soft(dx, dy) : 255;
-      if (P == 0 || S == 0) continue;
+    int64_t first = -1, last = -1;
+    // An edge pixel counts its samples; a fully covered one has all 25.
+    auto one = [&](int64_t u, int64_t P) {
+      const int64_t dx = 5 * int64_t(U0 + u) - grid.CX;
+      const int64_t S = Soft ? grid.Soft(dx, dy) : 255;
+      if (P == 0 || S == 0) return;
       count[u] = static_cast<uint8_t>(P);
       if (Soft) factor[u] = static_cast<uint8_t>(S);
-      if (st.RowLo[size_t(t)] > st.RowHi[size_t(t)]) st.RowLo[size_t(t)] = int32_t(u);
-      st.RowHi[size_t(t)] = int32_t(u);
+      if (first < 0) first = u;
+      last = u;
+    };
+    for (int64_t u = lo; u < fullLo; ++u) one(u, grid.Samples<5>(5 * int64_t(U0 + u) - grid.CX, sub));
+    if (Soft) {
+      for (int64_t u = fullLo; u <= fullHi; ++u) one(u, 25);
+    } else if (fullLo <= fullHi) {
+      std::memset(count + fullLo, 25, size_t(fullHi - fullLo + 1));
+      if (first < 0) first = fullLo;
+      last = fullHi;
     }
+    for (int64_t u = fullHi + 1; u <= hi; ++u) one(u, grid.Samples<5>(5 * int64_t(U0 + u) - grid.CX, sub));
+    if (first >= 0) st.RowLo[size_t(t)] = int32_t(first), st.RowHi[size_t(t)] = int32_t(last);
   }
 }
 
-// Recent shapes, one place for each of the 25 sub-pixel positions of eight shape families: a
+// Recent shapes, one place for each of the 25 sub-pixel positions of 64 shape families: a
 // stroke repeats its dab shapes as long as its size holds, whatever its pressure does to the
 // value, and a size that drifts with the pressure goes back and forth between a few.
 TDabStamp& StampFor(const TDiscGrid& g, int64_t rx, int64_t ry, bool Soft, bool small) {
-  constexpr uint64_t kFamilies = 8;
-  thread_local std::array<TDabStamp, kFamilies * 25> stamps;
+  constexpr uint64_t kFamilies = 64;
+  thread_local std::vector<TDabStamp> stamps(kFamilies * 25);
   const uint64_t family = uint64_t(g.R2) * 31 + uint64_t(Soft) * 2 + uint64_t(small);
   TDabStamp& st = stamps[size_t((family % kFamilies) * 25 + uint64_t(rx * 5 + ry))];
   if (st.Fits(g.R2, rx, ry, Soft, small)) return st;

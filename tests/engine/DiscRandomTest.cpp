@@ -4,18 +4,25 @@
 
 #include <algorithm>
 #include <random>
+#include <vector>
 
 #include "engine/Block.h"
+#include "engine/BlockBlend.h"
 #include "PlainDisc.h"
 
 namespace {
 
-void PlainChannelDisc(TBlockChannel& m, uint8_t value, bool max, float cx, float cy, float r, float opacity, bool soft) {
+// The point-by-point dabs. Pixels outside the window lo..hi (both axes) are not visited: a
+// window around the block leaves out only writes that the block ignores.
+constexpr int32_t kAll = 1 << 30;
+
+void PlainChannelDisc(TBlockChannel& m, uint8_t value, bool max, float cx, float cy, float r, float opacity, bool soft,
+                      int32_t lo = -kAll, int32_t hi = kAll) {
   if (!(r > 0)) return;
   const int64_t V = TruncInt(static_cast<ext_t>(value) * opacity);
   const TPlainDisc g(5, cx, cy, r);
-  for (int32_t y = TruncInt(static_cast<ext_t>(cy) - r); y <= TruncInt(static_cast<ext_t>(cy) + r); ++y)
-    for (int32_t x = TruncInt(static_cast<ext_t>(cx) - r); x <= TruncInt(static_cast<ext_t>(cx) + r); ++x) {
+  for (int32_t y = std::max(TruncInt(static_cast<ext_t>(cy) - r), lo); y <= std::min(TruncInt(static_cast<ext_t>(cy) + r), hi); ++y)
+    for (int32_t x = std::max(TruncInt(static_cast<ext_t>(cx) - r), lo); x <= std::min(TruncInt(static_cast<ext_t>(cx) + r), hi); ++x) {
       const int64_t dx = 5 * int64_t(x) - g.CX, dy = 5 * int64_t(y) - g.CY;
       const int n = r > 3 ? g.Corners(dx, dy) : 1;
       if (n == 0) continue;
@@ -34,12 +41,13 @@ void PlainChannelDisc(TBlockChannel& m, uint8_t value, bool max, float cx, float
     }
 }
 
-void PlainDrawDisc(TBlockImage& b, uint32_t colour, bool soft, float cx, float cy, float r, float opacity) {
+void PlainDrawDisc(TBlockImage& b, uint32_t colour, bool soft, float cx, float cy, float r, float opacity,
+                   int32_t lo = -kAll, int32_t hi = kAll) {
   if (r < 3) soft = false;
   const int64_t A = TruncInt(static_cast<ext_t>(opacity) * 255);
   const TPlainDisc g(4, cx, cy, r);
-  for (int32_t y = TruncInt(static_cast<ext_t>(cy) - r); y <= TruncInt(static_cast<ext_t>(cy) + r); ++y)
-    for (int32_t x = TruncInt(static_cast<ext_t>(cx) - r); x <= TruncInt(static_cast<ext_t>(cx) + r); ++x) {
+  for (int32_t y = std::max(TruncInt(static_cast<ext_t>(cy) - r), lo); y <= std::min(TruncInt(static_cast<ext_t>(cy) + r), hi); ++y)
+    for (int32_t x = std::max(TruncInt(static_cast<ext_t>(cx) - r), lo); x <= std::min(TruncInt(static_cast<ext_t>(cx) + r), hi); ++x) {
       const int64_t dx = 4 * int64_t(x) - g.CX, dy = 4 * int64_t(y) - g.CY;
       const int n = g.Corners(dx, dy);
       if (n == 0) continue;
@@ -198,6 +206,103 @@ TEST(DiscRandom, DrawDiscGivesThePlainFormulasPixelsAndTiles) {
       ASSERT_EQ(fast.TileCount(), plain.TileCount());
     }
     ASSERT_TRUE(SameArea(fast, plain, -1, -1, 200, 200, pixelAt));
+  }
+}
+
+// Image and mask dabs of the same sub-pixel radius (a mask grid of 5 per pixel, an image grid
+// of 4) taking turns, so that each finds the disc widths the other left, at sizes that come back
+// as a pressure makes them come back.
+TEST(DiscRandom, ImageAndMaskDabsOfOneGridRadiusTakingTurns) {
+  auto pixelAt = [](const TBlockImage& b, int x, int y) { return b.GetPixel(x, y); };
+  auto maskAt = [](const TBlockChannel& m, int x, int y) { return int(m.ChannelGetPixel(x, y)); };
+  std::mt19937 rng(515);
+  std::uniform_real_distribution<float> unit(0, 1);
+  TBlockImage fastImage, plainImage;
+  TBlockChannel fastMask, plainMask;
+  for (TBlock* b : std::initializer_list<TBlock*>{&fastImage, &plainImage, &fastMask, &plainMask}) b->SetSize(150, 130);
+  for (int k = 0; k < 400; ++k) {
+    const int32_t grid = 5 + int32_t(rng() % 6) * 7 + (k / 50) % 3;  // a grid radius of both
+    const float cx = unit(rng) * 170 - 10, cy = unit(rng) * 150 - 10, o = unit(rng);
+    const bool soft = rng() % 2;
+    const uint32_t colour = rng() & 0xFFFFFF;
+    const float rImage = static_cast<float>(grid / 4.0L), rMask = static_cast<float>(grid / 5.0L);
+    fastImage.DrawDisc(colour, soft, cx, cy, rImage, o);
+    PlainDrawDisc(plainImage, colour, soft, cx, cy, rImage, o);
+    const uint8_t value = uint8_t(rng());
+    const bool max = k % 3 != 0;
+    fastMask.ChannelDisc(value, max, cy, cx, rMask, o, soft);
+    PlainChannelDisc(plainMask, value, max, cy, cx, rMask, o, soft);
+    if (k % 20 == 19) {
+      ASSERT_TRUE(SameArea(fastImage, plainImage, -1, -1, 200, 200, pixelAt)) << "dab " << k;
+      ASSERT_TRUE(SameArea(fastMask, plainMask, -1, -1, 200, 200, maskAt)) << "dab " << k;
+      ASSERT_EQ(fastImage.TileCount(), plainImage.TileCount());
+      ASSERT_EQ(fastMask.TileCount(), plainMask.TileCount());
+    }
+  }
+}
+
+// Dabs far larger than any brush and centres far off the block: the disc widths then come from
+// square roots row by row, and the soft factor's numerator passes 2^52.
+TEST(DiscRandom, HugeDabsGiveThePlainFormulasValues) {
+  auto pixelAt = [](const TBlockImage& b, int x, int y) { return b.GetPixel(x, y); };
+  auto maskAt = [](const TBlockChannel& m, int x, int y) { return int(m.ChannelGetPixel(x, y)); };
+  struct TCase {
+    float cx, cy, r, opacity;
+  };
+  const TCase cases[] = {
+      {75, -1100, 1200.3f, 0.7f},          // beyond the widths table of the mask grid and of the image grid
+      {-1.5e6f + 60, 65, 1.5e6f, 0.9f},    // soft numerators beyond 2^52
+      {3.0e5f + 30.7f, 40.2f, 3.0e5f, 0.45f},
+      {-9.0e6f, -9.0e6f, 9.0e6f * 1.41f, 1.0f},
+  };
+  for (const TCase& c : cases)
+    for (int soft = 0; soft < 2; ++soft) {
+      TBlockImage fast, plain;
+      TBlockChannel fastMask, plainMask;
+      for (TBlock* b : std::initializer_list<TBlock*>{&fast, &plain, &fastMask, &plainMask}) b->SetSize(150, 130);
+      fast.DrawDisc(0x336699, soft, c.cx, c.cy, c.r, c.opacity);
+      PlainDrawDisc(plain, 0x336699, soft, c.cx, c.cy, c.r, c.opacity, -2, 200);
+      ASSERT_TRUE(SameArea(fast, plain, -1, -1, 200, 200, pixelAt)) << c.cx << "," << c.cy << " r " << c.r << " soft " << soft;
+      ASSERT_EQ(fast.TileCount(), plain.TileCount());
+      for (int max = 0; max < 2; ++max) {
+        fastMask.ChannelDisc(200, max, c.cx, c.cy, c.r, c.opacity, soft);
+        PlainChannelDisc(plainMask, 200, max, c.cx, c.cy, c.r, c.opacity, soft, -2, 200);
+        ASSERT_TRUE(SameArea(fastMask, plainMask, -1, -1, 200, 200, maskAt)) << c.cx << "," << c.cy << " r " << c.r;
+      }
+    }
+}
+
+// The run blend of the image dabs against the canvas's own pixel blend, for every pixel byte
+// under every colour byte at every alpha, in each channel: once with one alpha for the run and
+// once with an alpha per pixel, over runs whose lengths leave every tail.
+uint32_t PlainPixelBlend(uint32_t p, uint32_t colour, uint8_t a) {
+  if (a == 255) return colour;
+  uint32_t out = p & 0xFF000000u;
+  for (int k = 0; k < 24; k += 8) out |= uint32_t(BlendByte(uint8_t(p >> k), uint8_t(colour >> k), a)) << k;
+  return out;
+}
+
+TEST(DiscRandom, PixelRunBlendsEveryByteAsTheCanvasDoes) {
+  std::vector<uint32_t> start(256), run(256);
+  for (uint32_t i = 0; i < 256; ++i) start[i] = i | (255 - i) << 8 | ((i * 37 + 11) & 255) << 16 | ((i * 91) & 255) << 24;
+  std::vector<uint8_t> alphas(256);
+  for (uint32_t v = 0; v < 256; ++v) {
+    const uint32_t colour = v | ((v * 101 + 7) & 255) << 8 | (255 - v) << 16 | 0xFF000000u;
+    for (uint32_t a = 0; a < 256; ++a) {
+      const int32_t n = 256 - int32_t(a % 7);
+      run = start;
+      BlendPixelRun(run.data(), nullptr, n, colour, uint8_t(a));
+      for (int32_t i = 0; i < 256; ++i)
+        ASSERT_EQ(run[size_t(i)], i < n ? PlainPixelBlend(start[size_t(i)], colour, uint8_t(a)) : start[size_t(i)])
+            << "colour " << colour << " alpha " << a << " pixel " << i;
+      // Every pixel byte meets every alpha once over the 256 runs of this colour.
+      for (uint32_t i = 0; i < 256; ++i) alphas[i] = uint8_t(a + 97 * i);
+      run = start;
+      BlendPixelRun(run.data(), alphas.data(), n, colour);
+      for (int32_t i = 0; i < 256; ++i)
+        ASSERT_EQ(run[size_t(i)], i < n ? PlainPixelBlend(start[size_t(i)], colour, alphas[size_t(i)]) : start[size_t(i)])
+            << "colour " << colour << " alpha " << int(alphas[size_t(i)]) << " pixel " << i;
+    }
   }
 }
 
