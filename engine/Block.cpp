@@ -324,27 +324,45 @@ class TTilePool {
 
   static void Release(uint8_t* p) { Get().Give(p); }
 
-  // Hands the pages of free slots back to the system.
+  // Hands the pages of free slots back to the system, all but the kReserve slots that are
+  // taken next: drawing frees and takes tiles all the time (undo steps, working copies, a
+  // paper closed and the next one opened), and a slot given back costs four page faults when
+  // it is taken again, a chunk unmapped a fresh huge page.
+  static constexpr int32_t kReserve = 2048;  // 32 MB
   void Trim() {
     std::lock_guard<std::mutex> lock(mutex_);
-    open_.clear();
-    for (auto it = chunks_.begin(); it != chunks_.end();) {
-      TChunk& c = it->second;
-      if (c.FreeCount == kSlots) {
-        VELL_UNPOISON(c.Base, kChunkBytes);
-        ::munmap(c.Base, kChunkBytes);
-        it = chunks_.erase(it);
-        continue;
-      }
-      for (int32_t j = 0; j < c.FreeCount; ++j) {
+    // Partly used chunks are taken from first (the back of open_), wholly free ones after them.
+    std::vector<TChunk*> part, whole;
+    for (auto& [base, c] : chunks_) {
+      if (c.FreeCount == kSlots) whole.push_back(&c);
+      else if (c.FreeCount > 0) part.push_back(&c);
+    }
+    int32_t keep = kReserve;
+    for (auto it = part.rbegin(); it != part.rend(); ++it) {
+      TChunk& c = **it;
+      for (int32_t j = c.FreeCount - 1; j >= 0; --j) {  // the top of the free list is taken first
+        if (keep > 0) {
+          --keep;
+          continue;
+        }
         const int32_t k = c.Free[static_cast<size_t>(j)];
         if (c.Released[static_cast<size_t>(k)]) continue;
         c.Released[static_cast<size_t>(k)] = true;
         ::madvise(c.Base + size_t(k) * TBlock::kTileMemory, TBlock::kTileMemory, MADV_DONTNEED);
       }
-      if (c.FreeCount > 0) open_.push_back(&c);
-      ++it;
     }
+    open_.clear();
+    for (TChunk* c : whole) {
+      if (keep >= kSlots) {
+        keep -= kSlots;
+        open_.push_back(c);
+        continue;
+      }
+      VELL_UNPOISON(c->Base, kChunkBytes);
+      ::munmap(c->Base, kChunkBytes);
+      chunks_.erase(reinterpret_cast<uintptr_t>(c->Base));
+    }
+    open_.insert(open_.end(), part.begin(), part.end());
   }
 
  private:
