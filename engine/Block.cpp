@@ -1463,6 +1463,7 @@ struct TDabStamp {
   std::vector<uint8_t> Count;        // P per pixel
   std::vector<uint8_t> Factor;       // S per pixel (soft shapes only)
   std::vector<int32_t> RowLo, RowHi;  // per row, the first and last column that can get a value
+  std::vector<int32_t> RunLo, RunHi;  // per row of a hard shape, the columns with all 25 samples
   bool Fits(int64_t r2, int64_t rx, int64_t ry, bool soft, bool small) const {
     return R2 == r2 && RX == rx && RY == ry && Soft == soft && Small == small;
   }
@@ -1485,6 +1486,8 @@ void BuildStamp(TDabStamp& st, const TDiscGrid& g, bool Soft, bool small) {
   st.Factor.assign(Soft ? side * side : 0, 0);
   st.RowLo.assign(side, 1);
   st.RowHi.assign(side, 0);
+  st.RunLo.assign(side, 1);
+  st.RunHi.assign(side, 0);
   // Locals, not the stamp's fields: the byte stores below may alias anything.
   const TDiscGrid grid = g;
   const int32_t U0 = st.U0, T0 = st.T0, n = st.Side;
@@ -1519,6 +1522,7 @@ void BuildStamp(TDabStamp& st, const TDiscGrid& g, bool Soft, bool small) {
       std::memset(count + fullLo, 25, size_t(fullHi - fullLo + 1));
       if (first < 0) first = fullLo;
       last = fullHi;
+      st.RunLo[size_t(t)] = int32_t(fullLo), st.RunHi[size_t(t)] = int32_t(fullHi);
     }
     for (int64_t u = fullHi + 1; u <= hi; ++u) one(u, grid.Samples<5>(5 * int64_t(U0 + u) - grid.CX, sub));
     if (first >= 0) st.RowLo[size_t(t)] = int32_t(first), st.RowHi[size_t(t)] = int32_t(last);
@@ -1562,7 +1566,16 @@ void StampDisc(TBlockChannel& m, const TDabStamp& st, int64_t V, int64_t QX, int
       for (size_t i = 0; i < n; ++i)
         values[i] = static_cast<uint8_t>(((V * count[i] * factor[i]) >> 8) / 25);
     } else {
-      for (size_t i = 0; i < n; ++i) values[i] = hard[count[i]];
+      // The run of full pixels is V throughout; only its edges look their counts up.
+      const int64_t r0 = std::max<int64_t>(left + st.RunLo[size_t(t)], a) - a;
+      const int64_t r1 = std::min<int64_t>(left + st.RunHi[size_t(t)], b) - a;
+      if (r0 > r1) {
+        for (size_t i = 0; i < n; ++i) values[i] = hard[count[i]];
+      } else {
+        for (size_t i = 0; i < size_t(r0); ++i) values[i] = hard[count[i]];
+        std::memset(values.data() + r0, hard[25], size_t(r1 - r0 + 1));
+        for (size_t i = size_t(r1) + 1; i < n; ++i) values[i] = hard[count[i]];
+      }
     }
     ForTileSegments(int32_t(a), int32_t(b), [&](int32_t tx, int32_t first, int32_t last) {
       const int32_t ty = TBlock::TileIndex(int32_t(y)), k = last - first + 1;
