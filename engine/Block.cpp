@@ -800,7 +800,8 @@ void TBlockImage::CopyRectToBlock(TBlockImage& Dst, int32_t SrcX, int32_t SrcY, 
       if (!Dst.IsTileInGrid(q.TX, q.TY)) return;
       // An absent source tile reads as this block's background.
       if (!s && !Dst.GetTile(q.TX, q.TY) && Dst.FBackColour == FBackColour) return;
-      TTC* d = Dst.MakeTile(q.TX, q.TY, true);
+      // A new tile that the piece covers whole is written once, by the copy.
+      TTC* d = Dst.MakeTile(q.TX, q.TY, q.W != kSide || q.H != kSide);
       if (!d) return;
       if (s)
         s->CopyRectTo(*d, q.SrcX, q.SrcY, q.W, q.H, q.DstX, q.DstY);
