@@ -283,25 +283,23 @@ uint32_t PlainPixelBlend(uint32_t p, uint32_t colour, uint8_t a) {
 }
 
 TEST(DiscRandom, PixelRunBlendsEveryByteAsTheCanvasDoes) {
-  std::vector<uint32_t> start(256), run(256);
+  std::vector<uint32_t> start(256), run(256), want(256);
   for (uint32_t i = 0; i < 256; ++i) start[i] = i | (255 - i) << 8 | ((i * 37 + 11) & 255) << 16 | ((i * 91) & 255) << 24;
   std::vector<uint8_t> alphas(256);
   for (uint32_t v = 0; v < 256; ++v) {
     const uint32_t colour = v | ((v * 101 + 7) & 255) << 8 | (255 - v) << 16 | 0xFF000000u;
     for (uint32_t a = 0; a < 256; ++a) {
-      const int32_t n = 256 - int32_t(a % 7);
-      run = start;
-      BlendPixelRun(run.data(), nullptr, n, colour, uint8_t(a));
-      for (int32_t i = 0; i < 256; ++i)
-        ASSERT_EQ(run[size_t(i)], i < n ? PlainPixelBlend(start[size_t(i)], colour, uint8_t(a)) : start[size_t(i)])
-            << "colour " << colour << " alpha " << a << " pixel " << i;
+      const size_t n = 256 - a % 7;
+      run = want = start;
+      BlendPixelRun(run.data(), nullptr, int32_t(n), colour, uint8_t(a));
+      for (size_t i = 0; i < n; ++i) want[i] = PlainPixelBlend(start[i], colour, uint8_t(a));
+      ASSERT_EQ(run, want) << "colour " << colour << " alpha " << a;
       // Every pixel byte meets every alpha once over the 256 runs of this colour.
       for (uint32_t i = 0; i < 256; ++i) alphas[i] = uint8_t(a + 97 * i);
-      run = start;
-      BlendPixelRun(run.data(), alphas.data(), n, colour);
-      for (int32_t i = 0; i < 256; ++i)
-        ASSERT_EQ(run[size_t(i)], i < n ? PlainPixelBlend(start[size_t(i)], colour, alphas[size_t(i)]) : start[size_t(i)])
-            << "colour " << colour << " alpha " << int(alphas[size_t(i)]) << " pixel " << i;
+      run = want = start;
+      BlendPixelRun(run.data(), alphas.data(), int32_t(n), colour);
+      for (size_t i = 0; i < n; ++i) want[i] = PlainPixelBlend(start[i], colour, alphas[i]);
+      ASSERT_EQ(run, want) << "colour " << colour << " alphas from " << a;
     }
   }
 }
