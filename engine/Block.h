@@ -122,6 +122,8 @@ class TBlockImage : public TBlock {
   TTC* GetTile(int32_t tx, int32_t ty) const;
   bool EnsureTile(int32_t x, int32_t y) { return EnsureTileAt(TileIndex(x), TileIndex(y)); }
   bool EnsureTileAt(int32_t tx, int32_t ty) { return MakeTile(tx, ty, true) != nullptr; }
+  // Tile (tx, ty), a new one with its pixels undefined: the caller writes every one of them.
+  TTC* MakeTileUnfilled(int32_t tx, int32_t ty) { return MakeTile(tx, ty, false); }
   void AllocateAll();
   void Compact();
   void CompactRect(int32_t X, int32_t Y, int32_t W, int32_t H);

@@ -272,9 +272,10 @@ namespace {
 
 // Writes decoded pixels into the tiles of one band of 64 rows at a time, bottom band first as
 // the file runs. A tile column of the band stays without a tile while every pixel written to
-// it equals the background in all 32 bits; its first other pixel makes the tile (filled with
-// the background, as the plain load leaves the pixels it does not write). When the band is
-// done, a made tile that still equals the background is freed.
+// it equals the background in all 32 bits; its first other pixel makes the tile. Only the
+// pixels that the stream has passed (all background) or never reaches (beyond the image) are
+// filled with the background, as the plain load leaves them; the rest is written once, by the
+// decoder. When the band is done, a made tile that still equals the background is freed.
 class TTileWriter {
  public:
   TTileWriter(TBlockImage& image, bool exact)
@@ -341,12 +342,42 @@ class TTileWriter {
     if (!t) {
       if (back) return nullptr;
       const int32_t tx = TBlock::TileIndex(x_), ty = TBlock::TileIndex(y_);
-      if (!image_.EnsureTileAt(tx, ty)) return nullptr;  // no memory: the pixels are lost
-      t = image_.GetTile(tx, ty);
+      t = image_.MakeTileUnfilled(tx, ty);
+      if (!t) return nullptr;  // no memory: the pixels are lost
+      FillAhead(*t, tx, TBlock::TileOffset(x_), TBlock::TileOffset(y_));
       ++made_;
     }
     return t->Row32(TBlock::TileOffset(y_));
   }
+
+  // A tile of column tx made at its pixel (lx, ly): the rows below ly and the pixels of row ly
+  // before lx were passed as background, or lie below the image; the columns beyond the image
+  // are never written.
+  void FillAhead(TTC& t, int32_t tx, int32_t lx, int32_t ly) {
+    for (int32_t y = ly + 1; y < kSide; ++y) std::fill_n(t.Row32(y), kSide, back_);
+    std::fill_n(t.Row32(ly), lx, back_);
+    const int32_t inside = std::min(kSide, w_ - tx * kSide);
+    if (inside < kSide)
+      for (int32_t y = 0; y <= ly; ++y) std::fill_n(t.Row32(y) + inside, kSide - inside, back_);
+  }
+
+ public:
+  // A stream cut short leaves the made tiles of the band partly unwritten: the rest of them
+  // becomes the background, as in the plain load.
+  void FillRest() {
+    if (left_ == 0) return;
+    const int32_t ly = TBlock::TileOffset(y_);
+    for (size_t tx = 0; tx < band_.size(); ++tx) {
+      TTC* t = band_[tx];
+      if (!t) continue;
+      for (int32_t y = 0; y < ly; ++y) std::fill_n(t->Row32(y), kSide, back_);
+      const int32_t x0 = static_cast<int32_t>(tx) * kSide;
+      const int32_t from = std::clamp(x_ - x0, 0, kSide);
+      std::fill_n(t->Row32(ly) + from, kSide - from, back_);
+    }
+  }
+
+ private:
 
   void Advance(size_t n) {
     x_ += static_cast<int32_t>(n);
@@ -395,17 +426,21 @@ bool DecodeImage(const uint8_t* data, size_t size, bool argb, bool exact, TBlock
   TTileWriter out(image, exact);
   out.Start();
   size_t pos = 0;
+  const auto cut = [&] {
+    out.FillRest();
+    return false;
+  };
   while (out.Left() > 0) {
-    if (pos >= size) return false;
+    if (pos >= size) return cut();
     const uint8_t c = data[pos++];
     if (c >= 125) {
       // Values beyond the last pixel are dropped unread.
       const size_t count = std::min<size_t>(255u - c, out.Left());
-      if (size - pos < count * vb) return false;
+      if (size - pos < count * vb) return cut();
       out.Literal(data + pos, count, argb);
       pos += count * vb;
     } else {
-      if (size - pos < vb) return false;
+      if (size - pos < vb) return cut();
       const uint32_t v = TTileWriter::Value(data + pos, argb);
       pos += vb;
       out.Run(v, std::min<size_t>(c, out.Left()));
