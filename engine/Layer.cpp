@@ -92,23 +92,15 @@ bool FedSpan(int32_t iw, int32_t cw, int64_t lo, int64_t hi, int32_t& first, int
   return first >= 0;
 }
 
-}  // namespace
-
-void ReduceImageTo(const TBlockImage& image, TTC& canvas, int32_t X, int32_t Y, int32_t W, int32_t H) {
+// The canvas pixels x0..x1 x y0..y1 (inside it) that ReduceImageTo of a non-empty image
+// draws there.
+void ReduceSpan(const TBlockImage& image, TTC& canvas, int64_t x0, int64_t x1, int64_t y0, int64_t y1) {
   const int32_t iw = image.Width(), ih = image.Height(), cw = canvas.Width(), ch = canvas.Height();
-  if (iw <= 0 || ih <= 0) {
-    image.StretchRectTo(canvas, X, Y, W, H);  // reads clamp to pixel 0 there: the plain walk
-    return;
-  }
-  if (W <= 0 || H <= 0 || cw <= 0 || ch <= 0) return;
   // The same factors as StretchRectTo.
   const int64_t fx = TruncInt(static_cast<ext_t>(iw) / cw * 1024.0L);
   const int64_t fy = TruncInt(static_cast<ext_t>(ih) / ch * 1024.0L);
   const int32_t bx = TruncInt(static_cast<ext_t>(iw) / cw), by = TruncInt(static_cast<ext_t>(ih) / ch);
   const uint32_t n = uint32_t(bx + 1) * uint32_t(by + 1);
-  const int64_t x0 = std::max<int64_t>(X, 0), x1 = std::min<int64_t>(int64_t(X) + W, cw - 1);
-  const int64_t y0 = std::max<int64_t>(Y, 0), y1 = std::min<int64_t>(int64_t(Y) + H, ch - 1);
-  if (x0 > x1 || y0 > y1) return;
   auto col = [&](int64_t v) { return int32_t(std::min<int64_t>(v, iw - 1)); };  // v >= 0 here
   // Source columns c0..c1 feed the destination columns x0..x1.
   const int32_t c0 = col((fx * x0) >> 10), c1 = col(((fx * x1) >> 10) + bx);
@@ -172,6 +164,26 @@ void ReduceImageTo(const TBlockImage& image, TTC& canvas, int32_t X, int32_t Y, 
       canvas.SetPixel(int32_t(x), int32_t(y), (a << 24) + (r << 16) + (g << 8) + b);
     }
   }
+}
+
+// The canvas pixels ReduceImageTo(X, Y, W, H) draws; false when none.
+bool ReduceBox(int32_t cw, int32_t ch, int32_t X, int32_t Y, int32_t W, int32_t H, int64_t& x0, int64_t& x1,
+               int64_t& y0, int64_t& y1) {
+  if (W <= 0 || H <= 0 || cw <= 0 || ch <= 0) return false;
+  x0 = std::max<int64_t>(X, 0), x1 = std::min<int64_t>(int64_t(X) + W, cw - 1);
+  y0 = std::max<int64_t>(Y, 0), y1 = std::min<int64_t>(int64_t(Y) + H, ch - 1);
+  return x0 <= x1 && y0 <= y1;
+}
+
+}  // namespace
+
+void ReduceImageTo(const TBlockImage& image, TTC& canvas, int32_t X, int32_t Y, int32_t W, int32_t H) {
+  if (image.Width() <= 0 || image.Height() <= 0) {
+    image.StretchRectTo(canvas, X, Y, W, H);  // reads clamp to pixel 0 there: the plain walk
+    return;
+  }
+  int64_t x0, x1, y0, y1;
+  if (ReduceBox(canvas.Width(), canvas.Height(), X, Y, W, H, x0, x1, y0, y1)) ReduceSpan(image, canvas, x0, x1, y0, y1);
 }
 
 void ThumbnailSize(int32_t side, int32_t W, int32_t H, int32_t& tw, int32_t& th) {
@@ -244,12 +256,93 @@ void TLayer::ResizeThumbnail() {
   thumbnail_->SetSize(tw, th);
   thumbnail_->Fill(0xFFFFFFFFu);
   thumb_debt_all_ = true;
+  thumb_pending_.assign(size_t(thumbnail_->Width()) * size_t(thumbnail_->Height()), 0);
+  thumb_pending_count_ = 0;
 }
 
 void TLayer::UpdateThumbnail() {
   UpdateThumbnailRect(0, 0, image_->Width(), image_->Height());
   thumb_debt_all_ = false;
   thumb_debt_.assign(size_t(thumbnail_->Width()) * size_t(thumbnail_->Height()), 0);
+}
+
+void TLayer::RedrawThumbnail() {
+  if (image_->Width() <= 0 || image_->Height() <= 0) {
+    SettleThumbnail();
+    ReduceImageTo(*image_, *thumbnail_);
+    return;
+  }
+  MarkReduce(0, 0, thumbnail_->Width(), thumbnail_->Height());
+}
+
+void TLayer::MarkRedraw(int64_t x0, int64_t x1, int64_t y0, int64_t y1) {
+  const int32_t tw = thumbnail_->Width();
+  if (thumb_pending_.size() != size_t(tw) * size_t(thumbnail_->Height()))
+    thumb_pending_.assign(size_t(tw) * size_t(thumbnail_->Height()), 0), thumb_pending_count_ = 0;
+  for (int64_t y = y0; y <= y1; ++y) {
+    uint8_t* row = thumb_pending_.data() + y * tw;
+    for (int64_t x = x0; x <= x1; ++x) {
+      thumb_pending_count_ += row[x] ^ 1;
+      row[x] = 1;
+    }
+  }
+}
+
+void TLayer::MarkReduce(int32_t X, int32_t Y, int32_t W, int32_t H) {
+  int64_t x0, x1, y0, y1;
+  if (ReduceBox(thumbnail_->Width(), thumbnail_->Height(), X, Y, W, H, x0, x1, y0, y1)) MarkRedraw(x0, x1, y0, y1);
+}
+
+void TLayer::SettleThumbnail() const {
+  if (thumb_pending_count_ > 0) SettleThumbnailBox(0, thumbnail_->Width() - 1, 0, thumbnail_->Height() - 1);
+}
+
+void TLayer::SettleThumbnailBox(int32_t x0, int32_t x1, int32_t y0, int32_t y1) const {
+  const int32_t tw = thumbnail_->Width(), th = thumbnail_->Height();
+  if (thumb_pending_count_ <= 0) return;
+  if (thumb_pending_.size() != size_t(tw) * size_t(th) || image_->Width() <= 0 || image_->Height() <= 0) {
+    thumb_pending_.assign(thumb_pending_.size(), 0);  // no redraw of such a layer was marked
+    thumb_pending_count_ = 0;
+    return;
+  }
+  x0 = std::max(x0, 0), y0 = std::max(y0, 0), x1 = std::min(x1, tw - 1), y1 = std::min(y1, th - 1);
+  // Rows owed whole are drawn together; other rows run by run.
+  for (int32_t y = y0; y <= y1;) {
+    const uint8_t* row = thumb_pending_.data() + ptrdiff_t(y) * tw;
+    auto whole = [&](int32_t r) {
+      const uint8_t* p = thumb_pending_.data() + ptrdiff_t(r) * tw;
+      return std::all_of(p + x0, p + x1 + 1, [](uint8_t v) { return v != 0; });
+    };
+    if (whole(y)) {
+      int32_t last = y;
+      while (last < y1 && whole(last + 1)) ++last;
+      ReduceSpan(*image_, *thumbnail_, x0, x1, y, last);
+      for (int32_t r = y; r <= last; ++r) std::fill_n(thumb_pending_.begin() + (ptrdiff_t(r) * tw + x0), x1 - x0 + 1, uint8_t{0});
+      thumb_pending_count_ -= int64_t(last - y + 1) * (x1 - x0 + 1);
+      y = last + 1;
+      continue;
+    }
+    for (int32_t x = x0; x <= x1;) {
+      if (!row[x]) {
+        ++x;
+        continue;
+      }
+      const int32_t start = x;
+      while (x <= x1 && row[x]) ++x;
+      ReduceSpan(*image_, *thumbnail_, start, x - 1, y, y);
+      std::fill_n(thumb_pending_.begin() + (ptrdiff_t(y) * tw + start), x - start, uint8_t{0});
+      thumb_pending_count_ -= x - start;
+    }
+    ++y;
+  }
+}
+
+void TLayer::SettleThumbnailFed(int32_t X, int32_t Y, int32_t W, int32_t H) const {
+  if (thumb_pending_count_ <= 0 || W <= 0 || H <= 0) return;
+  int32_t x0, x1, y0, y1;
+  if (FedSpan(image_->Width(), thumbnail_->Width(), X, int64_t(X) + W - 1, x0, x1) &&
+      FedSpan(image_->Height(), thumbnail_->Height(), Y, int64_t(Y) + H - 1, y0, y1))
+    SettleThumbnailBox(x0, x1, y0, y1);
 }
 
 namespace {
@@ -264,6 +357,15 @@ std::vector<uint8_t> TilePresence(const TBlockImage& image) {
 }  // namespace
 
 void TLayer::Compact() {
+  // A freed tile that held other alphas than its background changes what the thumbnail pixels
+  // it feeds reduce to: those still owed a redraw are drawn from it first.
+  if (thumb_pending_count_ > 0 && kind_ != lkArgb)
+    for (int32_t ty = 0; ty < TBlock::kGridSide; ++ty)
+      for (int32_t tx = 0; tx < TBlock::kGridSide; ++tx) {
+        const TTC* t = image_->GetTile(tx, ty);
+        if (t && t->IsUniform(image_->BackColour()))
+          SettleThumbnailFed(tx * TBlock::kTileSide, ty * TBlock::kTileSide, TBlock::kTileSide, TBlock::kTileSide);
+      }
   if (thumb_debt_all_) {
     CompactLayerImage(*image_, kind_);
     return;
@@ -312,7 +414,7 @@ void TLayer::UpdateThumbnailAfter(int32_t X, int32_t Y, int32_t W, int32_t H) {
       }
       const int32_t start = x;
       while (x < tw && row[x]) row[x++] = 0;
-      ReduceImageTo(*image_, *thumbnail_, start, y, std::max(x - 1 - start, 1), 1);
+      MarkReduce(start, y, std::max(x - 1 - start, 1), 1);
     }
   }
 }
@@ -327,7 +429,7 @@ void TLayer::UpdateThumbnailRect(int32_t X, int32_t Y, int32_t W, int32_t H) {
   const float ry = static_cast<float>(static_cast<ext_t>(th) / static_cast<ext_t>(ih));
   const int32_t tW = TruncInt(static_cast<ext_t>(W) * static_cast<ext_t>(rx)) + 1;
   const int32_t tH = TruncInt(static_cast<ext_t>(H) * static_cast<ext_t>(ry)) + 1;
-  ReduceImageTo(*image_, *thumbnail_, tx, ty, tW, tH);
+  MarkReduce(tx, ty, tW, tH);
   // What this redraw drew is fresh; what the rectangle feeds beyond it is owed to the next
   // redraw that stands for a whole one.
   if (thumb_debt_all_ || thumb_debt_.size() != size_t(tw) * size_t(th)) return;
@@ -374,12 +476,14 @@ TBlockImage& TLayer::NextUndoSlot(int32_t X, int32_t Y, int32_t W, int32_t H) {
 }
 
 void TLayer::PushUndo() {
+  SettleThumbnail();
   TBlockImage& slot = NextUndoSlot(0, 0, image_->Width(), image_->Height());
   image_->CopyToBlock(slot, 0, 0);
 }
 
 void TLayer::PushUndoRect(int32_t X, int32_t Y, int32_t W, int32_t H) {
   IntersectWithImage(image_->Width(), image_->Height(), X, Y, W, H);
+  SettleThumbnailFed(X, Y, W, H);
   TBlockImage& slot = NextUndoSlot(X, Y, W, H);
   if (W > 0 && H > 0) image_->CopyRectToBlock(slot, X, Y, W, H, 0, 0);
 }
@@ -390,6 +494,7 @@ bool TLayer::PopUndo(TBlockImage* work, int32_t& X, int32_t& Y, int32_t& W, int3
   undo_steps_ -= 1;
   TBlockImage& slot = *undo_[undo_top_];
   const TPoint origin = undo_origin_[undo_top_];
+  SettleThumbnail();
   slot.CopyToBlock(*image_, origin.X, origin.Y);
   if (work) slot.CopyToBlock(*work, origin.X, origin.Y);
   X = origin.X;
@@ -408,6 +513,8 @@ bool TLayer::PopUndo(TBlockImage* work, int32_t& X, int32_t& Y, int32_t& W, int3
 }
 
 void TLayer::Assign(TLayer& dest) const {
+  SettleThumbnail();
+  dest.SettleThumbnail();
   image_->CloneTo(*dest.image_);
   thumbnail_->CopyTo(*dest.thumbnail_, 0, 0);
   const bool same = dest.thumbnail_->Width() == thumbnail_->Width() && dest.thumbnail_->Height() == thumbnail_->Height();
@@ -428,6 +535,8 @@ void TLayer::Assign(TLayer& dest) const {
 void TLayer::Clear() {
   image_->FreeAll();
   thumbnail_->Fill(ClearColor());
+  std::fill(thumb_pending_.begin(), thumb_pending_.end(), uint8_t{0});
+  thumb_pending_count_ = 0;
   // An empty layer reduces to its clear colour: the fill is a whole redraw.
   thumb_debt_all_ = image_->Width() <= 0 || image_->Height() <= 0;
   thumb_debt_.assign(size_t(thumbnail_->Width()) * size_t(thumbnail_->Height()), 0);

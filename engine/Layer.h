@@ -56,8 +56,21 @@ class TLayer {
 
   TBlockImage& Image() { return *image_; }
   const TBlockImage& Image() const { return *image_; }
-  TTC& Thumbnail() { return *thumbnail_; }
-  const TTC& Thumbnail() const { return *thumbnail_; }
+  // The thumbnail as the redraws asked for so far leave it: a redraw marks the pixels it owes
+  // and the read draws them, from pixels that have not changed since (every change of the
+  // image is preceded by an undo push, a pop or a compaction, which draw first what it feeds).
+  TTC& Thumbnail() {
+    SettleThumbnail();
+    return *thumbnail_;
+  }
+  const TTC& Thumbnail() const {
+    SettleThumbnail();
+    return *thumbnail_;
+  }
+  // Draws every thumbnail pixel a redraw still owes.
+  void SettleThumbnail() const;
+  // Thumbnail pixels a redraw still owes, for tests and tools.
+  int64_t ThumbnailPixelsOwed() const { return thumb_pending_count_; }
   uint8_t Visible() const { return visible_; }
   uint8_t Opacity() const { return opacity_; }
   TLayerKind Kind() const { return kind_; }
@@ -76,6 +89,8 @@ class TLayer {
   bool SetSize(int32_t W, int32_t H);
   void ResizeThumbnail();
   void UpdateThumbnail();
+  // Like ReduceImageTo(Image(), Thumbnail()): every thumbnail pixel redrawn, the debt kept.
+  void RedrawThumbnail();
   void UpdateThumbnailRect(int32_t X, int32_t Y, int32_t W, int32_t H);
   // The thumbnail as UpdateThumbnail would leave it, after a change of pixels within the
   // rectangle only: drawn where the rectangle feeds it and where partial redraws since the
@@ -117,6 +132,14 @@ class TLayer {
   void Compact();
 
  private:
+  // Thumbnail pixels x0..x1 x y0..y1 (inside it) to be drawn at the next read.
+  void MarkRedraw(int64_t x0, int64_t x1, int64_t y0, int64_t y1);
+  // The thumbnail rectangle ReduceImageTo(X, Y, W, H) draws, marked for the next read.
+  void MarkReduce(int32_t X, int32_t Y, int32_t W, int32_t H);
+  // Draws the pixels marked for redraw within x0..x1 x y0..y1, or those the image rectangle
+  // feeds, before those image pixels change.
+  void SettleThumbnailBox(int32_t x0, int32_t x1, int32_t y0, int32_t y1) const;
+  void SettleThumbnailFed(int32_t X, int32_t Y, int32_t W, int32_t H) const;
   // Owes the thumbnail the pixels that the image rectangle feeds.
   void OweThumbnail(int32_t X, int32_t Y, int32_t W, int32_t H);
   // Owes the thumbnail the areas of the tiles of tx0..tx1 x ty0..ty1 present before (had, in
@@ -137,4 +160,7 @@ class TLayer {
   // The thumbnail pixels that may differ from a whole redraw (1), or all of them.
   std::vector<uint8_t> thumb_debt_;
   bool thumb_debt_all_ = true;
+  // Thumbnail pixels a redraw asked for and no read has drawn yet (1), and their count.
+  mutable std::vector<uint8_t> thumb_pending_;
+  mutable int64_t thumb_pending_count_ = 0;
 };

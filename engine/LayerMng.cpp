@@ -319,7 +319,7 @@ void TLayerMng::VisibleFilter(Op op) {
     TLayer& layer = *layers_[k];
     if (!layer.Visible()) continue;
     op(layer);
-    ReduceImageTo(layer.Image(), layer.Thumbnail());
+    layer.RedrawThumbnail();
   }
   RefreshFlow(active_index_);
 }
