@@ -349,7 +349,6 @@ TEST(BmpRead, RefusedFilesLeaveTheCanvasAsItWas) {
 }
 
 TEST(BmpRead, HeadersThatCannotGiveThePictureAreDamaged) {
-  using E = TPictureError;
   const uint32_t R = 0xFFFF0000, G = 0xFF00FF00;
   // 2 x 2 pictures, rows top first; 8-bit rows are 2 indices and 2 bytes of padding.
   const std::vector<uint8_t> rows8 = {0, 1, 0, 0, 1, 0, 0, 0};

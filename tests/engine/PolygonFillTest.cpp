@@ -337,7 +337,9 @@ TEST(PolygonFill, MoreCrossingsOnALineThanKeptRefuseThePolygon) {
     m.SetSize(c.w, c.h);
     m.FillPolygon(c.points);
     EXPECT_EQ(MaskSum(m) > 0, c.drawn);
-    if (!c.drawn) EXPECT_EQ(m.TileCount(), 0);
+    if (!c.drawn) {
+      EXPECT_EQ(m.TileCount(), 0);
+    }
     EXPECT_TRUE(FillsAlike(c.w, c.h, c.points));
   }
 }

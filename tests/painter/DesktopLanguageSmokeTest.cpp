@@ -48,9 +48,10 @@ TEST(DesktopLanguageSmoke, TheFileDialogAndTheFontFollowTheStartLanguage) {
     const std::string loaded = std::string("toolkit ") + c.Toolkit + " loaded";
     ASSERT_TRUE(QTest::qWaitFor([&] { return Has(Lines(log), loaded); }, 20000)) << "the log has not: " << loaded;
     // The family under its own name or, in a Japanese locale, its Japanese one.
-    if (gothic)
+    if (gothic) {
       EXPECT_TRUE(Has(Lines(log), std::string("font ") + plat::kUiFontFamily) || Has(Lines(log), "font IPA Pゴシック"))
           << ::testing::PrintToString(Lines(log));
+    }
 
     // The open dialog's title is the toolkit's, in that language.
     std::string dialog;

@@ -266,7 +266,9 @@ TEST_F(PaperDialog, NumericEditsKeepTheTypedTextAndHoldItToTheRangeWhenLeft) {
     Focus(e);
     for (auto [key, mods] : c.Keys) QTest::keyClick(e, key, mods);
     // Nothing is filled in behind the user's back.
-    if (c.Keys.size() > 1 && c.Keys.back().first == Qt::Key_Backspace) EXPECT_EQ(Text(e), "");
+    if (c.Keys.size() > 1 && c.Keys.back().first == Qt::Key_Backspace) {
+      EXPECT_EQ(Text(e), "");
+    }
     QTest::keyClicks(e, c.Chars);
     if (c.Pasted) {
       QApplication::clipboard()->setText(QString::fromUtf8(c.Pasted));

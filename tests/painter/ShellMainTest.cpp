@@ -99,7 +99,9 @@ TEST_F(ShellMain, PlacementIsReadClampedAndWrittenBack) {
     });
     Restart();
     EXPECT_EQ(VLMain->isMaximized(), c.expectMax);
-    if (!c.expectMax) EXPECT_EQ(QRect(VLMain->pos(), VLMain->size()), c.expected);
+    if (!c.expectMax) {
+      EXPECT_EQ(QRect(VLMain->pos(), VLMain->size()), c.expected);
+    }
   }
   // Round trip: what the window had at the close is what the next run starts with.
   VLMain->move(50, 60);

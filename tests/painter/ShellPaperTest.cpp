@@ -366,7 +366,9 @@ TEST_F(ShellSession, TheLogDialogsOutcomesAndALostHost) {
     std::vector<std::string> texts;
     for (const auto& m : Messages.Messages) texts.push_back(m.Text);
     EXPECT_EQ(texts, c.texts);
-    if (c.file) EXPECT_EQ(plat::FileExists(*c.file), c.texts[0] == "イベントデータを保存しました。");
+    if (c.file) {
+      EXPECT_EQ(plat::FileExists(*c.file), c.texts[0] == "イベントデータを保存しました。");
+    }
     Settle();
   }
   // An offline paper shows no session dialog; a lost host is told even for one.

@@ -120,7 +120,7 @@ TEST(ShellSmoke, TheRealPainterRecoversTakesASecondStartAndQuits) {
   // Red and blue papers on the screen.
   const std::string shot = dir.Path("screen.png");
   int red = 0, blue = 0;
-  QTest::qWaitFor(
+  EXPECT_TRUE(QTest::qWaitFor(
       [&] {
         run(kTests, {"--grab-screen", QString::fromStdString(shot)}, 20000);
         QImage image(QString::fromStdString(shot));
@@ -133,7 +133,8 @@ TEST(ShellSmoke, TheRealPainterRecoversTakesASecondStartAndQuits) {
           }
         return red >= 2000 && blue >= 1000;
       },
-      20000);
+      20000))
+      << "red and blue papers not both on the screen";
   EXPECT_GE(red, 2000);
   EXPECT_GE(blue, 1000);
 

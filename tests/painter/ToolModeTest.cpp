@@ -83,7 +83,9 @@ TEST_F(ToolModeTest, ClickToolboxSelectsTheCellsToolAndIgnoresTheGaps) {
     mode->ZoomInArmed = mode->ZoomOutArmed = true;
     mode->ClickToolbox(r.x, r.y);
     EXPECT_EQ(mode->Kind, r.kind);
-    if (r.fill >= 0) EXPECT_EQ(mode->Fill, r.fill == 1);
+    if (r.fill >= 0) {
+      EXPECT_EQ(mode->Fill, r.fill == 1);
+    }
     EXPECT_EQ(mode->MoveState, r.move);
     EXPECT_EQ(mode->HandState, r.hand);
     EXPECT_EQ(mode->RotateState, r.rotate);

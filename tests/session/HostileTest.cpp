@@ -100,7 +100,9 @@ TEST_P(HostileTest, HostStaysResponsive) {
   EXPECT_EQ(good.MemberName(0), "HOTE");
   EXPECT_EQ(good.MemberDataSize(2), 0);
   EXPECT_EQ(host.MemberDataSize(2), 0);
-  if (!c.Closed) EXPECT_EQ(goodChanges, 0) << c.What;
+  if (!c.Closed) {
+    EXPECT_EQ(goodChanges, 0) << c.What;
+  }
   EXPECT_EQ(goodChats, 0);
 }
 
