@@ -29,9 +29,12 @@ class MenuState : public ToolFixture {
   static void OpenByClick(QMenu* menu) {
     QMenuBar* bar = VLMain->menuBar();
     QTest::mouseClick(bar, Qt::LeftButton, {}, bar->actionGeometry(menu->menuAction()).center());
+    WaitOpenWithFocus(menu);
+  }
+  // The focus change decides the open menu's items again: it is what is waited for.
+  static void WaitOpenWithFocus(QMenu* menu) {
     ASSERT_TRUE(QTest::qWaitFor([&] { return menu->isVisible(); }, 5000));
     ASSERT_TRUE(QTest::qWaitFor([&] { return QGuiApplication::focusWindow() == menu->windowHandle(); }, 5000));
-    QTest::qWait(50);
   }
   // Chooses an item of the open menu with the mouse.
   static void Choose(QMenu* menu, QAction* item) {
@@ -49,7 +52,7 @@ TEST_F(MenuState, OpenMenusShowWhatTheirOpeningDecidedAndDisabledItemsDoNothing)
   // A flip leaves nothing to undo: Undo is off in the open menu, and clicking it records nothing.
   VLMain->VFlipItemClick();
   Mark = W->Packets[0]->Data().Size();
-  OpenByClick(VLMain->Edit1);
+  ASSERT_NO_FATAL_FAILURE(OpenByClick(VLMain->Edit1));
   EXPECT_FALSE(VLMain->UndoItem->isEnabled());
   EXPECT_TRUE(VLMain->VFlipItem->isEnabled());
   Choose(VLMain->Edit1, VLMain->UndoItem);
@@ -64,7 +67,7 @@ TEST_F(MenuState, OpenMenusShowWhatTheirOpeningDecidedAndDisabledItemsDoNothing)
   // With a step to undo, the same path undoes it.
   DrawMark();
   Mark = W->Packets[0]->Data().Size();
-  OpenByClick(VLMain->Edit1);
+  ASSERT_NO_FATAL_FAILURE(OpenByClick(VLMain->Edit1));
   ASSERT_TRUE(VLMain->UndoItem->isEnabled());
   Choose(VLMain->Edit1, VLMain->UndoItem);
   EXPECT_EQ(Recorded(), Hex({0x10, 0x01, 0x00}));
@@ -74,7 +77,7 @@ TEST_F(MenuState, OpenMenusShowWhatTheirOpeningDecidedAndDisabledItemsDoNothing)
   // A paper whose record can no longer rebuild it offers no export; saving stays.
   W->Paper->SetEventsIncomplete(true);
   plat::TFileDialogRecorder dialogs({std::nullopt});
-  OpenByClick(VLMain->File1);
+  ASSERT_NO_FATAL_FAILURE(OpenByClick(VLMain->File1));
   EXPECT_FALSE(VLMain->EventExportItem->isEnabled());
   EXPECT_TRUE(VLMain->FileSaveAsItem->isEnabled());
   Choose(VLMain->File1, VLMain->EventExportItem);
@@ -83,8 +86,7 @@ TEST_F(MenuState, OpenMenusShowWhatTheirOpeningDecidedAndDisabledItemsDoNothing)
 
   // Moving to the next menu with the keyboard opens it as its own opening decides.
   QTest::keyClick(VLMain->File1, Qt::Key_Right);
-  ASSERT_TRUE(QTest::qWaitFor([&] { return VLMain->Edit1->isVisible(); }, 5000));
-  QTest::qWait(50);
+  ASSERT_NO_FATAL_FAILURE(WaitOpenWithFocus(VLMain->Edit1));
   EXPECT_FALSE(VLMain->UndoItem->isEnabled());  // the mark's one step was undone
   EXPECT_TRUE(VLMain->PasteItem->isEnabled());
 }
@@ -106,7 +108,7 @@ TEST_F(MenuState, TheWindowMenuListsThePapersAndChoosesOne) {
       if (a->objectName() == "WindowListItem" && a->text() == text) return a;
     return nullptr;
   };
-  OpenByClick(VLMain->Window1);
+  ASSERT_NO_FATAL_FAILURE(OpenByClick(VLMain->Window1));
   using L = std::vector<std::pair<std::string, bool>>;
   EXPECT_EQ(listed(), (L{{"&1 first && one", false}, {"&2 second", true}}));
   Choose(VLMain->Window1, item("&1 first && one"));
@@ -114,7 +116,7 @@ TEST_F(MenuState, TheWindowMenuListsThePapersAndChoosesOne) {
   CloseMenus();
 
   VLMain->WindowMinimizeItemClick();
-  OpenByClick(VLMain->Window1);
+  ASSERT_NO_FATAL_FAILURE(OpenByClick(VLMain->Window1));
   EXPECT_EQ(listed().size(), 2u);  // made anew, not added to
   Choose(VLMain->Window1, item("&2 second"));
   EXPECT_EQ(VLMain->ActiveDrawWindow(), second);
@@ -124,12 +126,12 @@ TEST_F(MenuState, TheWindowMenuListsThePapersAndChoosesOne) {
   // A paper closed since: gone from the list; with none left, no list and no separator.
   EXPECT_TRUE(second->CloseWindow(false));
   Settle();
-  OpenByClick(VLMain->Window1);
+  ASSERT_NO_FATAL_FAILURE(OpenByClick(VLMain->Window1));
   EXPECT_EQ(listed(), (L{{"&1 first && one", true}}));
   CloseMenus();
   EXPECT_TRUE(W->CloseWindow(false));
   Settle();
-  OpenByClick(VLMain->Window1);
+  ASSERT_NO_FATAL_FAILURE(OpenByClick(VLMain->Window1));
   EXPECT_EQ(listed(), L{});
   EXPECT_FALSE(VLMain->Window1->actions().back()->isSeparator());
 }
@@ -158,7 +160,7 @@ TEST_F(MenuState, HintsOfControlsAndMenuItemsReachTheStatusBar) {
   moveTo(box, QPoint(60, 60));
   EXPECT_TRUE(QTest::qWaitFor([&] { return status().empty(); }, 3000)) << status();
 
-  OpenByClick(VLMain->File1);
+  ASSERT_NO_FATAL_FAILURE(OpenByClick(VLMain->File1));
   moveTo(VLMain->File1, VLMain->File1->actionGeometry(VLMain->FileExitItem).center());
   EXPECT_TRUE(QTest::qWaitFor([&] { return status() == "ｱﾌﾟﾘｹｰｼｮﾝの終了"; }, 3000)) << status();
 }
