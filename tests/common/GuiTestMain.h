@@ -28,6 +28,8 @@ namespace vtest {
 // its last release carried them (a modifier's release carries that modifier), and the held keys
 // are brought back in line with that record whenever the focus moves, so a Ctrl+S clicked in
 // one test would hold Ctrl down in the next; a release that carries no modifier leaves none.
+// No mouse button is held either: a double-click of QTest on a widget leaves its button down in
+// QTest's record, and every later move is a drag to the program, with no enter or leave.
 // And no window frame is known yet: the frames learnt from windows shown would move the next
 // test's windows by their borders.
 class TFreshStart : public ::testing::EmptyTestEventListener {
@@ -35,6 +37,8 @@ class TFreshStart : public ::testing::EmptyTestEventListener {
   void OnTestEnd(const ::testing::TestInfo&) override {
     QWidget target;
     QTest::keyRelease(&target, Qt::Key_Control, Qt::NoModifier);
+    for (Qt::MouseButton b : {Qt::LeftButton, Qt::RightButton, Qt::MiddleButton})
+      if (QTestPrivate::qtestMouseButtons.testFlag(b)) QTest::mouseRelease(&target, b);
     plat::ClearKeys();
     plat::ForgetFrames();
   }
