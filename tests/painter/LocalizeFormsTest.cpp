@@ -93,7 +93,9 @@ TEST_F(LocalizeForms, SwitchingRelabelsEveryTargetAndBack) {
         EXPECT_EQ(LabelTargetText(form, *row), row->Text[language]) << row->Form << "." << row->Target;
       for (const TMessageRow& m : MessageRows()) EXPECT_EQ(*m.Message, m.Text[language]);
       const auto lines = HelpMemoLines();
-      if (!kFormsNotBuilt.count("TEzHelpWindow")) ASSERT_TRUE(lines.has_value()) << "the help window has no Memo1";
+      if (!kFormsNotBuilt.count("TEzHelpWindow")) {
+        ASSERT_TRUE(lines.has_value()) << "the help window has no Memo1";
+      }
       if (lines) {
         ASSERT_EQ(lines->size(), 28);
         for (int i = 0; i < 28; ++i) EXPECT_EQ(lines->at(i).toStdString(), HelpLines()[i].Text[language]);
