@@ -87,6 +87,11 @@ int main(int argc, char** argv) {
   }
 
   QApplication app(argc, argv);
+  // Every pointer position of a drag is a point of its stroke. The window system layer merges
+  // the moves that queue up while the program is busy, even across a button's press and
+  // release, which cuts a stroke down to its release point. Its default is set as the
+  // application is made, so this comes after.
+  QCoreApplication::setAttribute(Qt::AA_CompressHighFrequencyEvents, false);
   plat::InstallQtPlatform();
   plat::SetApplicationTitle("Vellora1.1");
   if (argument) CommandLineFile = argument;
