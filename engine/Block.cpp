@@ -945,6 +945,7 @@ inline bool WholeTile(int32_t x0, int32_t x1, int32_t y0, int32_t y1) {
 // Destination pixel (x, y) is source pixel (x - dx, y - dy). Destination tile rows ascend, and
 // so do the source tile rows they read: those above the next destination row are spent.
 void TBlockImage::ShiftTo(TBlockImage& Dst, int32_t dx, int32_t dy) {
+  if (TileOffset(dx) == 0 && TileOffset(dy) == 0) return ShiftTilesTo(Dst, dx, dy);
   const TRowSource src(*this);
   TSpareTiles spare;
   const int64_t W = FWidth, H = FHeight;
@@ -971,6 +972,34 @@ void TBlockImage::ShiftTo(TBlockImage& Dst, int32_t dx, int32_t dy) {
         const int64_t next = int64_t(kSide) * (ty + 1) - dy;  // the first source row still to read
         if (next > 0) RetireTiles(0, kGridSide - 1, 0, int32_t(std::min<int64_t>(next, H + kSide)) / kSide - 1, spare);
       });
+}
+
+// A shift by whole tiles lays each source tile on exactly one destination tile at the same
+// tile-local place: the tile itself moves there, and only what it holds outside the source or
+// the destination becomes the background, as the copy leaves it. Interior tiles are not read.
+void TBlockImage::ShiftTilesTo(TBlockImage& Dst, int32_t dx, int32_t dy) {
+  const int64_t W = FWidth, H = FHeight;
+  const int32_t sx = dx / kSide, sy = dy / kSide;
+  ForImageTiles(
+      Dst.FWidth, Dst.FHeight,
+      [&](int32_t tx, int32_t ty, int32_t x0, int32_t x1, int32_t y0, int32_t y1) {
+        const int64_t a0 = std::max<int64_t>(x0, dx), a1 = std::min<int64_t>(x1, dx + W - 1);
+        const int64_t b0 = std::max<int64_t>(y0, dy), b1 = std::min<int64_t>(y1, dy + H - 1);
+        if (a0 > a1 || b0 > b1) return;
+        auto& from = Tiles[Slot(tx - sx, ty - sy)];  // inside the grid: it holds source pixel (a0 - dx, b0 - dy)
+        if (!from) return;
+        auto& to = Dst.Tiles[Slot(tx, ty)];
+        to = std::move(from);
+        TTC& t = *static_cast<TTC*>(to.get());
+        const int32_t l = int32_t(a0 - x0), r = int32_t(a1 - x0) + 1, top = int32_t(b0 - y0), bottom = int32_t(b1 - y0) + 1;
+        if (l == 0 && top == 0 && r == kSide && bottom == kSide) return;
+        t.FillRect(0, 0, kSide, top, FBackColour);
+        t.FillRect(0, bottom, kSide, kSide - bottom, FBackColour);
+        t.FillRect(0, top, l, bottom - top, FBackColour);
+        t.FillRect(r, top, kSide - r, bottom - top, FBackColour);
+      },
+      [](int32_t) {});
+  FreeAll();
 }
 
 // Destination pixel (x, y) is source pixel (y, H - 1 - x): destination tile row ty reads only

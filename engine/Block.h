@@ -197,6 +197,8 @@ class TBlockImage : public TBlock {
   // of its pixels at once.
   TTC* MakeTile(int32_t tx, int32_t ty, bool FillBack);
   using TSpareTiles = std::vector<std::unique_ptr<TChannel>>;
+  // ShiftTo by a whole number of tiles.
+  void ShiftTilesTo(TBlockImage& Dst, int32_t dx, int32_t dy);
   // Moves the tiles of rows ty0..ty1, columns tx0..tx1 into Spare (a whole-paper move).
   void RetireTiles(int32_t tx0, int32_t tx1, int32_t ty0, int32_t ty1, TSpareTiles& Spare);
   // The tile at (tx, ty), made from a spare one when there is one; filled with the background

@@ -122,6 +122,29 @@ TEST(WholePaperMove, RandomPapersMatchThePlainCanvasWay) {
   }
 }
 
+// Shifts by whole tiles hand the tiles on as they are: what lies outside the source or the new
+// size must still read as the background, whatever the moved tile held there.
+TEST(WholePaperMove, ShiftsByWholeTilesMatchThePlainCanvasWay) {
+  std::mt19937 rng(64064);
+  auto in = [&](int32_t lo, int32_t hi) { return std::uniform_int_distribution<int32_t>(lo, hi)(rng); };
+  const uint32_t backs[] = {0xFFFFFFu, 0x000000u, 0xFF204060u};
+  for (int round = 0; round < 90; ++round) {
+    auto side = [&] { return in(0, 1) == 0 ? 64 * in(1, 4) + in(-1, 1) : in(1, 300); };
+    const int32_t W = side(), H = side(), w = side(), h = side();
+    TBlockImage src;
+    RandomImage(src, rng, W, H, backs[round % 3]);
+    // Offsets of whole tiles, from wholly off the new size on one side to wholly off on the other.
+    const int32_t dx = round < 6 ? 0 : 64 * in(-(W + 63) / 64 - 1, (w + 63) / 64 + 1);
+    const int32_t dy = round < 3 ? 0 : 64 * in(-(H + 63) / 64 - 1, (h + 63) / 64 + 1);
+    TBlockImage fast, plain;
+    PlainMove(src, plain, mvShift, w, h, dx, dy);
+    FastMove(src, fast, mvShift, w, h, dx, dy);
+    ASSERT_TRUE(SameImages(fast, plain)) << "round " << round << ": " << W << " x " << H << " to " << w << " x " << h
+                                         << " at " << dx << ", " << dy;
+    EXPECT_EQ(0, src.TileCount()) << "round " << round;
+  }
+}
+
 // The extremes of the resampling: one pixel to the largest paper and back, and sizes far apart.
 TEST(WholePaperMove, ExtremeResamplingMatchesThePlainCanvasWay) {
   std::mt19937 rng(3);
@@ -191,6 +214,7 @@ TEST(WholePaperMove, LargePapersOfSeveralLayersMatchThePlainWay) {
   };
   const int32_t W = 1030, H = 1020;  // just over a million pixels
   const TCase cases[] = {{mvShift, 1100, 1000, 8, 70, -20}, {mvShift, 900, 1200, 4, -65, 90},
+                         {mvShift, 1100, 1000, 0, 0, 0},     {mvShift, 1158, 956, 8, 128, -64},
                          {mvShrink, 515, 510, 0, 0, 0},      {mvRight, H, W, 0, 0, 0},
                          {mvLeft, H, W, 0, 0, 0}};
   std::mt19937 rng(5000);
