@@ -87,11 +87,11 @@ void Transform(TVLMain& main, bool refit, Record record, Apply apply) {
   }
   rec.WriteClearUndoAll();
   p.Layers->ClearAllUndo();
-  p.Composite();
-  p.UpdatePreview();
   // A quarter turn swaps the sides the caption tells.
   w->SetCaption(p.Caption());
+  // Composites the changed paper once and shows it; the preview then reads that composite.
   main.PaperChanged(refit);
+  p.UpdatePreview();
 }
 
 }  // namespace
