@@ -117,6 +117,20 @@ struct TBlendOp {  // d + trunc(2 a (s/2 - d/2) / 255): T_AlphaDiff without the 
     return uint8_t(hs > hd ? d + q : d - q);
   }
 };
+// The same three at full opacity, where a * s div 255 is s itself: fewer steps per byte for
+// the layers most papers composite.
+struct TAddFullOp {
+  uint8_t operator()(uint8_t d, uint8_t s) const {
+    const uint16_t v = uint16_t(d + s);
+    return uint8_t(v > 255 ? 255 : v);
+  }
+};
+struct TSubtractFullOp {
+  uint8_t operator()(uint8_t d, uint8_t s) const { return uint8_t(d > s ? d - s : 0); }
+};
+struct TMultiplyFullOp {
+  uint8_t operator()(uint8_t d, uint8_t s) const { return uint8_t(Div255(uint16_t(d * s))); }
+};
 struct TAndOp {
   uint8_t operator()(uint8_t d, uint8_t s) const { return uint8_t(d & s); }
 };

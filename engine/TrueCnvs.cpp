@@ -198,19 +198,28 @@ void TTC::CopyRectTo(TTC& dst, int32_t SrcX, int32_t SrcY, int32_t W, int32_t H,
 void TTC::AddRectTo(TTC& dst, int32_t SrcX, int32_t SrcY, int32_t W, int32_t H, int32_t DstX, int32_t DstY,
                     uint8_t alpha) const {
   if (alpha == 0) return;
-  WalkBytes<4>(*this, dst, SrcX, SrcY, W, H, DstX, DstY, TAddOp{alpha});
+  if (alpha == 255)
+    WalkBytes<4>(*this, dst, SrcX, SrcY, W, H, DstX, DstY, TAddFullOp{});
+  else
+    WalkBytes<4>(*this, dst, SrcX, SrcY, W, H, DstX, DstY, TAddOp{alpha});
 }
 
 void TTC::SubtractRectFrom(TTC& dst, int32_t SrcX, int32_t SrcY, int32_t W, int32_t H, int32_t DstX, int32_t DstY,
                            uint8_t alpha) const {
   if (alpha == 0) return;
-  WalkBytes<4>(*this, dst, SrcX, SrcY, W, H, DstX, DstY, TSubtractOp{alpha});
+  if (alpha == 255)
+    WalkBytes<4>(*this, dst, SrcX, SrcY, W, H, DstX, DstY, TSubtractFullOp{});
+  else
+    WalkBytes<4>(*this, dst, SrcX, SrcY, W, H, DstX, DstY, TSubtractOp{alpha});
 }
 
 void TTC::MultiplyRectTo(TTC& dst, int32_t SrcX, int32_t SrcY, int32_t W, int32_t H, int32_t DstX, int32_t DstY,
                          uint8_t alpha) const {
   if (alpha == 0) return;
-  WalkBytes<4>(*this, dst, SrcX, SrcY, W, H, DstX, DstY, TMultiplyOp{alpha});
+  if (alpha == 255)
+    WalkBytes<4>(*this, dst, SrcX, SrcY, W, H, DstX, DstY, TMultiplyFullOp{});
+  else
+    WalkBytes<4>(*this, dst, SrcX, SrcY, W, H, DstX, DstY, TMultiplyOp{alpha});
 }
 
 void TTC::BlendTo(TTC& dst, int32_t DstX, int32_t DstY, uint8_t alpha) const {
