@@ -918,10 +918,25 @@ void ForImageTiles(int32_t w, int32_t h, F f, Done done) {
   }
 }
 
-// Tile-local transpose: out row j, column i := rows[i][j] for i < n, j < m; square 8 x 8
-// blocks where the part is a whole tile.
+// Tile-local transpose: out row j, column i := rows[i][j] for i < n, j < m; square blocks
+// where the part is a whole tile, 4 x 4 in vector registers where there are any.
 inline void TransposeInto(TTC& out, const uint32_t* const* rows, int32_t n, int32_t m) {
   if (n == kSide && m == kSide) {
+#if defined(__SSE2__)
+    for (int32_t jb = 0; jb < kSide; jb += 4)
+      for (int32_t ib = 0; ib < kSide; ib += 4) {
+        const __m128i r0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(rows[ib] + jb));
+        const __m128i r1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(rows[ib + 1] + jb));
+        const __m128i r2 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(rows[ib + 2] + jb));
+        const __m128i r3 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(rows[ib + 3] + jb));
+        const __m128i lo01 = _mm_unpacklo_epi32(r0, r1), lo23 = _mm_unpacklo_epi32(r2, r3);
+        const __m128i hi01 = _mm_unpackhi_epi32(r0, r1), hi23 = _mm_unpackhi_epi32(r2, r3);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out.Row32(jb) + ib), _mm_unpacklo_epi64(lo01, lo23));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out.Row32(jb + 1) + ib), _mm_unpackhi_epi64(lo01, lo23));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out.Row32(jb + 2) + ib), _mm_unpacklo_epi64(hi01, hi23));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out.Row32(jb + 3) + ib), _mm_unpackhi_epi64(hi01, hi23));
+      }
+#else
     for (int32_t jb = 0; jb < kSide; jb += 8)
       for (int32_t ib = 0; ib < kSide; ib += 8) {
         uint32_t block[8][8];
@@ -929,6 +944,7 @@ inline void TransposeInto(TTC& out, const uint32_t* const* rows, int32_t n, int3
           for (int32_t j = 0; j < 8; ++j) block[j][i] = rows[ib + i][jb + j];
         for (int32_t j = 0; j < 8; ++j) std::memcpy(out.Row32(jb + j) + ib, block[j], sizeof block[j]);
       }
+#endif
     return;
   }
   for (int32_t j = 0; j < m; ++j) {
