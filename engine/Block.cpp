@@ -327,8 +327,9 @@ class TTilePool {
   // Hands the pages of free slots back to the system, all but the kReserve slots that are
   // taken next: drawing frees and takes tiles all the time (undo steps, working copies, a
   // paper closed and the next one opened), and a slot given back costs four page faults when
-  // it is taken again, a chunk unmapped a fresh huge page.
-  static constexpr int32_t kReserve = 2048;  // 32 MB
+  // it is taken again, a chunk unmapped a fresh huge page. The reserve is what gathers before
+  // a trim (64 MB): a process keeps at most that much free tile memory.
+  static constexpr int32_t kReserve = int32_t(kTrimTiles);
   void Trim() {
     std::lock_guard<std::mutex> lock(mutex_);
     // Partly used chunks are taken from first (the back of open_), wholly free ones after them.
