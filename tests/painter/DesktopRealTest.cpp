@@ -240,10 +240,12 @@ TEST_P(DesktopRealSmoke, CtrlTabSwitchesPaperWindowsAndCtrlF4ClosesTheActiveOne)
 TEST_P(DesktopRealSmoke, APortInUseBringsTheSessionWindowBackActiveWithTheKeysInItsPortBox) {
   START_OR_SKIP();
   vtest::TRealPainter& p = *painter;
-  // The session window's port at its first start; held here (or by someone else: in use all the
-  // same).
+  // The session window's port at its first start, held here for the whole test: another run of
+  // this test may hold it for a while, and had it let go before the painter asked, the port would
+  // not be in use.
   QTcpServer holder;
-  (void)holder.listen(QHostAddress::Any, 9001);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return holder.listen(QHostAddress::Any, 9001); }, 120000))
+      << "port 9001 stayed in use by another program";
 
   // Network menu, fifth along the menu bar, opened by the keyboard on its first item, then its
   // fourth item: the session window.
